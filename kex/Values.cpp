@@ -1,0 +1,46 @@
+#include "kex/Values.h"
+#include "kex/Memory.h"
+
+#include <cstring>
+
+KEXCString::KEXCString(const KEXCString& other) { set(other.m_text); }
+
+KEXCString& KEXCString::operator=(const KEXCString& other)
+{
+  if (this != &other)
+    set(other.m_text);
+  return *this;
+}
+
+KEXCString::~KEXCString() { kexFree(m_text); }
+
+bool KEXCString::set(const char* s)
+{
+  if (!s) {
+    kexFree(m_text);
+    m_text = nullptr;
+    return true;
+  }
+  size_t n = std::strlen(s) + 1;
+  char* copy = static_cast<char*>(kexMalloc(n));
+  if (!copy)
+    return false;
+  std::memcpy(copy, s, n);
+  kexFree(m_text);
+  m_text = copy;
+  return true;
+}
+
+bool KEXCString::operator==(const KEXCString& other) const
+{
+  if (!m_text || !other.m_text)
+    return m_text == other.m_text;
+  return std::strcmp(m_text, other.m_text) == 0;
+}
+
+double KEXQuantity::unitToInternal(double value, KEXenum, KEXenum unit)
+{
+  if (unit.isValid() && std::strcmp(unit.getString(), "Degree") == 0)
+    return value * 3.14159265358979323846 / 180.0;
+  return value;
+}

@@ -1,0 +1,55 @@
+#pragma once
+// Mesh generators for tests and benchmarks. All produce closed, outward-oriented surfaces unless the
+// name says otherwise, with the corner order (a, b, c) counter-clockwise seen from outside.
+#include "kexmesh/core/TriangleMeshBuffer.h"
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace kexmeshtest {
+
+using Vec3 = KEXVector3<float>;
+using Tri = KEXTriangle<int>;
+
+/// Fills a buffer's vertex and triangle lists (other lists left empty).
+KEXTriangleMeshBuffer makeBuffer(const std::vector<Vec3>& vertices, const std::vector<Tri>& triangles);
+std::vector<Vec3> vertices(const KEXTriangleMeshBuffer& b);
+std::vector<Tri> triangles(const KEXTriangleMeshBuffer& b);
+
+KEXTriangleMeshBuffer makeTetrahedron();
+/// Unit cube [0,1]^3, 8 vertices, 12 triangles.
+KEXTriangleMeshBuffer makeCube();
+/// Open flat grid of nx * ny quads (two triangles each) in the plane z = 0, spacing 1.
+KEXTriangleMeshBuffer makeGrid(int nx, int ny);
+/// Icosphere of radius 1 with the given number of subdivisions (20 * 4^s triangles).
+KEXTriangleMeshBuffer makeIcosphere(int subdivisions, Vec3 center = Vec3(0, 0, 0), float radius = 1.0f);
+/// Torus with nu * nv quads (radii R and r).
+KEXTriangleMeshBuffer makeTorus(int nu, int nv, float R = 2.0f, float r = 0.5f);
+/// A closed mesh of about the requested triangle count (an icosphere-like sphere of lat/long rings).
+KEXTriangleMeshBuffer makeSphere(int rings, int sectors);
+
+/// Every triangle gets its own three vertices (a triangle soup).
+KEXTriangleMeshBuffer toSoup(const KEXTriangleMeshBuffer& mesh);
+/// Shuffles the triangle order.
+void shuffleTriangles(KEXTriangleMeshBuffer& b, std::mt19937& rng);
+/// Reverses each triangle with probability p (corners 1 and 2 exchanged). Returns the count.
+int flipRandomTriangles(KEXTriangleMeshBuffer& b, double p, std::mt19937& rng);
+/// Appends b's vertices and triangles to a (indices shifted).
+void append(KEXTriangleMeshBuffer& a, const KEXTriangleMeshBuffer& b);
+
+/// A random "damaged" mesh: V random vertices, T random triangles over them, with the given share of
+/// invalid indices (-1 or V), duplicate triangles, repeated indices, and non-manifold fans.
+struct RandomMeshOptions {
+  int vertices = 40;
+  int triangles = 80;
+  double invalidIndexRate = 0.0;
+  double duplicateRate = 0.05;
+  double repeatedIndexRate = 0.02;
+};
+KEXTriangleMeshBuffer makeRandomMesh(std::mt19937& rng, const RandomMeshOptions& options);
+
+/// Signed volume (positive for an outward-oriented closed surface).
+double signedVolume(const KEXTriangleMeshBuffer& b);
+
+} // namespace kexmeshtest
