@@ -4,6 +4,8 @@
 #include "kex/Enum.h"
 #include "kex/Error.h"
 #include "kex/Memory.h"
+#include "kex/Object.h"
+#include "kex/Properties.h"
 #include "kex/Task.h"
 #include "kex/Thread.h"
 #include "kex/ValueList.h"
