@@ -15,7 +15,14 @@
 namespace {
 struct ClassRegistry {
   std::recursive_mutex mutex;
-  std::map<std::string, const KEXMetaClass*> classes;
+  // Per name the live metaclasses in registration order; the newest one answers. A module that
+  // registers a name again and is unloaded hands the name back to the earlier registration.
+  std::map<std::string, std::vector<const KEXMetaClass*>> classes;
+  const KEXMetaClass* lookup(const char* name) const
+  {
+    auto it = classes.find(name);
+    return it == classes.end() ? nullptr : it->second.back();
+  }
   std::vector<KEXMetaClass::LocateHook*> hooks;
   std::vector<kexTest::BindCall> bindLog;
   std::map<std::string, void*> loaded;
@@ -82,16 +89,19 @@ KEXMetaClass::KEXMetaClass(const char* name, size_t instanceSize, const KEXMetaC
 {
   ClassRegistry& r = registry();
   std::lock_guard<std::recursive_mutex> lock(r.mutex);
-  r.classes[name] = this;
+  r.classes[name ? name : ""].push_back(this);
 }
 
 KEXMetaClass::~KEXMetaClass()
 {
   ClassRegistry& r = registry();
   std::lock_guard<std::recursive_mutex> lock(r.mutex);
-  auto it = r.classes.find(m_name);
-  if (it != r.classes.end() && it->second == this)
-    r.classes.erase(it);
+  auto it = r.classes.find(m_name ? m_name : "");
+  if (it != r.classes.end()) {
+    std::erase(it->second, this);
+    if (it->second.empty())
+      r.classes.erase(it);
+  }
 }
 
 bool KEXMetaClass::isOfType(const KEXMetaClass& other) const
@@ -129,17 +139,15 @@ const KEXMetaClass* KEXMetaClass::find(const char* className)
   std::vector<LocateHook*> hooks;
   {
     std::lock_guard<std::recursive_mutex> lock(r.mutex);
-    auto it = r.classes.find(className);
-    if (it != r.classes.end())
-      return it->second;
+    if (const KEXMetaClass* m = r.lookup(className))
+      return m;
     hooks = r.hooks;
   }
   // Hooks may load modules whose static metaclasses register themselves: call them unlocked.
   for (LocateHook* hook : hooks)
     hook->locate(className);
   std::lock_guard<std::recursive_mutex> lock(r.mutex);
-  auto it = r.classes.find(className);
-  return it == r.classes.end() ? nullptr : it->second;
+  return r.lookup(className);
 }
 
 void KEXMetaClass::addLocateHook(LocateHook* hook)

@@ -3,6 +3,7 @@
 // it, knows its parent and creates, copies and destroys instances through a Factory. Unknown class
 // names are offered to locate hooks, which may bind a plug-in module that defines them.
 #include <cstddef>
+#include <new>
 
 class KEXMetaClass;
 
@@ -104,8 +105,11 @@ class KEXClassMember {
 public:
   static void* operator new(size_t size) noexcept;
   static void* operator new(size_t, void* place) noexcept { return place; }
+  /// new (std::nothrow) T, as generic factories write it: the same as plain new here.
+  static void* operator new(size_t size, const std::nothrow_t&) noexcept { return operator new(size); }
   static void operator delete(void* p) noexcept;
   static void operator delete(void*, void*) noexcept {}
+  static void operator delete(void* p, const std::nothrow_t&) noexcept { operator delete(p); }
 };
 
 /// Tag by which a void* is recognised as a parameter record.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -41,9 +42,39 @@ struct KEXTaskAccess {
       n = n->m_parent;
     return static_cast<KEXTask*>(n);
   }
+  // Tells the monitor that the tasks from n up to the first announced one began, outermost first.
+  // A task is announced at its first event (a progress report, a diagnostic, a message, its end,
+  // or a node opened inside it) rather than in its constructor: there a derived task's
+  // getMessage()/getArgument() are not yet callable, and its template would go out unsubstituted.
+  // Caller holds the root mutex.
+  static void announce(KEXTaskNode* n)
+  {
+    KEXTaskNode* pending[64];
+    int count = 0;
+    for (KEXTaskNode* p = n; p; p = p->m_parent) {
+      if (!p->m_isTask)
+        continue;
+      if (p->m_announced)
+        break; // announcing always covers the ancestors
+      if (count == 64) { // deeper than any real nesting: announce the outer part first
+        announce(p);
+        break;
+      }
+      pending[count++] = p;
+    }
+    KEXTaskMonitor* monitor = n->m_root->monitor;
+    while (count > 0) {
+      KEXTask* t = static_cast<KEXTask*>(pending[--count]);
+      t->m_announced = true;
+      const char* subTaskMessage = (t->m_parent && !t->m_parent->m_isTask) ? t->m_parent->getNodeMessage() : nullptr;
+      if (monitor)
+        monitor->begun(*t, subTaskMessage, t->m_depth);
+    }
+  }
   static void addDiag(KEXTaskNode* n, KEXenum severity, const char* format, const char* text)
   {
     std::lock_guard<std::recursive_mutex> lock(n->m_root->mutex);
+    announce(n);
     n->m_diagnostics.push_back({severity, format ? format : "", text ? text : ""});
     if (n->m_root->monitor)
       n->m_root->monitor->diagnostic(nearestTask(n), severity, format, text);
@@ -66,6 +97,8 @@ KEXTaskNode::KEXTaskNode(bool isTask, const char* message)
   if (m_parent) {
     m_root = m_parent->m_root;
     m_depth = m_parent->m_depth + 1;
+    std::lock_guard<std::recursive_mutex> lock(m_root->mutex);
+    KEXTaskAccess::announce(m_parent);
   } else {
     m_root = std::make_shared<KEXTaskRoot>();
     m_root->monitor = t_monitor;
@@ -96,7 +129,6 @@ KEXTask::KEXTask(const char* message, double weight, unsigned int flags, unsigne
     : KEXTaskNode(true, message), m_flags(flags), m_flags2(flags2)
 {
   m_weight = weight;
-  const char* subTaskMessage = nullptr;
   if (!m_parent) {
     m_a = 0.0;
     m_b = 1.0;
@@ -106,21 +138,19 @@ KEXTask::KEXTask(const char* message, double weight, unsigned int flags, unsigne
       // Inside a sub-task: take what is left of it.
       m_a = m_parent->toAbsolute(m_parent->m_progress);
       m_b = m_parent->m_b;
-      subTaskMessage = m_parent->getNodeMessage();
     } else {
       // Directly inside a task: zero width at the parent's position.
       m_a = m_b = m_parent->toAbsolute(m_parent->m_progress);
     }
   }
-  std::lock_guard<std::recursive_mutex> lock(m_root->mutex);
-  if (m_root->monitor)
-    m_root->monitor->begun(*this, subTaskMessage, m_depth);
+  // The monitor hears of the task at its first event (see KEXTaskAccess::announce).
 }
 
 KEXTask::~KEXTask()
 {
   if (m_status == KEXTaskInfo::Running) {
     std::lock_guard<std::recursive_mutex> lock(m_root->mutex);
+    KEXTaskAccess::announce(this);
     if (m_root->monitor)
       m_root->monitor->misuse(*this, "unended");
   }
@@ -129,7 +159,9 @@ KEXTask::~KEXTask()
 bool KEXTask::incProgress(double delta, bool report)
 {
   std::lock_guard<std::recursive_mutex> lock(m_root->mutex);
-  m_progress = std::min(m_progress + delta, std::max(m_weight, 0.0));
+  KEXTaskAccess::announce(this);
+  if (!std::isnan(delta)) // a NaN would stick and poison every range mapped from this task
+    m_progress = std::clamp(m_progress + delta, 0.0, std::max(m_weight, 0.0));
   if (report) {
     ++m_root->reports;
     m_root->absolute = std::max(m_root->absolute, toAbsolute(m_progress));
@@ -159,6 +191,7 @@ double KEXTask::getTreeProgress() const
 bool KEXTask::end(KEXTaskInfo::Status status, KEXenum code, bool result)
 {
   std::lock_guard<std::recursive_mutex> lock(m_root->mutex);
+  KEXTaskAccess::announce(this);
   if (m_status != KEXTaskInfo::Running) {
     if (m_root->monitor)
       m_root->monitor->misuse(*this, "ended twice");
@@ -212,6 +245,7 @@ bool KEXTask::statusOf(const KEXSubTask& s, KEXenum code)
 bool KEXTask::sendMessage(const KEXTaskInfo::Message& message)
 {
   std::lock_guard<std::recursive_mutex> lock(m_root->mutex);
+  KEXTaskAccess::announce(this);
   if (m_root->monitor)
     m_root->apply(m_root->monitor->message(*this, message));
   return !m_root->halted();

@@ -81,6 +81,7 @@ protected:
   double m_progress = 0.0; // local progress
   double m_a = 0.0, m_b = 0.0;
   int m_depth = 0;
+  bool m_announced = false; // the monitor was told that this task began
   bool m_hasOutcome = false;
   KEXTaskInfo::Status m_outcomeStatus = KEXTaskInfo::Running; // last task ended directly inside
   KEXenum m_outcomeCode;

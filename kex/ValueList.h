@@ -10,6 +10,7 @@
 
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -92,6 +93,10 @@ public:
 
   bool append(const T& value)
   {
+    if (holds(&value)) { // growing may move the storage value lives in
+      T copy(value);
+      return append(copy);
+    }
     if (m_count == INT_MAX || !reallocFor(m_count + 1))
       return false;
     new (m_data + m_count) T(value);
@@ -181,10 +186,20 @@ private:
 
   void shrinkStorage() { reallocFor(m_count); }
 
+  // Whether p points at one of the list's own elements.
+  bool holds(const T* p) const
+  {
+    return m_count > 0 && !std::less<const T*>()(p, m_data) && std::less<const T*>()(p, m_data + m_count);
+  }
+
   bool resize(int count, const T* fill)
   {
     if (count < 0)
       return false;
+    if (fill && count > m_count && holds(fill)) { // growing may move the storage fill lives in
+      T copy(*fill);
+      return resize(count, &copy);
+    }
     if (count <= m_count) {
       destroyRange(count, m_count);
       m_count = count;

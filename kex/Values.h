@@ -308,11 +308,14 @@ private:
   V m_min, m_max;
 };
 
+/// Colour without alpha (materials use KEXRGB<float>); default white.
+template <class T = float>
 struct KEXRGB {
-  float r = 1.0f, g = 1.0f, b = 1.0f;
+  T r = T(1), g = T(1), b = T(1);
   constexpr KEXRGB() = default;
-  constexpr KEXRGB(float r_, float g_, float b_) : r(r_), g(g_), b(b_) {}
+  constexpr KEXRGB(T r_, T g_, T b_) : r(r_), g(g_), b(b_) {}
   bool operator==(const KEXRGB& o) const { return r == o.r && g == o.g && b == o.b; }
+  bool operator!=(const KEXRGB& o) const { return !(*this == o); }
 };
 
 template <class T>
