@@ -1,0 +1,7 @@
+#include "kexmesh/objects/EdgeFlagListOP.h"
+
+namespace {
+using ParentIF = KEXValueArrayPropertyIF<int>;
+}
+
+KEXMESH_DEFINE_CLASS(KEXEdgeFlagListOP, ParentIF)

@@ -1,0 +1,107 @@
+// The sequence routine. Every action of a sequence receives the same parameter record: the first
+// action that runs finds no buffer in it and fills the shared buffer from the source object; all
+// later actions work on that buffer; after the last one the buffer is written to the destination.
+// So a sequence of n algorithms converts the mesh twice, not 2n times, and a failure anywhere
+// leaves the destination object as it was.
+#include "kexmesh/objects/ExecuteSequenceAction.h"
+#include "kex/Error.h"
+#include "kex/Properties.h"
+#include "kex/Task.h"
+#include "kexmesh/core/TriangleMeshBuffer.h"
+#include "kexmesh/objects/TriangleMeshAction.h"
+#include "kexmesh/objects/Vocabulary.h"
+
+namespace {
+constexpr unsigned int SEQUENCE_ACTION_FLAGS = 0x4100050;
+constexpr unsigned int SEQUENCE_TASK_FLAGS = 0x1030000;
+constexpr double SETUP_WEIGHT = 0.01;
+} // namespace
+
+KEXExecuteSequenceAction::KEXExecuteSequenceAction() : KEXActionAttr(SEQUENCE_ACTION_FLAGS) {}
+
+bool KEXExecuteSequenceAction::executeSequence(KEXObject* owner, const KEXenum* names, int count, void* parameters)
+{
+  const int n = names && count > 0 ? count : 0;
+  KEXTask task("Executing operation sequence", n + SETUP_WEIGHT, SEQUENCE_TASK_FLAGS, 0);
+  task.incProgress(SETUP_WEIGHT, true);
+  if (!owner) {
+    KEXError::emitError(KEXError::Message(KEX::InvalidValue));
+    return task.error(KEX::GenericError);
+  }
+  if (!names) {
+    KEXError::emitError(KEXError::Message(owner, KEX::InvalidValue));
+    return task.error(KEX::GenericError);
+  }
+  if (n < 1)
+    return task.ok();
+
+  KEXValueList<KEXTriangleMeshAction*> actions(16, true);
+  if (!actions.setCount(n)) {
+    KEXError::emitError(KEXError::Message(owner, KEX::OutOfMemory));
+    KEXTask::Diagnostics diagnostics(KEX::Error, "Out of memory");
+    return task.error(KEX::OutOfMemory, &diagnostics);
+  }
+  for (int i = 0; i < n; ++i) {
+    KEXAction* a = owner->getAction(names[i]);
+    if (!a || !a->getMetaClass().isOfType(KEXTriangleMeshAction::metaClass())) {
+      KEXError::emitError(KEXError::Message(owner, KEX::InvalidValue));
+      return task.error(KEX::GenericError);
+    }
+    actions[i] = static_cast<KEXTriangleMeshAction*>(a);
+  }
+
+  KEXTriangleMeshAction::Parameters record(nullptr, parameters);
+  KEXTriangleMeshBuffer local;
+  KEXObjectLink source, destination;
+  owner->getValue(KEX::FirstSource, source);
+  owner->getValue(KEX::FirstDestination, destination);
+
+  for (int i = 0; i < n; ++i) {
+    {
+      KEXSubTask step(nullptr, 1.0);
+      if (!record.getBuffer()) {
+        if (!record.setBuffer(&local) || !KEXTriangleMeshAction::bufferFromObject(&local, source.get()))
+          return task.statusOf(step, KEX::GenericError);
+      }
+      if (!actions[i]->execute(&record))
+        return task.statusOf(step, KEX::GenericError);
+    }
+    if (task.wasAborted())
+      return task.aborted();
+    if (task.wasStopped())
+      break;
+  }
+  if (record.getBuffer() && !KEXTriangleMeshAction::objectFromBuffer(destination.get(), &local))
+    return task.error(KEX::GenericError);
+  return task.wasStopped() ? task.stopped() : task.ok();
+}
+
+bool KEXExecuteSequenceAction::action(void* parameters)
+{
+  KEXObject* owner = getOwner();
+  if (!owner)
+    return executeSequence(nullptr, nullptr, 0, parameters);
+  auto* list = dynamic_cast<const KEXValueArrayPropertyIF<KEXenum>*>(owner->getProperty(KEX::ActionList));
+  if (!list)
+    return executeSequence(owner, nullptr, 0, parameters);
+  const int count = list->getCount();
+  KEXValueList<KEXenum> names(16, true);
+  if (!names.setCount(count) || (count > 0 && !list->getItems(0, count - 1, names.getData()))) {
+    KEXError::emitError(KEXError::Message(owner, KEX::OutOfMemory));
+    return false;
+  }
+  static const KEXenum none;
+  return executeSequence(owner, count > 0 ? names.getData() : &none, count, parameters);
+}
+
+KEXenum KEXExecuteSequenceAction::checkAction(void*)
+{
+  KEXObject* owner = getOwner();
+  KEXObjectLink fs, ss, fd, sd;
+  if (!owner || !owner->getValue(KEX::FirstSource, fs) || !owner->getValue(KEX::FirstDestination, fd) || fs.isNull() ||
+      fd.isNull())
+    return KEX::InvalidValue;
+  if ((owner->getValue(KEX::SecondSource, ss) && !ss.isNull()) || (owner->getValue(KEX::SecondDestination, sd) && !sd.isNull()))
+    return KEX::InvalidValue;
+  return KEX::NoError;
+}
