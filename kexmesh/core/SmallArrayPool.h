@@ -41,6 +41,9 @@ private:
   struct Block;
   int* allocateSlot(int sizeClass);
   static int* allocateHeap(int n);
+  static void unlink(Block* b, Block** head);
+  static void pushFront(Block* b, Block** head);
   Block* m_lists[3] = {nullptr, nullptr, nullptr}; // blocks with free slots, per class
+  Block* m_full[3] = {nullptr, nullptr, nullptr};  // blocks without free slots, per class
   int m_blockCount = 0;
 };
