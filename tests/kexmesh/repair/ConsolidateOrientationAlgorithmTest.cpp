@@ -1,0 +1,274 @@
+// Orientation consolidation: closed meshes with random flips and inversions end consistent and
+// outward per component; the seed rule; flat patches with and without vertex normals; damaged
+// input; failure sweeps.
+#include "kexmesh/repair/ConsolidateOrientationAlgorithm.h"
+#include "support/AlgorithmSweeps.h"
+#include "support/MeshChecks.h"
+#include "support/Meshes.h"
+#include "support/Reference.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace kexmeshtest;
+
+namespace {
+
+bool consolidate(KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXConsolidateOrientationAlgorithm>(b); }
+
+void flipAll(KEXTriangleMeshBuffer& b)
+{
+  for (int t = 0; t < b.getTriangleCount(); ++t)
+    std::swap(b.triangleList[t][1], b.triangleList[t][2]);
+}
+
+/// Reversed copy of a triangle multiset (for "exactly these triangles were flipped").
+std::vector<std::array<int, 3>> reversedSet(const KEXTriangleMeshBuffer& b)
+{
+  KEXTriangleMeshBuffer r(b);
+  flipAll(r);
+  return orientedSet(r);
+}
+
+} // namespace
+
+TEST(ConsolidateOrientation, ClosedMeshesWithRandomFlipsEndConsistentAndOutward)
+{
+  std::mt19937 rng(7);
+  const KEXTriangleMeshBuffer meshes[] = {makeCube(), makeIcosphere(2), makeTorus(16, 9)};
+  for (const KEXTriangleMeshBuffer& mesh : meshes) {
+    for (int round = 0; round < 12; ++round) {
+      KEXTriangleMeshBuffer b(mesh);
+      shuffleTriangles(b, rng);
+      flipRandomTriangles(b, std::uniform_real_distribution<double>(0.0, 0.9)(rng), rng);
+      if (round % 2)
+        flipAll(b);
+      const auto unoriented = unorientedSet(b);
+      ASSERT_TRUE(consolidate(b));
+      EXPECT_TRUE(closedAndConsistent(b)) << "round " << round;
+      EXPECT_GT(signedVolume(b), 0.0) << "round " << round;
+      EXPECT_EQ(unorientedSet(b), unoriented);
+      EXPECT_EQ(orientedSet(b), orientedSet(mesh));
+      EXPECT_TRUE(b.vertexAdjacencyList.isEmpty()) << "lists built by the run are removed";
+      EXPECT_TRUE(b.triangleAdjacencyList.isEmpty());
+    }
+  }
+}
+
+TEST(ConsolidateOrientation, EachComponentIsTurnedOutwardOnItsOwn)
+{
+  std::mt19937 rng(3);
+  for (int round = 0; round < 10; ++round) {
+    KEXTriangleMeshBuffer a = makeIcosphere(1, Vec3(0, 0, 0), 1.0f);
+    KEXTriangleMeshBuffer s = makeTorus(10, 6);
+    for (int v = 0; v < s.getVertexCount(); ++v)
+      s.vertexList[v].x += 5.0f;
+    KEXTriangleMeshBuffer c = makeCube();
+    for (int v = 0; v < c.getVertexCount(); ++v)
+      c.vertexList[v].y += 5.0f;
+    flipRandomTriangles(a, 0.3, rng);
+    if (round % 2)
+      flipAll(s);
+    flipRandomTriangles(c, 0.5, rng);
+    const int va = a.getVertexCount(), vs = s.getVertexCount(), vc = c.getVertexCount();
+    KEXTriangleMeshBuffer b(a);
+    append(b, s);
+    append(b, c);
+    shuffleTriangles(b, rng);
+    ASSERT_TRUE(consolidate(b));
+    EXPECT_TRUE(closedAndConsistent(b));
+    EXPECT_GT(signedVolumeOf(b, 0, va), 0.0);
+    EXPECT_GT(signedVolumeOf(b, va, va + vs), 0.0);
+    EXPECT_GT(signedVolumeOf(b, va + vs, va + vs + vc), 0.0);
+  }
+}
+
+TEST(ConsolidateOrientation, OnlyTheInwardOfTwoDisjointSurfacesIsFlipped)
+{
+  KEXTriangleMeshBuffer inward = makeIcosphere(1);
+  flipAll(inward);
+  KEXTriangleMeshBuffer outward = makeIcosphere(1, Vec3(4, 0, 0), 1.0f);
+  KEXTriangleMeshBuffer b(outward);
+  append(b, inward);
+  const int n = outward.getTriangleCount();
+  ASSERT_TRUE(consolidate(b));
+  for (int t = 0; t < n; ++t)
+    EXPECT_EQ(b.triangleList[t], outward.triangleList[t]) << "outward surface untouched";
+  EXPECT_GT(signedVolumeOf(b, outward.getVertexCount(), b.getVertexCount()), 0.0);
+}
+
+TEST(ConsolidateOrientation, SeedTriangleDecidesThePropagation)
+{
+  // All inward: phase 1 changes nothing, phase 2 flips all twelve (corners 1 and 2 exchange).
+  KEXTriangleMeshBuffer cube = makeCube();
+  KEXTriangleMeshBuffer inward(cube);
+  flipAll(inward);
+  ASSERT_TRUE(consolidate(inward));
+  EXPECT_TRUE(sameGeometry(inward, cube));
+
+  // Triangle 5 alone disagrees: it is flipped keeping the corner it was reached through.
+  KEXTriangleMeshBuffer odd5(cube);
+  std::swap(odd5.triangleList[5][1], odd5.triangleList[5][2]);
+  ASSERT_TRUE(consolidate(odd5));
+  EXPECT_EQ(orientedSet(odd5), orientedSet(cube));
+  for (int t = 0; t < 12; ++t)
+    EXPECT_TRUE(t == 5 || odd5.triangleList[t] == cube.triangleList[t]) << "triangle " << t;
+
+  // Triangle 0 is the odd one: the other eleven follow it in phase 1, then all turn outward.
+  KEXTriangleMeshBuffer odd0(cube);
+  std::swap(odd0.triangleList[0][1], odd0.triangleList[0][2]);
+  ASSERT_TRUE(consolidate(odd0));
+  EXPECT_EQ(orientedSet(odd0), orientedSet(cube));
+}
+
+TEST(ConsolidateOrientation, FlatPatchFollowsTheVertexNormalsOrFlipsWithoutThem)
+{
+  KEXTriangleMeshBuffer grid = makeGrid(4, 3);
+  // Without vertex normals every contribution is exactly 0: the sum is 0 and the patch flips.
+  KEXTriangleMeshBuffer plain(grid);
+  ASSERT_TRUE(consolidate(plain));
+  EXPECT_EQ(orientedSet(plain), reversedSet(grid));
+
+  for (float nz : {1.0f, -1.0f}) {
+    KEXTriangleMeshBuffer b(grid);
+    b.vertexNormalList.setCount(b.getVertexCount());
+    for (int v = 0; v < b.getVertexCount(); ++v)
+      b.vertexNormalList[v] = Vec3(0.1f * float(v % 3), 0.0f, 2.0f * nz); // not unit length
+    std::mt19937 rng(int(nz * 10 + 20));
+    flipRandomTriangles(b, 0.4, rng);
+    ASSERT_TRUE(consolidate(b));
+    EXPECT_EQ(orientedSet(b), nz > 0 ? orientedSet(grid) : reversedSet(grid)) << "normal z " << nz;
+  }
+}
+
+TEST(ConsolidateOrientation, TrianglesSharingOnlyAVertexAreDecidedJointly)
+{
+  // Two triangles meeting at vertex 0 only: not propagated across, but one component. About the
+  // common box centre (1.5, 1.5, 0.5) they contribute 4 and 2: neither is flipped.
+  KEXTriangleMeshBuffer b = makeBuffer({{0, 0, 0}, {4, 0, 1}, {0, 4, 1}, {-1, 0, 0.5f}, {0, -1, 0.5f}},
+                                       {{0, 1, 2}, {0, 4, 3}});
+  KEXTriangleMeshBuffer before(b);
+  ASSERT_TRUE(consolidate(b));
+  EXPECT_TRUE(sameGeometry(before, b));
+  // The small one alone faces inward about its own centre (-0.5, -0.5, 0.25) and is flipped.
+  KEXTriangleMeshBuffer alone = makeBuffer({{0, 0, 0}, {-1, 0, 0.5f}, {0, -1, 0.5f}}, {{0, 2, 1}});
+  ASSERT_TRUE(consolidate(alone));
+  EXPECT_EQ(alone.triangleList[0], KEXTriangle<int>(0, 1, 2));
+}
+
+TEST(ConsolidateOrientation, BuffersWithoutTrianglesSucceedWithoutBuildingLists)
+{
+  KEXTriangleMeshBuffer empty;
+  EXPECT_TRUE(consolidate(empty));
+  KEXTriangleMeshBuffer cloud = makeBuffer({{0, 0, 0}, {1, 2, 3}}, {});
+  kexTest::RecordingScope monitor;
+  EXPECT_TRUE(consolidate(cloud));
+  EXPECT_TRUE(cloud.vertexAdjacencyList.isEmpty());
+  EXPECT_EQ(monitor.rootStatus(), KEXTaskInfo::Succeeded);
+  EXPECT_EQ(monitor.begunMessages(), std::vector<std::string>{"Consolidating triangle orientation"});
+}
+
+TEST(ConsolidateOrientation, PresentListsStayAndMatchARebuild)
+{
+  std::mt19937 rng(19);
+  KEXTriangleMeshBuffer b = makeTorus(12, 7);
+  flipRandomTriangles(b, 0.5, rng);
+  ASSERT_TRUE(b.createTriangleAdjacencyList()); // builds the vertex adjacency list too
+  ASSERT_TRUE(b.calculateTriangleNormals());
+  ASSERT_TRUE(b.createTriangleAngleList());
+  ASSERT_TRUE(consolidate(b));
+  EXPECT_TRUE(closedAndConsistent(b));
+  EXPECT_TRUE(vertexAdjacencyMatches(b));
+  EXPECT_TRUE(triangleAdjacencyMatches(b));
+  KEXTriangleMeshBuffer fresh = makeBuffer(vertices(b), triangles(b));
+  ASSERT_TRUE(fresh.calculateTriangleNormals());
+  ASSERT_TRUE(fresh.createTriangleAngleList());
+  for (int t = 0; t < b.getTriangleCount(); ++t) {
+    EXPECT_LT((b.triangleNormalList[t] - fresh.triangleNormalList[t]).length(), 1e-4f);
+    EXPECT_EQ(b.triangleAngleList[t], fresh.triangleAngleList[t]);
+  }
+}
+
+TEST(ConsolidateOrientation, DamagedInputNeverBreaksTheBuffer)
+{
+  std::mt19937 rng(23);
+  for (int round = 0; round < 60; ++round) {
+    RandomMeshOptions o;
+    o.vertices = 10 + round % 20;
+    o.triangles = 5 + 3 * round;
+    o.invalidIndexRate = round % 4 == 0 ? 0.05 : 0.0;
+    o.duplicateRate = 0.1;
+    o.repeatedIndexRate = 0.05;
+    KEXTriangleMeshBuffer b = makeRandomMesh(rng, o);
+    const auto unoriented = unorientedSet(b);
+    ASSERT_TRUE(consolidate(b));
+    EXPECT_EQ(unorientedSet(b), unoriented);
+    EXPECT_TRUE(b.isConsistent());
+  }
+  // A Moebius strip: no consistent winding exists; the run ends and keeps every triangle.
+  std::vector<Vec3> v;
+  std::vector<Tri> t;
+  const int n = 24;
+  for (int i = 0; i < n; ++i) {
+    double a = 2.0 * M_PI * i / n, w = 0.3;
+    for (int s : {-1, 1}) {
+      double r = 1.0 + s * w * std::cos(a / 2);
+      v.push_back(Vec3(float(r * std::cos(a)), float(r * std::sin(a)), float(s * w * std::sin(a / 2))));
+    }
+  }
+  for (int i = 0; i < n; ++i) {
+    int a0 = 2 * i, a1 = 2 * i + 1;
+    int b0 = i + 1 < n ? 2 * (i + 1) : 1, b1 = i + 1 < n ? 2 * (i + 1) + 1 : 0; // the half twist
+    t.push_back(Tri(a0, b0, b1));
+    t.push_back(Tri(a0, b1, a1));
+  }
+  KEXTriangleMeshBuffer m = makeBuffer(v, t);
+  flipRandomTriangles(m, 0.5, rng);
+  const auto unoriented = unorientedSet(m);
+  ASSERT_TRUE(consolidate(m));
+  EXPECT_EQ(unorientedSet(m), unoriented);
+  // All but the seam agree: at most one edge runs the same way in both triangles.
+  int seams = 0;
+  for (const auto& [e, count] : halfEdges(m))
+    seams += count > 1 ? 1 : 0;
+  EXPECT_LE(seams, 1);
+}
+
+TEST(ConsolidateOrientation, InconsistentBufferIsRefused)
+{
+  KEXTriangleMeshBuffer b = makeCube();
+  b.triangleNormalList.setCount(3);
+  KEXTriangleMeshBuffer before(b);
+  EXPECT_FALSE(consolidate(b));
+  EXPECT_TRUE(sameGeometry(before, b));
+}
+
+TEST(ConsolidateOrientation, AllocationFailuresAndStopsLeaveAConsistentBuffer)
+{
+  std::mt19937 rng(29);
+  KEXTriangleMeshBuffer input = makeIcosphere(2);
+  flipRandomTriangles(input, 0.4, rng);
+  const auto unoriented = unorientedSet(input);
+  sweepAllocationFaults(input, consolidate, [&](const KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& m) {
+    EXPECT_FALSE(result);
+    if (m.hasRootEnding()) { // else the algorithm object itself could not be set up
+      EXPECT_EQ(m.rootStatus(), KEXTaskInfo::Failed);
+    }
+    EXPECT_EQ(unorientedSet(b), unoriented);
+    EXPECT_TRUE(b.vertexAdjacencyList.isEmpty());
+    EXPECT_TRUE(b.triangleAdjacencyList.isEmpty());
+  });
+  for (auto kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort}) {
+    long reports = sweepStops(
+        input, consolidate,
+        [&](const KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& m) {
+          // A stop can only land while the adjacency lists are built; nothing is flipped then.
+          expectStopped(result, m, kind);
+          EXPECT_EQ(orientedSet(b), orientedSet(input));
+          EXPECT_TRUE(b.triangleAdjacencyList.isEmpty());
+        },
+        kind);
+    EXPECT_GT(reports, 1);
+  }
+}
