@@ -149,4 +149,13 @@ private:
   KEXTaskMonitorScope m_scope;
 };
 
+// --- files --------------------------------------------------------------------------------------
+/// Starts (or stops) logging the byte count of every KEXKernelFile::write call; clears the log.
+void setFileWriteLogging(bool on);
+std::vector<long long> fileWriteLog();
+/// The next KEXKernelFile::write writes at most bytesWritten bytes (a short write), then the fault
+/// is cleared.
+void failNextFileWrite(long long bytesWritten);
+void clearFileWriteFault();
+
 } // namespace kexTest

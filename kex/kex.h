@@ -3,6 +3,7 @@
 #include "kex/Class.h"
 #include "kex/Enum.h"
 #include "kex/Error.h"
+#include "kex/File.h"
 #include "kex/Memory.h"
 #include "kex/Object.h"
 #include "kex/Properties.h"

@@ -1,3 +1,4 @@
 #pragma once
 // Umbrella header of the geometry library stand-in.
+#include "kexgeometry/GeometryIO.h"
 #include "kexgeometry/GeometryLibrary.h"

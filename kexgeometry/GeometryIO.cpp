@@ -1,0 +1,115 @@
+// Base of geometry file handlers: format naming, extension matching and the failure report.
+#include "kexgeometry/GeometryIO.h"
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace {
+
+class GeometryIOFactory : public KEXMetaClass::Factory {
+public:
+  KEXClass* create(void*) const override { return nullptr; }
+  KEXClass* clone(const KEXClass*, void*) const override { return nullptr; }
+  bool assign(KEXClass*, const KEXClass*) const override { return false; }
+  bool destruct(KEXClass* object, bool deleteIt) const override
+  {
+    if (!object)
+      return false;
+    if (deleteIt)
+      delete object;
+    else
+      object->~KEXClass();
+    return true;
+  }
+};
+
+std::string vformat(const char* format, va_list args)
+{
+  char text[2048];
+  int n = std::vsnprintf(text, sizeof text, format, args);
+  if (n < 0)
+    return std::string();
+  return std::string(text, size_t(n) < sizeof text ? size_t(n) : sizeof text - 1);
+}
+
+} // namespace
+
+bool KEXGeometryIO::Report::fail(Kind k, const char* format, ...)
+{
+  if (kind != Ok)
+    return false;
+  kind = k;
+  va_list args;
+  va_start(args, format);
+  message = vformat(format, args);
+  va_end(args);
+  return false;
+}
+
+void KEXGeometryIO::Report::warn(const char* format, ...)
+{
+  if (warnings.size() >= 20)
+    return;
+  va_list args;
+  va_start(args, format);
+  warnings.push_back(vformat(format, args));
+  va_end(args);
+}
+
+KEXGeometryIO::KEXGeometryIO() = default;
+KEXGeometryIO::~KEXGeometryIO() = default;
+
+const KEXMetaClass& KEXGeometryIO::metaClass()
+{
+  // Leaky on purpose: handlers in plug-ins may outlive the static destructors of this library.
+  static const GeometryIOFactory* factory = new GeometryIOFactory;
+  static const KEXMetaClass* meta = new KEXMetaClass("KEXGeometryIO", sizeof(KEXGeometryIO), &KEXClass::metaClass(),
+                                                     factory, "kexgeometry", 0, 0, 0, nullptr, nullptr, false);
+  return *meta;
+}
+
+const KEXMetaClass& KEXGeometryIO::getMetaClass() const { return metaClass(); }
+
+namespace {
+[[maybe_unused]] const bool geometryIOAtLoad = (KEXGeometryIO::metaClass(), true);
+}
+
+const char* KEXGeometryIO::getFormatName() const { return ""; }
+
+const char* KEXGeometryIO::getFileExtensions() const { return ""; }
+
+std::string KEXGeometryIO::extensionOf(const char* fileName)
+{
+  if (!fileName)
+    return std::string();
+  const char* slash = std::strrchr(fileName, '/');
+  const char* base = slash ? slash + 1 : fileName;
+  const char* dot = std::strrchr(base, '.');
+  if (!dot || dot == base)
+    return std::string();
+  std::string ext(dot + 1);
+  for (char& c : ext)
+    c = char(std::tolower(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+bool KEXGeometryIO::matchesExtension(const char* fileName, const char* extensions)
+{
+  std::string ext = extensionOf(fileName);
+  if (ext.empty() || !extensions)
+    return false;
+  const char* p = extensions;
+  while (*p) {
+    while (*p == ' ')
+      ++p;
+    const char* start = p;
+    while (*p && *p != ' ')
+      ++p;
+    if (size_t(p - start) == ext.size() && std::strncmp(start, ext.c_str(), ext.size()) == 0)
+      return true;
+  }
+  return false;
+}

@@ -1,0 +1,259 @@
+#include "kexmesh/io/BufferedFile.h"
+
+#include "kex/Testing.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::string tempPath(const char* name)
+{
+  return ::testing::TempDir() + "kexmesh_bf_" + std::to_string(getpid()) + "_" + name;
+}
+
+std::string fileContent(const std::string& path)
+{
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+bool fileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+struct WriteLog {
+  WriteLog() { kexTest::setFileWriteLogging(true); }
+  ~WriteLog()
+  {
+    kexTest::setFileWriteLogging(false);
+    kexTest::clearFileWriteFault();
+  }
+  std::vector<long long> get() const { return kexTest::fileWriteLog(); }
+};
+
+std::vector<char> pattern(size_t n, unsigned seed)
+{
+  std::vector<char> v(n);
+  std::mt19937 rng(seed);
+  for (char& c : v)
+    c = char(rng());
+  return v;
+}
+
+} // namespace
+
+TEST(BufferedFile, LargeWriteFlushesWholeBuffersAndKeepsTheRest)
+{
+  std::string path = tempPath("large");
+  std::vector<char> data = pattern(300000, 1);
+  WriteLog log;
+  KEXBufferedFile f(path.c_str(), "wb");
+  ASSERT_TRUE(f.isOpen());
+  EXPECT_EQ(f.getBufferSize(), 262144);
+  EXPECT_EQ(f.write(data.data(), 1, 300000), 300000);
+  EXPECT_EQ(log.get(), std::vector<long long>{262144});
+  EXPECT_EQ(f.getBufferedCount(), 37856);
+  EXPECT_TRUE(f.flush());
+  EXPECT_EQ(log.get(), (std::vector<long long>{262144, 37856}));
+  EXPECT_TRUE(f.close());
+  EXPECT_EQ(fileContent(path), std::string(data.begin(), data.end()));
+  std::remove(path.c_str());
+}
+
+TEST(BufferedFile, PositionAndSizeIncludeBufferedBytes)
+{
+  std::string path = tempPath("pos");
+  KEXBufferedFile f(path.c_str(), "wb");
+  ASSERT_TRUE(f.isOpen());
+  EXPECT_EQ(f.write("abcdefg", 1, 7), 7);
+  EXPECT_EQ(f.getBufferedCount(), 7);
+  EXPECT_EQ(f.getPos(), 7);
+  EXPECT_EQ(f.getBufferedCount(), 0);
+  EXPECT_EQ(f.write("hij", 1, 3), 3);
+  EXPECT_EQ(f.getSize(), 10);
+  EXPECT_TRUE(f.seek(2, KEXBufferedFile::SeekSet));
+  EXPECT_EQ(f.write("XY", 1, 2), 2);
+  EXPECT_TRUE(f.setPos(10));
+  EXPECT_EQ(f.write("k", 1, 1), 1);
+  EXPECT_TRUE(f.resize(12));
+  EXPECT_TRUE(f.close());
+  EXPECT_EQ(fileContent(path), std::string("abXYefghijk\0", 12));
+  std::remove(path.c_str());
+}
+
+TEST(BufferedFile, RemoveDropsBufferedBytesWithoutWriting)
+{
+  std::string path = tempPath("remove");
+  WriteLog log;
+  KEXBufferedFile f(path.c_str(), "wb");
+  EXPECT_EQ(f.write("data", 1, 4), 4);
+  EXPECT_TRUE(f.remove());
+  EXPECT_TRUE(log.get().empty());
+  EXPECT_FALSE(fileExists(path));
+  EXPECT_FALSE(f.isOpen());
+  EXPECT_EQ(f.getFileMode(), nullptr);
+  EXPECT_FALSE(f.remove()); // only for an open file
+}
+
+TEST(BufferedFile, FormattedWritesUpTo1023Characters)
+{
+  std::string path = tempPath("format");
+  KEXBufferedFile f(path.c_str(), "wb");
+  EXPECT_EQ(f.write("%d-%s", 42, "x"), 4);
+  std::string fits(1023, 'a'), tooLong(1024, 'b');
+  EXPECT_EQ(f.write("%s", fits.c_str()), 1023);
+  EXPECT_EQ(f.write("%s", tooLong.c_str()), 0);
+  EXPECT_EQ(f.write("%s", ""), 0);
+  EXPECT_TRUE(f.close());
+  EXPECT_EQ(fileContent(path), "42-x" + fits);
+  std::remove(path.c_str());
+}
+
+TEST(BufferedFile, ShortWriteKeepsUnwrittenBytesAndRetryCompletes)
+{
+  std::string path = tempPath("short");
+  std::vector<char> data = pattern(1000, 2);
+  WriteLog log;
+  KEXBufferedFile f(path.c_str(), "wb");
+  ASSERT_EQ(f.write(data.data(), 1, 1000), 1000);
+  kexTest::failNextFileWrite(300);
+  EXPECT_FALSE(f.flush());
+  EXPECT_EQ(f.getBufferedCount(), 700);
+  // A positioning call must not move while bytes are pending (they would land elsewhere).
+  kexTest::failNextFileWrite(0);
+  EXPECT_FALSE(f.setPos(0));
+  EXPECT_EQ(f.getBufferedCount(), 700);
+  EXPECT_TRUE(f.flush());
+  EXPECT_EQ(f.getBufferedCount(), 0);
+  EXPECT_TRUE(f.close());
+  EXPECT_EQ(fileContent(path), std::string(data.begin(), data.end()));
+  std::remove(path.c_str());
+}
+
+TEST(BufferedFile, WriteReportsZeroWhenAFlushFails)
+{
+  std::string path = tempPath("wfail");
+  KEXBufferedFile f(path.c_str(), "wb");
+  ASSERT_TRUE(f.setBufferSize(16));
+  kexTest::failNextFileWrite(0);
+  std::vector<char> data = pattern(40, 3);
+  EXPECT_EQ(f.write(data.data(), 1, 40), 0);
+  EXPECT_EQ(f.getBufferedCount(), 16); // taken before the failure, still buffered
+  EXPECT_EQ(f.write(static_cast<const void*>(nullptr), 1, 4), 0);
+  EXPECT_EQ(f.write(data.data(), 0, 4), 0);
+  EXPECT_EQ(f.write(data.data(), 4, 0), 0);
+  EXPECT_TRUE(f.close());
+  EXPECT_EQ(fileContent(path), std::string(data.begin(), data.begin() + 16));
+  std::remove(path.c_str());
+  kexTest::clearFileWriteFault();
+}
+
+TEST(BufferedFile, BufferSizeChangesFlushAndRoundUp)
+{
+  std::string path = tempPath("size");
+  WriteLog log;
+  KEXBufferedFile f;
+  EXPECT_TRUE(f.setBufferSize(100)); // closed: only stored
+  EXPECT_EQ(f.getBufferSize(), 100);
+  ASSERT_TRUE(f.open(path.c_str(), "wb"));
+  EXPECT_STREQ(f.getFileMode(), "wb");
+  std::vector<char> data = pattern(250, 4);
+  EXPECT_EQ(f.write(data.data(), 1, 250), 250);
+  EXPECT_EQ(log.get(), (std::vector<long long>{112, 112})); // 100 rounded up to 112
+  EXPECT_TRUE(f.setBufferSize(10));
+  EXPECT_EQ(log.get(), (std::vector<long long>{112, 112, 26}));
+  EXPECT_FALSE(f.setBufferSize(0));
+  EXPECT_TRUE(f.close());
+  EXPECT_EQ(f.getFileMode(), nullptr);
+  EXPECT_EQ(fileContent(path), std::string(data.begin(), data.end()));
+  std::remove(path.c_str());
+}
+
+TEST(BufferedFile, RandomWriteSequencesMatchTheirConcatenation)
+{
+  std::mt19937 rng(7);
+  for (int round = 0; round < 20; ++round) {
+    std::string path = tempPath("random");
+    WriteLog log;
+    int bufferSize = 1 + int(rng() % 5000);
+    KEXBufferedFile f;
+    ASSERT_TRUE(f.setBufferSize(bufferSize));
+    ASSERT_TRUE(f.open(path.c_str(), "wb"));
+    int capacity = (bufferSize + 15) / 16 * 16;
+    std::string expected;
+    for (int i = 0; i < 50; ++i) {
+      int size = 1 + int(rng() % 4), count = 1 + int(rng() % 3000);
+      std::vector<char> data = pattern(size_t(size) * count, unsigned(rng()));
+      ASSERT_EQ(f.write(data.data(), size, count), size * count);
+      expected.append(data.begin(), data.end());
+    }
+    for (long long n : log.get())
+      EXPECT_EQ(n, capacity); // only full buffers are written while writing
+    EXPECT_TRUE(f.close());
+    EXPECT_EQ(fileContent(path), expected);
+    std::remove(path.c_str());
+  }
+}
+
+TEST(BufferedFile, MissingRecordOrBufferFailsEverything)
+{
+  std::string path = tempPath("oom");
+  {
+    kexTest::ErrorCapture errors;
+    kexTest::AllocationFault fault(1);
+    KEXBufferedFile f;
+    EXPECT_TRUE(fault.fired());
+    EXPECT_TRUE(errors.has(KEX::OutOfMemory));
+    EXPECT_FALSE(f.open(path.c_str(), "wb"));
+    EXPECT_EQ(f.write("x", 1, 1), 0);
+    EXPECT_EQ(f.write("%d", 1), 0);
+    EXPECT_FALSE(f.flush());
+    EXPECT_EQ(f.getPos(), -1);
+    EXPECT_EQ(f.getSize(), -1);
+    EXPECT_EQ(f.getBufferSize(), -1);
+    EXPECT_FALSE(f.close());
+    EXPECT_FALSE(f.isOpen());
+  }
+  // The write buffer is the last allocation of open: its failure closes the file again.
+  KEXBufferedFile f;
+  long long calls = kexTest::allocationCalls();
+  ASSERT_TRUE(f.open(path.c_str(), "wb"));
+  long long perOpen = kexTest::allocationCalls() - calls;
+  ASSERT_TRUE(f.close());
+  {
+    kexTest::AllocationFault fault(perOpen);
+    EXPECT_FALSE(f.open(path.c_str(), "wb"));
+    EXPECT_TRUE(fault.fired());
+  }
+  EXPECT_FALSE(f.isOpen());
+  EXPECT_EQ(f.getFileMode(), nullptr);
+  EXPECT_EQ(f.write("x", 1, 1), 0);
+  std::remove(path.c_str());
+}
+
+TEST(BufferedFile, CopiesShareSettingsNotTheFile)
+{
+  std::string path = tempPath("copy");
+  KEXBufferedFile f;
+  ASSERT_TRUE(f.setBufferSize(64));
+  ASSERT_TRUE(f.open(path.c_str(), "wb"));
+  ASSERT_EQ(f.write("abc", 1, 3), 3);
+  KEXBufferedFile g(f);
+  EXPECT_EQ(g.getBufferSize(), 64);
+  EXPECT_FALSE(g.isOpen());
+  KEXBufferedFile h;
+  h = f;
+  EXPECT_EQ(h.getBufferSize(), 64);
+  f = h; // closes f, flushing what it held
+  EXPECT_FALSE(f.isOpen());
+  EXPECT_EQ(fileContent(path), "abc");
+  std::remove(path.c_str());
+}
