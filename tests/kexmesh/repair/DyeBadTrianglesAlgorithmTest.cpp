@@ -1,0 +1,91 @@
+// Dyeing of bad triangles: green exactly when all three edges have one partner.
+#include "kexmesh/repair/DyeBadTrianglesAlgorithm.h"
+#include "support/AlgorithmSweeps.h"
+#include "support/Meshes.h"
+#include "support/Reference.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace kexmeshtest;
+
+namespace {
+
+bool dye(KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXDyeBadTrianglesAlgorithm>(b); }
+const KEXRGBA<float> GREEN(0, 1, 0, 1), RED(1, 0, 0, 1);
+
+} // namespace
+
+TEST(DyeBadTriangles, ColoursAreTheDocumentedOnes)
+{
+  EXPECT_EQ(KEXDyeBadTrianglesAlgorithm::goodColor(), GREEN);
+  EXPECT_EQ(KEXDyeBadTrianglesAlgorithm::badColor(), RED);
+}
+
+TEST(DyeBadTriangles, ClosedTetrahedronIsGreenSingleTriangleAndEdgeFanAreRed)
+{
+  KEXTriangleMeshBuffer tet = makeTetrahedron();
+  ASSERT_TRUE(dye(tet));
+  ASSERT_EQ(tet.triangleColorList.getCount(), 4);
+  for (int t = 0; t < 4; ++t)
+    EXPECT_EQ(tet.triangleColorList[t], GREEN);
+  EXPECT_TRUE(tet.vertexAdjacencyList.isEmpty());
+  EXPECT_TRUE(tet.triangleAdjacencyList.isEmpty());
+
+  KEXTriangleMeshBuffer one = makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}});
+  ASSERT_TRUE(dye(one));
+  EXPECT_EQ(one.triangleColorList[0], RED);
+
+  KEXTriangleMeshBuffer fan =
+      makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}}, {{0, 1, 2}, {1, 0, 3}, {0, 1, 4}});
+  ASSERT_TRUE(dye(fan));
+  for (int t = 0; t < 3; ++t)
+    EXPECT_EQ(fan.triangleColorList[t], RED);
+}
+
+TEST(DyeBadTriangles, RandomMeshesMatchTheReferenceAdjacency)
+{
+  std::mt19937 rng(31);
+  for (int round = 0; round < 30; ++round) {
+    RandomMeshOptions o;
+    o.vertices = 8 + round % 10;
+    o.triangles = 10 + 2 * round;
+    o.invalidIndexRate = round % 3 == 0 ? 0.05 : 0.0;
+    KEXTriangleMeshBuffer b = makeRandomMesh(rng, o);
+    if (round % 2) {
+      ASSERT_TRUE(b.createTriangleAdjacencyList()); // a present list stays
+    }
+    const std::vector<int> ref = referenceTriangleAdjacency(b);
+    ASSERT_TRUE(dye(b));
+    for (int t = 0; t < b.getTriangleCount(); ++t) {
+      const bool good = ref[3 * t] >= 0 && ref[3 * t + 1] >= 0 && ref[3 * t + 2] >= 0;
+      EXPECT_EQ(b.triangleColorList[t], good ? GREEN : RED) << "round " << round << " triangle " << t;
+    }
+    EXPECT_EQ(b.hasTriangleAdjacencyList(), round % 2 == 1);
+  }
+  KEXTriangleMeshBuffer cloud = makeBuffer({{0, 0, 0}}, {});
+  EXPECT_TRUE(dye(cloud));
+  EXPECT_TRUE(cloud.triangleColorList.isEmpty());
+}
+
+TEST(DyeBadTriangles, AllocationFailuresAndStopsLeaveAConsistentBuffer)
+{
+  // Large enough for several blocks of 16384 triangles.
+  KEXTriangleMeshBuffer input = makeGrid(120, 80);
+  sweepAllocationFaults(input, dye, [](const KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor&) {
+    EXPECT_FALSE(result);
+    EXPECT_TRUE(b.triangleAdjacencyList.isEmpty());
+    EXPECT_TRUE(b.vertexAdjacencyList.isEmpty());
+  });
+  for (auto kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort}) {
+    long reports = sweepStops(
+        input, dye,
+        [&](const KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& m) {
+          expectStopped(result, m, kind);
+          EXPECT_TRUE(b.triangleAdjacencyList.isEmpty());
+        },
+        kind);
+    EXPECT_GT(reports, 3);
+  }
+}
