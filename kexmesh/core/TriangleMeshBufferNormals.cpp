@@ -1,0 +1,481 @@
+// Normal computations of the triangle mesh buffer.
+//
+// Triangle normals are cross products of two edges (length twice the area), taken at the corner
+// whose angle is closest to a right angle, which is the numerically best-conditioned pair. A
+// triangle whose doubled area is tiny compared with the mesh's mean edge length has a meaningless
+// cross product; it borrows the mean direction of its non-degenerate vertex neighbours instead.
+// Vertex normals are angle-weighted means of the triangle normals (the weighting makes the result
+// independent of how a surface patch is triangulated). Corner normals smooth across edges whose
+// dihedral angle stays below a crease angle and keep creases sharp; they feed drawing and the
+// analyzer through fixed-size pages so that no single allocation reaches 1 MiB.
+//
+// The hot loops work on the raw arrays of the lists and report progress once per block.
+#include "kexmesh/core/TriangleCalculus.h"
+#include "kexmesh/core/TriangleMeshBuffer.h"
+
+#include "kex/Task.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr double EPS = 2.220446049250313e-16;
+constexpr double FLOAT_EPS = 1.1920929e-07;
+
+bool endStopped(KEXTask& task) { return task.wasAborted() ? task.aborted() : task.error(KEX::GenericError); }
+
+bool endOutOfMemory(KEXTask& task)
+{
+  KEXTask::Diagnostics d(KEX::Error, "Out of memory");
+  return task.error(KEX::OutOfMemory, &d);
+}
+
+/// First triangle (at or after first) with a vertex index outside 0 ... V-1, or -1.
+int findInvalidTriangle(const KEXTriangle<int>* tri, int first, int end, int V)
+{
+  const unsigned uv = unsigned(V);
+  for (int t = first; t < end; ++t)
+    if (unsigned(tri[t][0]) >= uv || unsigned(tri[t][1]) >= uv || unsigned(tri[t][2]) >= uv)
+      return t;
+  return -1;
+}
+
+inline double squaredLength(const KEXVector3<float>& v)
+{
+  return double(v.x) * v.x + double(v.y) * v.y + double(v.z) * v.z;
+}
+
+inline double dot(const KEXVector3<float>& a, const KEXVector3<float>& b)
+{
+  return double(a.x) * b.x + double(a.y) * b.y + double(a.z) * b.z;
+}
+
+inline bool isFinite(const KEXVector3<float>& v)
+{
+  return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+/// A degenerate triangle's replacement normal, remembered until the pass over all triangles is
+/// done so that a repaired triangle never serves as a neighbour of another degenerate one.
+struct NormalFix {
+  int triangle;
+  KEXVector3<float> normal;
+};
+
+/// Corner pages: pages of PAGE_SIZE entries, the last one shorter. Allocates page by page.
+class PageWriter {
+public:
+  PageWriter(KEXValueList<KEXTriangleMeshBuffer::Page>& pages) : m_pages(pages) {}
+  /// Sizes the outer list for total entries; false when memory is short.
+  bool init(int total)
+  {
+    m_total = total;
+    int count = int((long long)(total) + KEXTriangleMeshBuffer::PAGE_SIZE - 1) / KEXTriangleMeshBuffer::PAGE_SIZE;
+    return m_pages.setCount(count);
+  }
+  /// Pointer to the entry for index i (entries are written in order); null when memory is short.
+  KEXVector3<float>* prepare(int i)
+  {
+    const int P = KEXTriangleMeshBuffer::PAGE_SIZE;
+    if (i % P == 0) {
+      KEXTriangleMeshBuffer::Page& page = m_pages[i / P];
+      page.setBlockSize(1024);
+      if (!page.setCount(std::min(P, m_total - i)))
+        return nullptr;
+      m_current = page.getData();
+    }
+    return m_current + (i % P);
+  }
+
+private:
+  KEXValueList<KEXTriangleMeshBuffer::Page>& m_pages;
+  KEXVector3<float>* m_current = nullptr;
+  int m_total = 0;
+};
+
+} // namespace
+
+bool KEXTriangleMeshBuffer::calculateTriangleNormals()
+{
+  const int T = getTriangleCount();
+  const int V = getVertexCount();
+  KEXTask task("Calculating triangle normal vectors", 6.0 * T + 1.0, 0x1010000, 0);
+  task.incProgress(1.0, true);
+  if (T == 0) {
+    triangleNormalList.clear();
+    return task.ok();
+  }
+  const int BLOCK = 8192;
+
+  // Validate every index and measure the mean edge length.
+  double edgeSum = 0.0;
+  {
+    const KEXTriangle<int>* tri = triangleList.getData();
+    const KEXVector3<float>* pos = vertexList.getData();
+    for (int first = 0; first < T; first += BLOCK) {
+      const int end = std::min(T, first + BLOCK);
+      if (findInvalidTriangle(tri, first, end, V) >= 0)
+        return task.error(KEX::GenericError);
+      for (int t = first; t < end; ++t) {
+        const KEXVector3<float>& a = pos[tri[t][0]];
+        const KEXVector3<float>& b = pos[tri[t][1]];
+        const KEXVector3<float>& c = pos[tri[t][2]];
+        double abx = double(b.x) - a.x, aby = double(b.y) - a.y, abz = double(b.z) - a.z;
+        double bcx = double(c.x) - b.x, bcy = double(c.y) - b.y, bcz = double(c.z) - b.z;
+        double cax = double(a.x) - c.x, cay = double(a.y) - c.y, caz = double(a.z) - c.z;
+        edgeSum += std::sqrt(abx * abx + aby * aby + abz * abz) + std::sqrt(bcx * bcx + bcy * bcy + bcz * bcz) +
+                   std::sqrt(cax * cax + cay * cay + caz * caz);
+      }
+      if (!task.incProgress(end - first, true))
+        return endStopped(task);
+    }
+  }
+  const double L = edgeSum / (3.0 * T);
+
+  {
+    KEXSubTask sub("Creating vertex adjacency list", 3.0 * T);
+    if (!hasVertexAdjacencyList() && !createVertexAdjacencyList())
+      return task.statusOf(sub, KEX::GenericError);
+  }
+
+  triangleNormalList.clear();
+  if (!triangleNormalList.setCount(T))
+    return task.error(KEX::GenericError);
+  const KEXTriangle<int>* tri = triangleList.getData();
+  const KEXVector3<float>* pos = vertexList.getData();
+  KEXVector3<float>* nrm = triangleNormalList.getData();
+  for (int first = 0; first < T; first += BLOCK) {
+    const int end = std::min(T, first + BLOCK);
+    for (int t = first; t < end; ++t)
+      KEXTriangleCalculus3<float>::normalVector(nrm[t], pos[tri[t][0]], pos[tri[t][1]], pos[tri[t][2]]);
+    if (!task.incProgress(end - first, true)) {
+      triangleNormalList.clear();
+      return endStopped(task);
+    }
+  }
+
+  // Repair degenerate triangles: doubled area below 0.001 L^2, i.e. squared length below tau.
+  const double tau = L * L * L * L * 1e-6;
+  KEXValueList<NormalFix> fixes(256, true);
+  KEXValueList<int> neighbours(64, true);
+  for (int first = 0; first < T; first += BLOCK) {
+    const int end = std::min(T, first + BLOCK);
+    for (int t = first; t < end; ++t) {
+      if (!(squaredLength(nrm[t]) < tau))
+        continue;
+      neighbours.clear();
+      double sx = 0.0, sy = 0.0, sz = 0.0;
+      for (int k = 0; k < 3; ++k) {
+        const KEXCompactIndexArray& corners = vertexAdjacencyList[tri[t][k]];
+        for (int c : corners) {
+          const int u = c / 3;
+          if (u == t)
+            continue;
+          const double len2 = squaredLength(nrm[u]);
+          if (!(len2 >= tau))
+            continue;
+          bool seen = false;
+          for (int n : neighbours)
+            if (n == u) {
+              seen = true;
+              break;
+            }
+          if (seen)
+            continue;
+          if (!neighbours.append(u)) {
+            triangleNormalList.clear();
+            return task.error(KEX::GenericError);
+          }
+          const double f = 1.0 / std::sqrt(len2);
+          sx += nrm[u].x * f;
+          sy += nrm[u].y * f;
+          sz += nrm[u].z * f;
+        }
+      }
+      KEXVector3<float> n(0.0f, 0.0f, 0.0f);
+      const double s2 = sx * sx + sy * sy + sz * sz;
+      if (!neighbours.isEmpty() && s2 > 0.0) {
+        const double f = 1.0 / std::sqrt(s2);
+        n = KEXVector3<float>(float(sx * f), float(sy * f), float(sz * f));
+      }
+      if (!fixes.append({t, n})) {
+        triangleNormalList.clear();
+        return task.error(KEX::GenericError);
+      }
+    }
+    if (!task.incProgress(end - first, true)) {
+      triangleNormalList.clear();
+      return endStopped(task);
+    }
+  }
+  for (const NormalFix& f : fixes)
+    nrm[f.triangle] = f.normal;
+  return task.ok();
+}
+
+bool KEXTriangleMeshBuffer::calculateVertexNormals()
+{
+  const int T = getTriangleCount();
+  const int V = getVertexCount();
+  KEXTask task("Creating vertex normal list", double(V) + 6.0 * T + 1.0, 0x1010000, 0);
+  task.incProgress(1.0, true);
+
+  {
+    KEXSubTask sub("Creating vertex adjacency list", 2.0 * T);
+    if (!hasVertexAdjacencyList() && !createVertexAdjacencyList())
+      return task.statusOf(sub, KEX::GenericError);
+  }
+  const bool normalsGiven = hasTriangleNormalList();
+  {
+    KEXSubTask sub("Creating triangle normal list", 2.0 * T);
+    if (!normalsGiven && !calculateTriangleNormals())
+      return task.statusOf(sub, KEX::GenericError);
+  }
+  {
+    KEXSubTask sub("Creating triangle angle list", 2.0 * T);
+    KEXDerivedListScope angles = KEXDerivedListScope::triangleAngles(*this, false);
+    // The angle computation reads positions unchecked; a given normal list proves nothing about
+    // the indices, so check them before the angles are computed.
+    if (!hasTriangleAngleList() && normalsGiven && findInvalidTriangle(triangleList.getData(), 0, T, V) >= 0)
+      return task.error(KEX::GenericError);
+    if (!angles.ensure())
+      return task.statusOf(sub, KEX::GenericError);
+  }
+
+  if (!vertexNormalList.setCount(V)) {
+    vertexNormalList.clear();
+    return endOutOfMemory(task);
+  }
+  if (V == 0)
+    return task.ok();
+
+  const KEXCompactIndexArray* adjacency = vertexAdjacencyList.getData();
+  const float* angle = T > 0 ? &triangleAngleList.getData()->x : nullptr;
+  const KEXVector3<float>* tn = triangleNormalList.getData();
+  KEXVector3<float>* out = vertexNormalList.getData();
+  const int BLOCK = 4096;
+  for (int first = 0; first < V; first += BLOCK) {
+    const int end = std::min(V, first + BLOCK);
+    for (int v = first; v < end; ++v) {
+      const int* c = adjacency[v].getData();
+      const int count = adjacency[v].getCount();
+      double nx = 0.0, ny = 0.0, nz = 0.0, w = 0.0;
+      for (int i = 0; i < count; ++i) {
+        const int corner = c[i];
+        const double a = angle[corner];
+        const KEXVector3<float>& n = tn[corner / 3];
+        nx += a * n.x;
+        ny += a * n.y;
+        nz += a * n.z;
+        w += a;
+      }
+      if (w >= EPS) {
+        const double f = 1.0 / w;
+        out[v] = KEXVector3<float>(float(nx * f), float(ny * f), float(nz * f));
+      } else {
+        out[v] = KEXVector3<float>(0.0f, 0.0f, 0.0f);
+      }
+    }
+    if (!task.incProgress(end - first, true)) {
+      vertexNormalList.clear();
+      return endStopped(task);
+    }
+  }
+  return task.ok();
+}
+
+bool KEXTriangleMeshBuffer::harmonizeTriangleNormals(float length)
+{
+  const int N = triangleNormalList.getCount();
+  KEXTask task("Harmonizing triangle normal vectors", double(N) + 1.0, 0x10000, 0);
+  task.incProgress(1.0, true);
+  KEXVector3<float>* n = triangleNormalList.getData();
+  const int BLOCK = 16384;
+  for (int first = 0; first < N; first += BLOCK) {
+    const int end = std::min(N, first + BLOCK);
+    for (int i = first; i < end; ++i)
+      n[i].normalize(length);
+    if (!task.incProgress(end - first, true))
+      return endStopped(task);
+  }
+  return task.ok();
+}
+
+bool KEXTriangleMeshBuffer::harmonizeVertexNormals(float length)
+{
+  const int N = vertexNormalList.getCount();
+  if (N == 0)
+    return true;
+  KEXTask task("Harmonizing vertex normal list", double(N), 0x10000, 0);
+  const double l2 = double(length) * double(length);
+  KEXVector3<float>* n = vertexNormalList.getData();
+  const int BLOCK = 8192;
+  for (int first = 0; first < N; first += BLOCK) {
+    const int end = std::min(N, first + BLOCK);
+    for (int i = first; i < end; ++i) {
+      n[i].normalize(length);
+      const double r = squaredLength(n[i]) / l2;
+      if (!(r >= 0.95 && r <= 1.05)) {
+        KEXTask::Diagnostics d(KEX::Error, "Invalid vertex normal found");
+        return task.error(KEX::InvalidValue, &d);
+      }
+    }
+    if (!task.incProgress(end - first, true))
+      return endStopped(task);
+  }
+  return task.ok();
+}
+
+bool KEXTriangleMeshBuffer::updateCornerNormals(float creaseAngleDegrees)
+{
+  if (!isConsistent())
+    return false;
+  cornerVertexPages.clear();
+  cornerNormalPages.clear();
+  const int V = getVertexCount();
+  const int T = getTriangleCount();
+  if (V == 0)
+    return true;
+  const double cosLimit = std::cos(double(creaseAngleDegrees) * 0.017453292519943295);
+
+  KEXTask task("Updating Vertex normals", 4.0 * T + 1.0, 0x1010000, 0x20000);
+  task.incProgress(1.0, true);
+  PageWriter positions(cornerVertexPages), normals(cornerNormalPages);
+  auto failMemory = [&]() {
+    cornerVertexPages.clear();
+    cornerNormalPages.clear();
+    return endOutOfMemory(task);
+  };
+
+  if (T == 0) {
+    // A point cloud: one entry per vertex with its normal, as far as both lists reach.
+    const int n = std::min(V, vertexNormalList.getCount());
+    if (!positions.init(n) || !normals.init(n))
+      return failMemory();
+    for (int i = 0; i < n; ++i) {
+      KEXVector3<float>* p = positions.prepare(i);
+      KEXVector3<float>* q = normals.prepare(i);
+      if (!p || !q)
+        return failMemory();
+      *p = vertexList[i];
+      *q = vertexNormalList[i];
+    }
+    return task.ok();
+  }
+
+  {
+    KEXSubTask sub("Creating vertex adjacency list", 0.2 * T);
+    KEXDerivedListScope scope = KEXDerivedListScope::vertexAdjacency(*this, false);
+    if (!scope.ensure())
+      return task.statusOf(sub, KEX::GenericError);
+  }
+  {
+    KEXSubTask sub("Creating triangle adjacency list", 0.4 * T);
+    KEXDerivedListScope scope = KEXDerivedListScope::triangleAdjacency(*this, false);
+    if (!scope.ensure())
+      return task.statusOf(sub, KEX::GenericError);
+  }
+  {
+    KEXSubTask sub("Creating triangle normal list", 0.4 * T);
+    KEXDerivedListScope scope = KEXDerivedListScope::triangleNormals(*this, false);
+    if (!scope.ensure())
+      return task.statusOf(sub, KEX::GenericError);
+  }
+  {
+    KEXSubTask sub("Harmonizing triangle normal list", 0.4 * T);
+    if (!harmonizeTriangleNormals(1.0f))
+      return task.statusOf(sub, KEX::GenericError);
+  }
+  // A normal list that was present proves nothing about the indices; positions are read below.
+  if (findInvalidTriangle(triangleList.getData(), 0, T, V) >= 0)
+    return task.error(KEX::GenericError);
+
+  // Inner angles once per triangle; each corner's walk needs the angle at every triangle it visits.
+  KEXValueList<KEXVector3<float>> angles(1024, true);
+  if (!angles.setCount(T))
+    return failMemory();
+  const KEXTriangle<int>* tri = triangleList.getData();
+  const KEXVector3<float>* pos = vertexList.getData();
+  for (int t = 0; t < T; ++t) {
+    KEXVector3<double> a;
+    KEXTriangleCalculus3<float>::angles(a, pos[tri[t][0]], pos[tri[t][1]], pos[tri[t][2]]);
+    angles[t] = KEXVector3<float>(float(a.x), float(a.y), float(a.z));
+  }
+
+  const int C = 3 * T;
+  if (!positions.init(C) || !normals.init(C))
+    return failMemory();
+  const int* adj = triangleAdjacencyList.getData()->getComponentPtr();
+  const int* vert = triangleList.getData()->getComponentPtr();
+  const KEXVector3<float>* tn = triangleNormalList.getData();
+  const float* ang = &angles.getData()->x;
+  const double reportStep = T * 2.6 / 85.0;
+  double nextReport = reportStep;
+
+  for (int c = 0; c < C; ++c) {
+    const int v = vert[c];
+    const int maxSteps = vertexAdjacencyList[v].getCount();
+    const KEXVector3<float>& own = tn[c / 3];
+    double sx = own.x, sy = own.y, sz = own.z;
+    double w = ang[c];
+    bool closed = false;
+    // Walk around v in both directions: first across the edge ending at c, then across the edge
+    // starting at c. Each step enters the neighbour at its corner on v and leaves it across the
+    // other edge at that corner.
+    for (int direction = 0; direction < 2 && !closed; ++direction) {
+      const KEXVector3<float>* prev = &own;
+      int partner = direction == 0 ? adj[c] : adj[nextCorner(c)];
+      for (int step = 0; partner >= 0 && step < maxSteps; ++step) {
+        const int t2 = partner / 3;
+        int cv = -1;
+        for (int k = 0; k < 3; ++k)
+          if (vert[3 * t2 + k] == v) {
+            cv = 3 * t2 + k;
+            break;
+          }
+        if (cv < 0)
+          break;
+        if (cv == c) {
+          closed = true;
+          break;
+        }
+        const KEXVector3<float>& n2 = tn[t2];
+        if (!isFinite(n2) || dot(*prev, n2) < cosLimit)
+          break;
+        const double a2 = ang[cv];
+        sx += n2.x * a2;
+        sy += n2.y * a2;
+        sz += n2.z * a2;
+        w += a2;
+        prev = &n2;
+        if (partner == cv)
+          partner = adj[nextCorner(cv)];
+        else if (partner == nextCorner(cv))
+          partner = adj[cv];
+        else
+          break;
+      }
+    }
+    KEXVector3<float>* p = positions.prepare(c);
+    KEXVector3<float>* q = normals.prepare(c);
+    if (!p || !q)
+      return failMemory();
+    *p = pos[v];
+    const double s2 = sx * sx + sy * sy + sz * sz;
+    if (w >= FLOAT_EPS && s2 > 0.0 && std::isfinite(s2)) {
+      const double f = 1.0 / std::sqrt(s2);
+      *q = KEXVector3<float>(float(sx * f), float(sy * f), float(sz * f));
+    } else {
+      *q = KEXVector3<float>(0.0f, 0.0f, 0.0f);
+    }
+    if (c + 1 >= nextReport) {
+      nextReport += reportStep;
+      if (!task.incProgress(reportStep, true)) {
+        cornerVertexPages.clear();
+        cornerNormalPages.clear();
+        return endStopped(task);
+      }
+    }
+  }
+  return task.ok();
+}

@@ -1,0 +1,130 @@
+// The normal algorithms of the frame: registration, parameters, and that each runs its buffer
+// operation (with failure sweeps through the frame).
+#include "kexmesh/core/CalculateTriangleNormalsAlgorithm.h"
+#include "kexmesh/core/CalculateVertexNormalsAlgorithm.h"
+#include "kexmesh/core/HarmonizeTriangleNormalsAlgorithm.h"
+#include "kexmesh/core/HarmonizeVertexNormalsAlgorithm.h"
+#include "support/AlgorithmSweeps.h"
+#include "support/Meshes.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+using namespace kexmeshtest;
+
+namespace {
+template <class A>
+void expectRegistered(const char* name)
+{
+  const KEXMetaClass* meta = KEXMetaClass::find(name);
+  ASSERT_NE(meta, nullptr) << name;
+  EXPECT_EQ(meta, &A::metaClass());
+  EXPECT_EQ(meta->getParent(), &KEXTriangleMeshAlgorithmIF::metaClass());
+  KEXClass* object = meta->create();
+  ASSERT_NE(object, nullptr);
+  EXPECT_EQ(&object->getMetaClass(), meta);
+  meta->destruct(object, true);
+}
+
+template <class A>
+void expectLengthParameter()
+{
+  A a;
+  EXPECT_EQ(a.getVectorLength(), 1.0f);
+  EXPECT_FALSE(a.setVectorLength(-1.0f));
+  EXPECT_FALSE(a.setVectorLength(std::nanf("")));
+  EXPECT_EQ(a.getVectorLength(), 1.0f);
+  EXPECT_TRUE(a.setVectorLength(0.0f));
+  EXPECT_TRUE(a.setVectorLength(3.0f));
+  A copy(a);
+  EXPECT_EQ(copy.getVectorLength(), 3.0f);
+  A assigned;
+  assigned = a;
+  EXPECT_EQ(assigned.getVectorLength(), 3.0f);
+  KEXClass* clone = A::metaClass().clone(&a);
+  ASSERT_NE(clone, nullptr);
+  EXPECT_EQ(static_cast<A*>(clone)->getVectorLength(), 3.0f);
+  A::metaClass().destruct(clone, true);
+}
+} // namespace
+
+TEST(NormalAlgorithms, RegisteredUnderTheirNames)
+{
+  expectRegistered<KEXCalculateTriangleNormalsAlgorithm>("KEXCalculateTriangleNormalsAlgorithm");
+  expectRegistered<KEXCalculateVertexNormalsAlgorithm>("KEXCalculateVertexNormalsAlgorithm");
+  expectRegistered<KEXHarmonizeTriangleNormalsAlgorithm>("KEXHarmonizeTriangleNormalsAlgorithm");
+  expectRegistered<KEXHarmonizeVertexNormalsAlgorithm>("KEXHarmonizeVertexNormalsAlgorithm");
+}
+
+TEST(NormalAlgorithms, VectorLengthParameter)
+{
+  expectLengthParameter<KEXHarmonizeTriangleNormalsAlgorithm>();
+  expectLengthParameter<KEXHarmonizeVertexNormalsAlgorithm>();
+}
+
+TEST(NormalAlgorithms, RunTheBufferOperations)
+{
+  const KEXTriangleMeshBuffer mesh = makeTorus(10, 6);
+  KEXTriangleMeshBuffer direct = mesh, viaFrame = mesh;
+  ASSERT_TRUE(direct.calculateVertexNormals());
+  ASSERT_TRUE(runAlgorithm<KEXCalculateVertexNormalsAlgorithm>(viaFrame));
+  ASSERT_TRUE(vertices(viaFrame) == vertices(direct));
+  for (int v = 0; v < direct.getVertexCount(); ++v)
+    EXPECT_EQ(viaFrame.vertexNormalList[v], direct.vertexNormalList[v]);
+
+  KEXTriangleMeshBuffer tri = mesh;
+  ASSERT_TRUE(runAlgorithm<KEXCalculateTriangleNormalsAlgorithm>(tri));
+  for (int t = 0; t < tri.getTriangleCount(); ++t)
+    EXPECT_EQ(tri.triangleNormalList[t], direct.triangleNormalList[t]);
+
+  KEXHarmonizeTriangleNormalsAlgorithm ht;
+  ht.setVectorLength(2.0f);
+  ASSERT_TRUE(runAlgorithm(tri, ht));
+  for (const Vec3& n : tri.triangleNormalList)
+    EXPECT_NEAR(n.length(), 2.0f, 1e-5f);
+
+  KEXHarmonizeVertexNormalsAlgorithm hv;
+  ASSERT_TRUE(runAlgorithm(viaFrame, hv));
+  for (const Vec3& n : viaFrame.vertexNormalList)
+    EXPECT_NEAR(n.length(), 1.0f, 1e-6f);
+  hv.setVectorLength(0.0f);
+  kexTest::RecordingScope monitor;
+  EXPECT_FALSE(runAlgorithm(viaFrame, hv));
+  EXPECT_TRUE(monitor.hasDiagnostic("Invalid vertex normal found"));
+
+  // The frame refuses an inconsistent buffer.
+  KEXTriangleMeshBuffer bad = mesh;
+  bad.vertexNormalList.setCount(2);
+  EXPECT_FALSE(runAlgorithm<KEXCalculateVertexNormalsAlgorithm>(bad));
+  EXPECT_EQ(bad.vertexNormalList.getCount(), 2);
+}
+
+TEST(NormalAlgorithms, FailureSweeps)
+{
+  const KEXTriangleMeshBuffer mesh = makeIcosphere(1);
+  auto fails = [](KEXTriangleMeshBuffer&, bool result, const kexTest::RecordingMonitor&) { EXPECT_FALSE(result); };
+  sweepAllocationFaults(mesh, [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXCalculateTriangleNormalsAlgorithm>(b); },
+                        fails);
+  sweepAllocationFaults(mesh, [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXCalculateVertexNormalsAlgorithm>(b); },
+                        fails);
+  KEXTriangleMeshBuffer big = makeGrid(120, 120);
+  ASSERT_TRUE(big.calculateVertexNormals());
+  for (auto kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort}) {
+    auto stopped = [kind](KEXTriangleMeshBuffer&, bool result, const kexTest::RecordingMonitor& m) {
+      expectStopped(result, m, kind);
+    };
+    EXPECT_GT(sweepStops(big, [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXHarmonizeTriangleNormalsAlgorithm>(b); },
+                         stopped, kind),
+              1);
+    EXPECT_GT(sweepStops(big, [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXHarmonizeVertexNormalsAlgorithm>(b); },
+                         stopped, kind),
+              1);
+    KEXTriangleMeshBuffer plain = makeGrid(120, 120);
+    sweepStops(plain, [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXCalculateTriangleNormalsAlgorithm>(b); },
+               stopped, kind);
+    sweepStops(plain, [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXCalculateVertexNormalsAlgorithm>(b); },
+               stopped, kind);
+  }
+}
