@@ -1,0 +1,349 @@
+// Cap removal: the flat quadrilateral, each refusal condition on its own, orientation agreement,
+// and random jittered meshes (planes keep their shape, folds are never flipped across, lists stay
+// equal to a rebuild); failure sweeps.
+#include "kexmesh/repair/RemoveCapTrianglesAlgorithm.h"
+#include "kexmesh/core/TriangleCalculus.h"
+#include "support/AlgorithmSweeps.h"
+#include "support/MeshChecks.h"
+#include "support/Meshes.h"
+#include "support/Reference.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+using namespace kexmeshtest;
+
+namespace {
+
+using Limits = KEXValuePair<float>;
+const double DEG = M_PI / 180.0;
+
+bool removeCaps(KEXTriangleMeshBuffer& b, Limits angle = {0, 1}, Limits cap = {135, 180}, Limits needle = {0, 10})
+{
+  KEXRemoveCapTrianglesAlgorithm a;
+  EXPECT_TRUE(a.setAngleLimits(angle));
+  EXPECT_TRUE(a.setCapAngleLimits(cap));
+  EXPECT_TRUE(a.setNeedleAngleLimits(needle));
+  return runAlgorithm(b, a);
+}
+
+/// A cap t = (P1, P2, A) with 170 degrees at A, on the x axis from -1 to 1, and its neighbour
+/// t' = (P2, P1, B).
+KEXTriangleMeshBuffer quad(Vec3 b, Vec3 a = Vec3(0, float(std::tan(5 * DEG)), 0))
+{
+  return makeBuffer({{-1, 0, 0}, {1, 0, 0}, a, b}, {{0, 1, 2}, {1, 0, 3}});
+}
+
+bool hasEdge(const KEXTriangleMeshBuffer& b, int u, int v)
+{
+  for (int t = 0; t < b.getTriangleCount(); ++t) {
+    int n = 0;
+    for (int k = 0; k < 3; ++k)
+      n += (b.triangleList[t][k] == u || b.triangleList[t][k] == v) ? 1 : 0;
+    if (n >= 2)
+      return true;
+  }
+  return false;
+}
+
+double angleAt(const KEXTriangleMeshBuffer& b, int t, int vertex)
+{
+  const KEXTriangle<int>& tri = b.triangleList[t];
+  KEXVector3<double> a;
+  KEXTriangleCalculus3<float>::angles(a, b.vertexList[tri[0]], b.vertexList[tri[1]], b.vertexList[tri[2]]);
+  for (int k = 0; k < 3; ++k)
+    if (tri[k] == vertex)
+      return a[k];
+  return -1.0;
+}
+
+int capCount(const KEXTriangleMeshBuffer& b)
+{
+  int n = 0;
+  for (int t = 0; t < b.getTriangleCount(); ++t) {
+    const KEXTriangle<int>& tri = b.triangleList[t];
+    KEXVector3<double> a;
+    KEXTriangleCalculus3<float>::angles(a, b.vertexList[tri[0]], b.vertexList[tri[1]], b.vertexList[tri[2]]);
+    n += (a.x >= 135 * DEG || a.y >= 135 * DEG || a.z >= 135 * DEG) ? 1 : 0;
+  }
+  return n;
+}
+
+double totalArea(const KEXTriangleMeshBuffer& b)
+{
+  double s = 0;
+  for (int t = 0; t < b.getTriangleCount(); ++t) {
+    const KEXTriangle<int>& tri = b.triangleList[t];
+    double a;
+    KEXTriangleCalculus3<float>::area(a, b.vertexList[tri[0]], b.vertexList[tri[1]], b.vertexList[tri[2]]);
+    s += a;
+  }
+  return s;
+}
+
+/// A grid with jittered vertices (many caps) on a roof: z = 0.5 * |x - ridge|. Ridge vertices stay
+/// on the ridge line.
+KEXTriangleMeshBuffer jitteredRoof(std::mt19937& rng, int nx, int ny, float roof)
+{
+  KEXTriangleMeshBuffer b = makeGrid(nx, ny);
+  std::uniform_real_distribution<float> j(-0.45f, 0.45f);
+  const float ridge = float(nx / 2);
+  for (int v = 0; v < b.getVertexCount(); ++v) {
+    Vec3& p = b.vertexList[v];
+    const bool border = p.x == 0 || p.y == 0 || p.x == float(nx) || p.y == float(ny);
+    if (!border) {
+      if (p.x != ridge)
+        p.x += j(rng);
+      p.y += j(rng);
+    }
+    p.z = roof * std::fabs(p.x - ridge);
+  }
+  return b;
+}
+
+} // namespace
+
+TEST(RemoveCapTriangles, LimitsHaveDefaultsAndAreValidated)
+{
+  KEXRemoveCapTrianglesAlgorithm a;
+  EXPECT_EQ(a.getAngleLimits(), Limits(0, 1));
+  EXPECT_EQ(a.getCapAngleLimits(), Limits(135, 180));
+  EXPECT_EQ(a.getNeedleAngleLimits(), Limits(0, 10));
+  EXPECT_FALSE(a.setCapAngleLimits(Limits(170, 160)));
+  EXPECT_FALSE(a.setAngleLimits(Limits(-1, 10)));
+  EXPECT_FALSE(a.setNeedleAngleLimits(Limits(0, NAN)));
+  EXPECT_EQ(a.getCapAngleLimits(), Limits(135, 180));
+  EXPECT_TRUE(a.setCapAngleLimits(Limits(90, 170)));
+  KEXRemoveCapTrianglesAlgorithm copy(a);
+  EXPECT_EQ(copy.getCapAngleLimits(), Limits(90, 170));
+  KEXRemoveCapTrianglesAlgorithm assigned;
+  assigned = a;
+  EXPECT_EQ(assigned.getCapAngleLimits(), Limits(90, 170));
+}
+
+TEST(RemoveCapTriangles, FlatQuadrilateralGetsTheOtherDiagonal)
+{
+  KEXTriangleMeshBuffer b = quad(Vec3(0, -1, 0));
+  b.triangleColorList.setCount(2);
+  b.triangleColorList[0] = KEXRGBA<float>(1, 0, 0);
+  b.triangleColorList[1] = KEXRGBA<float>(0, 0, 1);
+  ASSERT_TRUE(removeCaps(b));
+  EXPECT_TRUE(hasEdge(b, 2, 3));
+  EXPECT_FALSE(hasEdge(b, 0, 1));
+  EXPECT_TRUE(manifoldEdgesConsistent(b));
+  for (int t = 0; t < 2; ++t) {
+    EXPECT_LT(angleAt(b, t, 0), 135 * DEG);
+    EXPECT_LT(angleAt(b, t, 1), 135 * DEG);
+    const KEXRGBA<float>& c = b.triangleColorList[t];
+    EXPECT_NEAR(c.r + c.b, 1.0f, 1e-6f) << "a blend of the two old colours";
+    EXPECT_GT(c.r, 0.0f);
+    EXPECT_GT(c.b, 0.0f);
+  }
+  // Both still face +z, and the lists built for the run are gone again.
+  for (int t = 0; t < 2; ++t) {
+    const KEXTriangle<int>& tri = b.triangleList[t];
+    const Vec3 n = (b.vertexList[tri[1]] - b.vertexList[tri[0]]).cross(b.vertexList[tri[2]] - b.vertexList[tri[0]]);
+    EXPECT_GT(n.z, 0.0f);
+  }
+  EXPECT_TRUE(b.triangleAdjacencyList.isEmpty());
+  EXPECT_TRUE(b.triangleAngleList.isEmpty());
+  EXPECT_TRUE(b.triangleNormalList.isEmpty());
+  EXPECT_TRUE(b.vertexAdjacencyList.isEmpty());
+}
+
+TEST(RemoveCapTriangles, FoldedQuadrilateralNeedsWiderAngleLimits)
+{
+  const Vec3 folded(0, -float(std::cos(5 * DEG)), float(std::sin(5 * DEG)));
+  KEXTriangleMeshBuffer b = quad(folded);
+  KEXTriangleMeshBuffer before(b);
+  ASSERT_TRUE(removeCaps(b));
+  EXPECT_TRUE(sameGeometry(before, b));
+  ASSERT_TRUE(removeCaps(b, {0, 10}));
+  EXPECT_TRUE(hasEdge(b, 2, 3));
+}
+
+TEST(RemoveCapTriangles, EachRefusalConditionHoldsTheFlipBack)
+{
+  struct Case {
+    const char* name;
+    KEXTriangleMeshBuffer mesh;
+    Limits angle, cap, needle;     // refusing limits
+    bool relaxable;                // whether other limits let the same flip happen
+    Limits angle2, cap2, needle2;  // relaxed limits
+  };
+  const Limits A{0, 1}, C{135, 180}, N{0, 10};
+  std::vector<Case> cases;
+  // 1. a border: the cap alone.
+  cases.push_back({"border", makeBuffer({{-1, 0, 0}, {1, 0, 0}, {0, 0.0875f, 0}}, {{0, 1, 2}}), A, C, N, false, A, C, N});
+  // 2. coplanarity: folded by 5 degrees (relaxed by wider angle limits).
+  cases.push_back({"fold", quad(Vec3(0, -float(std::cos(5 * DEG)), float(std::sin(5 * DEG)))), A, C, N, true,
+                   Limits(0, 10), C, N});
+  // 3. both triangles have the same apex (a double-sided pair; the normals test is lifted).
+  cases.push_back({"same apex", makeBuffer({{-1, 0, 0}, {1, 0, 0}, {0, 0.0875f, 0}}, {{0, 1, 2}, {1, 0, 2}}),
+                   Limits(0, 180), C, N, false, A, C, N});
+  // 4. not convex at P2: B lies beyond P2, almost on the line.
+  cases.push_back({"concave", quad(Vec3(3, -0.01f, 0)), A, C, N, false, A, C, N});
+  // 5. a new cap of 171 degrees at P1 (relaxed when caps end at 170.5 degrees).
+  cases.push_back({"new cap", quad(Vec3(-3, -0.5f, 0)), A, C, N, true, A, Limits(135, 170.5f), N});
+  // 6. more needle angles afterwards (relaxed when no angle counts as a needle).
+  cases.push_back({"needles", quad(Vec3(2.4f, -2.9f, 0), Vec3(-0.5f, 0.28f, 0)), A, C, N, true, A, C, Limits(0, 0)});
+  // 7. the apexes are joined already, by a third triangle (A, B, E).
+  {
+    KEXTriangleMeshBuffer m = quad(Vec3(0, -1, 0));
+    m.vertexList.append(Vec3(0, 0, 1));
+    m.triangleList.append(KEXTriangle<int>(2, 3, 4));
+    cases.push_back({"joined", m, A, C, N, false, A, C, N});
+  }
+  for (Case& c : cases) {
+    KEXTriangleMeshBuffer b(c.mesh);
+    ASSERT_TRUE(removeCaps(b, c.angle, c.cap, c.needle)) << c.name;
+    EXPECT_TRUE(sameGeometry(c.mesh, b)) << c.name;
+    if (c.relaxable) {
+      ASSERT_TRUE(removeCaps(b, c.angle2, c.cap2, c.needle2)) << c.name;
+      EXPECT_TRUE(hasEdge(b, 2, 3)) << c.name << ": flipped with relaxed limits";
+    }
+  }
+  // Control for 7: without the third triangle the same quadrilateral is flipped.
+  KEXTriangleMeshBuffer control = quad(Vec3(0, -1, 0));
+  ASSERT_TRUE(removeCaps(control));
+  EXPECT_TRUE(hasEdge(control, 2, 3));
+}
+
+TEST(RemoveCapTriangles, InconsistentPairIsMadeToAgreeFirst)
+{
+  // t' runs the shared edge in the same direction as t. With the normals test lifted the pair is
+  // first made consistent (t' gives way: t's stored normal matches its geometry), then flipped.
+  KEXTriangleMeshBuffer b = makeBuffer({{-1, 0, 0}, {1, 0, 0}, {0, 0.0875f, 0}, {0, -1, 0}}, {{0, 1, 2}, {0, 1, 3}});
+  ASSERT_TRUE(removeCaps(b, {0, 180}));
+  EXPECT_TRUE(hasEdge(b, 2, 3));
+  KEXTriangleMeshBuffer expected = quad(Vec3(0, -1, 0), Vec3(0, 0.0875f, 0));
+  ASSERT_TRUE(removeCaps(expected));
+  EXPECT_EQ(orientedSet(b), orientedSet(expected));
+  EXPECT_TRUE(manifoldEdgesConsistent(b));
+}
+
+TEST(RemoveCapTriangles, JitteredPlanesKeepTheirShapeAndListsStayExact)
+{
+  std::mt19937 rng(41);
+  for (int round = 0; round < 6; ++round) {
+    KEXTriangleMeshBuffer b = jitteredRoof(rng, 16, 12, round % 2 ? 0.5f : 0.0f);
+    shuffleTriangles(b, rng);
+    const bool withLists = round >= 2;
+    if (withLists) {
+      ASSERT_TRUE(b.createTriangleAdjacencyList());
+      ASSERT_TRUE(b.calculateTriangleNormals());
+      ASSERT_TRUE(b.createTriangleAngleList());
+    }
+    const double area = totalArea(b);
+    const int caps = capCount(b);
+    ASSERT_GT(caps, 3);
+    KEXTriangleMeshBuffer before(b);
+    ASSERT_TRUE(removeCaps(b));
+    EXPECT_LT(capCount(b), caps) << "round " << round;
+    EXPECT_NEAR(totalArea(b), area, 1e-4 * area) << "flips inside planar convex quads keep the area";
+    EXPECT_TRUE(manifoldEdgesConsistent(b));
+    EXPECT_EQ(halfEdges(b).size(), halfEdges(before).size());
+    // No triangle spans the ridge: every flipped pair lay in one plane of the roof.
+    const float ridge = 8.0f;
+    for (int t = 0; t < b.getTriangleCount(); ++t) {
+      bool left = false, right = false;
+      for (int k = 0; k < 3; ++k) {
+        float x = b.vertexList[b.triangleList[t][k]].x;
+        left |= x < ridge;
+        right |= x > ridge;
+      }
+      EXPECT_FALSE(left && right) << "triangle " << t << " folds across the ridge";
+    }
+    if (withLists) {
+      EXPECT_TRUE(vertexAdjacencyMatches(b));
+      EXPECT_TRUE(triangleAdjacencyMatches(b));
+      KEXTriangleMeshBuffer fresh = makeBuffer(vertices(b), triangles(b));
+      ASSERT_TRUE(fresh.calculateTriangleNormals());
+      ASSERT_TRUE(fresh.createTriangleAngleList());
+      for (int t = 0; t < b.getTriangleCount(); ++t) {
+        EXPECT_LT((b.triangleNormalList[t] - fresh.triangleNormalList[t]).length(), 1e-5f);
+        EXPECT_LT((b.triangleAngleList[t] - fresh.triangleAngleList[t]).length(), 1e-6f);
+      }
+    }
+  }
+}
+
+TEST(RemoveCapTriangles, FoldedEverywhereMeansNoFlipAtAll)
+{
+  std::mt19937 rng(43);
+  KEXTriangleMeshBuffer b = jitteredRoof(rng, 14, 10, 0.0f);
+  for (int v = 0; v < b.getVertexCount(); ++v) // checkerboard heights: every pair is folded
+    b.vertexList[v].z = 0.3f * float(v % 2);
+  ASSERT_GT(capCount(b), 3);
+  KEXTriangleMeshBuffer before(b);
+  ASSERT_TRUE(removeCaps(b));
+  EXPECT_TRUE(sameGeometry(before, b));
+}
+
+TEST(RemoveCapTriangles, DamagedInputNeverBreaksTheBuffer)
+{
+  std::mt19937 rng(47);
+  for (int round = 0; round < 40; ++round) {
+    RandomMeshOptions o;
+    o.vertices = 8 + round % 12;
+    o.triangles = 10 + 2 * round;
+    o.duplicateRate = 0.1;
+    o.repeatedIndexRate = 0.1;
+    KEXTriangleMeshBuffer b = makeRandomMesh(rng, o);
+    for (int v = 0; v < b.getVertexCount(); ++v) // flatten: caps and coplanar pairs everywhere
+      b.vertexList[v].z = 0;
+    ASSERT_TRUE(b.createTriangleAdjacencyList());
+    const int T = b.getTriangleCount();
+    EXPECT_TRUE(removeCaps(b, {0, 180}));
+    EXPECT_EQ(b.getTriangleCount(), T);
+    EXPECT_TRUE(b.isConsistent());
+    EXPECT_TRUE(vertexAdjacencyMatches(b));
+    EXPECT_TRUE(triangleAdjacencyMatches(b));
+  }
+  // An invalid vertex index with a present normal list is refused before any angle is read.
+  KEXTriangleMeshBuffer bad = quad(Vec3(0, -1, 0));
+  ASSERT_TRUE(bad.calculateTriangleNormals());
+  bad.triangleList[1][2] = 7;
+  kexTest::RecordingScope monitor;
+  EXPECT_FALSE(removeCaps(bad));
+  EXPECT_EQ(monitor.rootCode(), KEX::GenericError);
+}
+
+TEST(RemoveCapTriangles, AllocationFailuresAndStopsLeaveAConsistentBuffer)
+{
+  std::mt19937 rng(53);
+  KEXTriangleMeshBuffer input = jitteredRoof(rng, 12, 8, 0.0f);
+  const auto unoriented = unorientedSet(input);
+  auto run = [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXRemoveCapTrianglesAlgorithm>(b); };
+  sweepAllocationFaults(input, run, [&](const KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor&) {
+    EXPECT_FALSE(result);
+    EXPECT_TRUE(manifoldEdgesConsistent(b));
+    EXPECT_EQ(b.getTriangleCount(), input.getTriangleCount());
+    EXPECT_TRUE(b.triangleAdjacencyList.isEmpty());
+    EXPECT_TRUE(b.vertexAdjacencyList.isEmpty());
+  });
+  // A stop ends the run early with success; an abort with failure.
+  for (auto kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort}) {
+    long reports = sweepStops(
+        input, run,
+        [&](const KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& m) {
+          if (kind == KEXTaskMonitor::Abort) {
+            EXPECT_FALSE(result);
+          }
+          (void)m;
+          EXPECT_TRUE(manifoldEdgesConsistent(b));
+          EXPECT_TRUE(b.triangleAdjacencyList.isEmpty());
+        },
+        kind);
+    EXPECT_GT(reports, 2);
+  }
+  // A large mesh takes several sweep blocks: a stop after the derived lists ends as stopped.
+  KEXTriangleMeshBuffer big = jitteredRoof(rng, 130, 70, 0.0f);
+  kexTest::RecordingScope monitor;
+  monitor.stopWhenEnded("Calculating inner triangle angles");
+  EXPECT_TRUE(run(big));
+  EXPECT_EQ(monitor.rootStatus(), KEXTaskInfo::Stopped);
+  EXPECT_TRUE(manifoldEdgesConsistent(big));
+}
