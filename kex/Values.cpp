@@ -44,3 +44,22 @@ double KEXQuantity::unitToInternal(double value, KEXenum, KEXenum unit)
     return value * 3.14159265358979323846 / 180.0;
   return value;
 }
+
+void KEXMathKernel::transformPoints(const KEXMatrix4<float>& m, const float* xIn, const float* yIn, const float* zIn,
+                                    float* xOut, float* yOut, float* zOut, int n)
+{
+  for (int i = 0; i < n; ++i) {
+    // Read all three before writing: the output may alias the input.
+    KEXVector3<float> p = m.transformPoint(KEXVector3<float>(xIn[i], yIn[i], zIn[i]));
+    xOut[i] = p.x;
+    yOut[i] = p.y;
+    zOut[i] = p.z;
+  }
+}
+
+void KEXMathKernel::unitePoints(KEXInterval<KEXVector3<float>>& box, const float* x, const float* y, const float* z,
+                                int n)
+{
+  for (int i = 0; i < n; ++i)
+    box.unite(KEXVector3<float>(x[i], y[i], z[i]));
+}

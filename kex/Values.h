@@ -415,3 +415,14 @@ private:
 struct KEXQuantity {
   static double unitToInternal(double value, KEXenum quantity, KEXenum unit);
 };
+
+/// Bulk operations over points held as separate coordinate arrays (x[], y[], z[]). Any n >= 0, no
+/// alignment required.
+struct KEXMathKernel {
+  /// out_i = m applied to (x_i, y_i, z_i, 1) (affine, no division by w). The output arrays may be
+  /// the input arrays.
+  static void transformPoints(const KEXMatrix4<float>& m, const float* xIn, const float* yIn, const float* zIn,
+                              float* xOut, float* yOut, float* zOut, int n);
+  /// Unites n points into box, component by component (a NaN component never enters).
+  static void unitePoints(KEXInterval<KEXVector3<float>>& box, const float* x, const float* y, const float* z, int n);
+};

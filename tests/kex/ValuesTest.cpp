@@ -299,4 +299,43 @@ TEST(ValuesTest, MemoryHooksAndUnits)
   EXPECT_EQ(obb.getMatrix().transformPoint(V3f(0, 0, 0)), V3f(1, 2, 3));
 }
 
+TEST(ValuesTest, MathKernelMatchesPointwiseOperations)
+{
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<float> u(-10.0f, 10.0f);
+  const int n = 37; // not a multiple of 4
+  float x[n], y[n], z[n], ox[n], oy[n], oz[n];
+  for (int i = 0; i < n; ++i) {
+    x[i] = u(rng);
+    y[i] = u(rng);
+    z[i] = u(rng);
+  }
+  y[5] = std::nanf("");
+  KEXMatrix4<float> m = KEXMatrix4<float>::createTranslationMatrix(1, 2, 3) * KEXMatrix4<float>::createScaleMatrix(2, 3, 4);
+  m(0, 1) = 0.5f;
+  KEXMathKernel::transformPoints(m, x, y, z, ox, oy, oz, n);
+  KEXInterval<V3f> box, ref;
+  for (int i = 0; i < n; ++i) {
+    V3f p = m.transformPoint(V3f(x[i], y[i], z[i]));
+    if (i == 5) {
+      EXPECT_TRUE(std::isnan(ox[i]) && std::isnan(oy[i]) && std::isnan(oz[i])); // 0 * NaN is NaN
+    } else {
+      EXPECT_EQ(V3f(ox[i], oy[i], oz[i]), p);
+    }
+    ref.unite(p);
+  }
+  KEXMathKernel::unitePoints(box, ox, oy, oz, n);
+  EXPECT_EQ(box.getMin(), ref.getMin());
+  EXPECT_EQ(box.getMax(), ref.getMax());
+  // In place.
+  KEXMathKernel::transformPoints(m, x, y, z, x, y, z, n);
+  for (int i = 0; i < n; ++i) {
+    if (i != 5) {
+      ASSERT_EQ(V3f(x[i], y[i], z[i]), V3f(ox[i], oy[i], oz[i]));
+    }
+  }
+  KEXMathKernel::unitePoints(box, x, y, z, 0);
+  EXPECT_EQ(box.getMax(), ref.getMax());
+}
+
 } // namespace
