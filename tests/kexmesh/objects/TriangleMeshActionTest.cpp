@@ -1,0 +1,643 @@
+// Mesh actions, the object <-> buffer copies, the Geometry view of filters and the sequence routine.
+#include "kex/Error.h"
+#include "kex/Testing.h"
+#include "kexmesh/core/TriangleMeshAlgorithmIF.h"
+#include "kexmesh/core/TriangleMeshBuffer.h"
+#include "kexmesh/objects/ExecuteSequenceAction.h"
+#include "kexmesh/objects/TriangleListOP.h"
+#include "kexmesh/objects/TriangleMeshAction.h"
+#include "kexmesh/objects/TriangleMeshData.h"
+#include "kexmesh/objects/TriangleMeshFilter.h"
+#include "kexmesh/objects/TriangleMeshReference.h"
+#include "kexmesh/objects/Vector3ListOP.h"
+#include "kexmesh/objects/Vocabulary.h"
+#include "support/Meshes.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+using Vec3 = KEXVector3<float>;
+using Tri = KEXTriangle<int>;
+using Color = KEXRGBA<float>;
+
+// Test algorithms: one that moves every vertex by +1 in x, one that changes the buffer and fails.
+class TestShiftAlgorithm : public KEXTriangleMeshAlgorithmIF {
+  KEXMESH_DECLARE_CLASS(TestShiftAlgorithm)
+
+public:
+  static int runs;
+  static void* lastData;
+
+protected:
+  bool run(void* data) override
+  {
+    ++runs;
+    lastData = data;
+    for (Vec3& v : m_buffer.vertexList)
+      v.x += 1.0f;
+    return true;
+  }
+};
+int TestShiftAlgorithm::runs = 0;
+void* TestShiftAlgorithm::lastData = nullptr;
+KEXMESH_DEFINE_CLASS(TestShiftAlgorithm, KEXTriangleMeshAlgorithmIF)
+
+class TestFailAlgorithm : public KEXTriangleMeshAlgorithmIF {
+  KEXMESH_DECLARE_CLASS(TestFailAlgorithm)
+
+protected:
+  bool run(void*) override
+  {
+    for (Vec3& v : m_buffer.vertexList)
+      v.y += 7.0f;
+    return false;
+  }
+};
+KEXMESH_DEFINE_CLASS(TestFailAlgorithm, KEXTriangleMeshAlgorithmIF)
+
+namespace {
+
+constexpr KEXenum Shift{"TestShift"}, Fail{"TestFail"}, Plain{"TestPlain"}, Sequence{"TestSequence"};
+
+// An action that is not a mesh action.
+struct PlainAction : KEXActionAttr {
+  bool action(void*) override { return true; }
+};
+
+using ActionListOP = KEXValueArrayOP<KEXValueArrayPropertyIF<KEXenum>, KEXValueList<KEXenum>>;
+
+// A concrete mesh filter with a few actions, as the library's filters declare them.
+class TestFilter : public KEXTriangleMeshFilter {
+public:
+  TestFilter()
+  {
+    for (KEXenum code : {addAction(Shift, &shift), addAction(Fail, &fail), addAction(Plain, &plain),
+                         addAction(Sequence, &sequence), addProperty(KEX::ActionList, &actionList)})
+      if (code != KEX::NoError)
+        KEXError::emitError(KEXError::Message(this, code));
+  }
+  bool setActionList(std::vector<KEXenum> names) { return actionList.initArray(int(names.size()), names.data()); }
+
+  KEXTriangleMeshActionAttr shift{&TestShiftAlgorithm::metaClass(), 0, 0};
+  KEXTriangleMeshActionAttr fail{&TestFailAlgorithm::metaClass(), 0, 0};
+  PlainAction plain;
+  KEXExecuteSequenceAction sequence;
+  ActionListOP actionList;
+};
+
+struct Recorder : KEXObject::Observer {
+  std::vector<std::string> names;
+  void propertyChanged(KEXObject&, KEXenum p) override { names.push_back(p.getString()); }
+  int count(const char* n) const { return int(std::count(names.begin(), names.end(), std::string(n))); }
+};
+
+// A vertex list that counts how often its range is asked for: every read of the object's lists
+// through bufferFromObject asks exactly once.
+struct CountingVertexList : KEXVector3ListOP {
+  mutable int rangeReads = 0;
+  bool getIndexRange(int& first, int& last) const override
+  {
+    ++rangeReads;
+    return KEXVector3ListOP::getIndexRange(first, last);
+  }
+};
+
+struct RandomLists {
+  std::vector<Vec3> vertices, vertexNormals, triangleNormals;
+  std::vector<Color> vertexColors, triangleColors;
+  std::vector<int> edgeFlags;
+  std::vector<KEXVector2<float>> texture;
+  std::vector<Tri> triangles;
+};
+
+RandomLists randomLists(std::mt19937& rng, int v, int t)
+{
+  std::uniform_real_distribution<float> u(-5.0f, 5.0f), c(-0.2f, 1.2f);
+  std::uniform_int_distribution<int> idx(0, std::max(0, v - 1)), flag(-3, 3);
+  RandomLists r;
+  for (int i = 0; i < v; ++i) {
+    r.vertices.emplace_back(u(rng), u(rng), u(rng));
+    r.vertexNormals.emplace_back(u(rng), u(rng), u(rng));
+    r.vertexColors.emplace_back(c(rng), c(rng), c(rng), c(rng));
+    r.edgeFlags.push_back(flag(rng));
+    r.texture.emplace_back(u(rng), u(rng));
+  }
+  for (int i = 0; i < t; ++i) {
+    r.triangles.emplace_back(idx(rng), idx(rng), idx(rng));
+    r.triangleNormals.emplace_back(u(rng), u(rng), u(rng));
+    r.triangleColors.emplace_back(c(rng), c(rng), c(rng), c(rng));
+  }
+  return r;
+}
+
+void fill(KEXTriangleMesh& mesh, const RandomLists& r)
+{
+  int v = int(r.vertices.size()), t = int(r.triangles.size());
+  ASSERT_TRUE(mesh.initVertices(v, r.vertices.data(), r.vertexNormals.data(), r.edgeFlags.data(), r.vertexColors.data(),
+                                r.texture.data()));
+  ASSERT_TRUE(mesh.initTriangles(t, r.triangles.data(), r.triangleNormals.data(), r.triangleColors.data()));
+}
+
+Color byteConverted(const Color& c) { return Color(KEXRGBA<unsigned char>(c)); }
+
+template <class E>
+std::vector<E> read(const KEXObject& o, KEXenum name)
+{
+  int first = 0, last = -1;
+  if (!o.getIndexRange<E>(name, first, last))
+    return {};
+  std::vector<E> items(size_t(last + 1));
+  if (last >= 0) {
+    EXPECT_TRUE(o.getArrayItems<E>(name, 0, last, items.data()));
+  }
+  return items;
+}
+
+std::vector<Vec3> vertices(const KEXObject& o) { return read<Vec3>(o, KEX::VertexList); }
+
+KEXTriangleMeshBuffer cubeWithNormals()
+{
+  KEXTriangleMeshBuffer b = kexmeshtest::makeCube();
+  b.vertexNormalList.setCount(b.getVertexCount(), Vec3(0, 0, 1));
+  return b;
+}
+
+} // namespace
+
+TEST(TriangleMeshAction, RoundTripOfRandomMeshesKeepsEveryList)
+{
+  std::mt19937 rng(5);
+  const int sizes[] = {0, 1, 64, 65, 85, 86, 87, 129, 260, 261, 1000};
+  for (int v : sizes)
+    for (int t : {0, 1, 86, 87, 300}) {
+      if (v == 0 && t > 0)
+        continue;
+      RandomLists r = randomLists(rng, v, t);
+      KEXTriangleMeshData source;
+      fill(source, r);
+      KEXTriangleMeshBuffer buffer = kexmeshtest::makeTetrahedron(); // replaced entirely
+      ASSERT_TRUE(KEXTriangleMeshAction::bufferFromObject(&buffer, &source));
+      ASSERT_EQ(buffer.getVertexCount(), v);
+      ASSERT_EQ(buffer.getTriangleCount(), t);
+      for (int i = 0; i < v; ++i) {
+        ASSERT_EQ(buffer.vertexList[i], r.vertices[i]);
+        ASSERT_EQ(buffer.vertexNormalList[i], r.vertexNormals[i]);
+        ASSERT_EQ(buffer.vertexColorList[i], byteConverted(r.vertexColors[i]));
+        ASSERT_EQ(int(buffer.vertexEdgeFlagList[i]), r.edgeFlags[i]);
+        ASSERT_EQ(buffer.textureCoordinateList[i], r.texture[i]);
+      }
+      for (int i = 0; i < t; ++i) {
+        ASSERT_EQ(buffer.triangleList[i], r.triangles[i]);
+        ASSERT_EQ(buffer.triangleNormalList[i], r.triangleNormals[i]);
+        ASSERT_EQ(buffer.triangleColorList[i], byteConverted(r.triangleColors[i]));
+      }
+      EXPECT_EQ(buffer.vertexAdjacencyList.getCount(), 0) << "derived lists are never copied";
+
+      KEXTriangleMeshData target;
+      Recorder rec;
+      target.addObserver(&rec);
+      ASSERT_TRUE(KEXTriangleMeshAction::objectFromBuffer(&target, &buffer));
+      for (const std::string& n : rec.names)
+        EXPECT_EQ(rec.count(n.c_str()), 1) << n << " delivered more than once";
+      if (v > 0) {
+        EXPECT_EQ(rec.count("BoundingBox"), 1);
+      }
+      EXPECT_EQ(vertices(target), r.vertices);
+      EXPECT_EQ(read<Vec3>(target, KEX::VertexNormalList), r.vertexNormals);
+      EXPECT_EQ(read<int>(target, KEX::VertexEdgeFlagList), r.edgeFlags);
+      EXPECT_EQ(read<Tri>(target, KEX::TriangleList), r.triangles);
+      EXPECT_EQ(read<Vec3>(target, KEX::TriangleNormalList), r.triangleNormals);
+      EXPECT_EQ(read<Color>(target, KEX::VertexColorList), read<Color>(source, KEX::VertexColorList));
+      EXPECT_EQ(read<Color>(target, KEX::TriangleColorList), read<Color>(source, KEX::TriangleColorList));
+      EXPECT_EQ(read<KEXVector2<float>>(target, KEX::TextureCoordinateList), r.texture);
+      target.removeObserver(&rec);
+
+      // Writing the same content again changes nothing and announces nothing.
+      rec.names.clear();
+      target.addObserver(&rec);
+      uint64_t stamp = target.getProperty(KEX::VertexColorList)->getModificationTime();
+      ASSERT_TRUE(target.fromBuffer(buffer));
+      EXPECT_TRUE(rec.names.empty());
+      EXPECT_EQ(target.getProperty(KEX::VertexColorList)->getModificationTime(), stamp);
+      target.removeObserver(&rec);
+    }
+}
+
+TEST(TriangleMeshAction, OptionalListsOfAnObjectLackingThem)
+{
+  KEXTriangleMeshReference ref;
+  KEXVector3ListOP vertices;
+  KEXTriangleListOP triangles;
+  ref.addProperty(KEX::VertexList, &vertices);
+  ref.addProperty(KEX::TriangleList, &triangles);
+  KEXTriangleMeshBuffer cube = kexmeshtest::makeCube();
+  ASSERT_TRUE(KEXTriangleMeshAction::objectFromBuffer(&ref, &cube)) << "empty optional lists are accepted";
+  EXPECT_EQ(ref.getVertexCount(), 8);
+
+  cube.vertexColorList.setCount(8, Color(1, 0, 0));
+  EXPECT_FALSE(KEXTriangleMeshAction::objectFromBuffer(&ref, &cube)) << "non-empty colours have nowhere to go";
+  KEXTriangleMeshBuffer back;
+  ASSERT_TRUE(KEXTriangleMeshAction::bufferFromObject(&back, &ref));
+  EXPECT_EQ(back.getTriangleCount(), 12);
+  EXPECT_EQ(back.vertexColorList.getCount(), 0);
+
+  KEXTriangleMeshReference bare;
+  EXPECT_FALSE(KEXTriangleMeshAction::objectFromBuffer(&bare, &cube)) << "the vertex list is required";
+  EXPECT_FALSE(KEXTriangleMeshAction::objectFromBuffer(nullptr, &cube));
+  EXPECT_FALSE(KEXTriangleMeshAction::objectFromBuffer(&ref, nullptr));
+  EXPECT_FALSE(KEXTriangleMeshAction::bufferFromObject(nullptr, &ref));
+  EXPECT_FALSE(KEXTriangleMeshAction::bufferFromObject(&back, nullptr));
+}
+
+TEST(TriangleMeshAction, CopiesUnderAllocationFailureLeaveNoHalfBuffer)
+{
+  std::mt19937 rng(9);
+  RandomLists r = randomLists(rng, 300, 200);
+  KEXTriangleMeshData source;
+  fill(source, r);
+  KEXTriangleMeshBuffer full;
+  ASSERT_TRUE(source.toBuffer(full));
+  long baseline = kexTest::liveAllocations();
+  bool readDone = false, writeDone = false;
+  for (long n = 1; n < 100 && !(readDone && writeDone); ++n) {
+    {
+      KEXTriangleMeshBuffer buffer = kexmeshtest::makeCube();
+      kexTest::AllocationFault fault(n);
+      bool ok = KEXTriangleMeshAction::bufferFromObject(&buffer, &source);
+      if (fault.fired()) {
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(buffer.getVertexCount(), 0);
+        EXPECT_EQ(buffer.getTriangleCount(), 0);
+        EXPECT_EQ(buffer.vertexNormalList.getCount() + buffer.triangleColorList.getCount(), 0);
+      } else {
+        EXPECT_TRUE(ok);
+        readDone = true;
+      }
+    }
+    {
+      KEXTriangleMeshData target;
+      kexTest::AllocationFault fault(n);
+      bool ok = target.fromBuffer(full);
+      if (!fault.fired()) {
+        EXPECT_TRUE(ok);
+        writeDone = true;
+      } else {
+        EXPECT_FALSE(ok);
+      }
+    }
+    EXPECT_EQ(kexTest::liveAllocations(), baseline);
+  }
+  EXPECT_TRUE(readDone && writeDone);
+}
+
+TEST(TriangleMeshAction, ObjectModeRunsOnceAndWritesOnlyASuccess)
+{
+  TestFilter filter;
+  KEXTriangleMeshData mesh;
+  KEXTriangleMeshBuffer cube = cubeWithNormals();
+  ASSERT_TRUE(mesh.fromBuffer(cube));
+  ASSERT_TRUE(filter.setValue(KEX::Geometry, KEXObjectLink(&mesh)));
+
+  Recorder rec;
+  mesh.addObserver(&rec);
+  int runs = TestShiftAlgorithm::runs;
+  ASSERT_TRUE(filter.getAction(Shift)->execute(nullptr));
+  EXPECT_EQ(TestShiftAlgorithm::runs, runs + 1);
+  EXPECT_EQ(vertices(mesh)[0].x, cube.vertexList[0].x + 1.0f);
+  EXPECT_EQ(rec.count("VertexList"), 1);
+  EXPECT_EQ(rec.count("VertexNormalList"), 0) << "unchanged lists are not announced";
+
+  rec.names.clear();
+  std::vector<Vec3> before = vertices(mesh);
+  EXPECT_FALSE(filter.getAction(Fail)->execute(nullptr));
+  EXPECT_EQ(vertices(mesh), before) << "a failed run leaves the destination untouched";
+  EXPECT_TRUE(rec.names.empty());
+
+  // Separate destination: the source stays as it is.
+  KEXTriangleMeshData destination;
+  ASSERT_TRUE(filter.setValue(KEX::FirstDestination, KEXObjectLink(&destination)));
+  ASSERT_TRUE(filter.getAction(Shift)->execute(nullptr));
+  EXPECT_EQ(vertices(mesh), before);
+  EXPECT_EQ(vertices(destination)[0].x, before[0].x + 1.0f);
+  mesh.removeObserver(&rec);
+  filter.setValue(KEX::Geometry, KEXObjectLink());
+}
+
+TEST(TriangleMeshAction, InconsistentMeshFailsInInitAndStaysUnchanged)
+{
+  TestFilter filter;
+  KEXTriangleMeshData mesh;
+  KEXTriangleMeshBuffer cube = kexmeshtest::makeCube();
+  ASSERT_TRUE(mesh.fromBuffer(cube));
+  std::vector<Vec3> shortNormals(5, Vec3(0, 0, 1));
+  ASSERT_TRUE(mesh.initVertexNormals(5, shortNormals.data()));
+  KEXTriangleMeshBuffer converted;
+  ASSERT_TRUE(mesh.toBuffer(converted)) << "lists of any length convert";
+  EXPECT_EQ(converted.vertexNormalList.getCount(), 5);
+  filter.setValue(KEX::Geometry, KEXObjectLink(&mesh));
+  int runs = TestShiftAlgorithm::runs;
+  EXPECT_FALSE(filter.getAction(Shift)->execute(nullptr));
+  EXPECT_EQ(TestShiftAlgorithm::runs, runs);
+  EXPECT_EQ(vertices(mesh), kexmeshtest::vertices(cube));
+  EXPECT_EQ(filter.getAction(Shift)->checkExecute(nullptr), KEX::InvalidOperation);
+  filter.setValue(KEX::Geometry, KEXObjectLink());
+}
+
+TEST(TriangleMeshAction, BufferModeChangesTheCallersBufferInPlace)
+{
+  KEXTriangleMeshActionAttr action(&TestShiftAlgorithm::metaClass(), 0, 0);
+  KEXTriangleMeshBuffer cube = kexmeshtest::makeCube();
+  float x0 = cube.vertexList[0].x;
+  int data = 42;
+  KEXTriangleMeshAction::Parameters record(&cube, &data);
+  ASSERT_TRUE(action.execute(&record));
+  EXPECT_EQ(cube.vertexList[0].x, x0 + 1.0f);
+  EXPECT_EQ(TestShiftAlgorithm::lastData, &data) << "the record's data reaches the algorithm";
+  EXPECT_EQ(action.checkExecute(&record), KEX::NoError);
+
+  KEXTriangleMeshAction::Parameters empty(nullptr, nullptr);
+  EXPECT_FALSE(action.execute(&empty));
+  EXPECT_EQ(action.checkExecute(&empty), KEX::InvalidValue);
+
+  // Failure in buffer mode: what the algorithm changed stays in the caller's buffer.
+  KEXTriangleMeshActionAttr failing(&TestFailAlgorithm::metaClass(), 0, 0);
+  float y0 = cube.vertexList[0].y;
+  EXPECT_FALSE(failing.execute(&record));
+  EXPECT_EQ(cube.vertexList[0].y, y0 + 7.0f);
+
+  // Foreign data is not taken for a record: without an owner, object mode fails.
+  EXPECT_FALSE(action.execute(&data));
+  EXPECT_EQ(action.checkExecute(&data), KEX::InvalidValue);
+}
+
+TEST(TriangleMeshAction, ChecksFlagsCopiesAndReset)
+{
+  KEXTriangleMeshAction abstractAction(&KEXTriangleMeshAlgorithmIF::metaClass(), 0, 0);
+  EXPECT_EQ(abstractAction.checkExecute(nullptr), KEX::InvalidOperation) << "the algorithm cannot be created";
+  EXPECT_FALSE(abstractAction.execute(nullptr));
+  KEXTriangleMeshAction noClass;
+  EXPECT_EQ(noClass.checkExecute(nullptr), KEX::InvalidOperation);
+
+  struct Refusing : KEXTriangleMeshAction {
+    using KEXTriangleMeshAction::KEXTriangleMeshAction;
+    bool prepare(KEXTriangleMeshAlgorithmIF*, void*) override { return false; }
+  } refusing(&TestShiftAlgorithm::metaClass());
+  EXPECT_EQ(refusing.checkExecute(nullptr), KEX::InvalidValue);
+
+  TestFilter filter;
+  EXPECT_EQ(filter.getAction(Shift)->checkExecute(nullptr), KEX::InvalidValue) << "no links";
+  KEXTriangleMeshData mesh, other;
+  KEXTriangleMeshBuffer cube = kexmeshtest::makeCube();
+  mesh.fromBuffer(cube);
+  filter.setValue(KEX::Geometry, KEXObjectLink(&mesh));
+  EXPECT_EQ(filter.getAction(Shift)->checkExecute(nullptr), KEX::NoError);
+  filter.setValue(KEX::SecondSource, KEXObjectLink(&other));
+  EXPECT_EQ(filter.getAction(Shift)->checkExecute(nullptr), KEX::InvalidValue);
+  filter.setValue(KEX::Geometry, KEXObjectLink());
+
+  KEXTriangleMeshAction action(&TestShiftAlgorithm::metaClass(), 0x80, 0x40);
+  EXPECT_EQ(action.getFlags(), (0x80u | 0x4100040u) & ~0x40u);
+  KEXTriangleMeshActionAttr attr(&TestShiftAlgorithm::metaClass(), 0, 16);
+  EXPECT_EQ(attr.getFlags() & 16u, 16u);
+  KEXTriangleMeshAction copy(action);
+  EXPECT_EQ(copy.getFlags(), action.getFlags() & ~0x400080u);
+  EXPECT_EQ(copy.getAlgorithmClass(), &TestShiftAlgorithm::metaClass());
+  EXPECT_EQ(copy.getAlgorithm(), nullptr);
+
+  KEXTriangleMeshBuffer b = kexmeshtest::makeCube();
+  KEXTriangleMeshAction::Parameters record(&b, nullptr);
+  ASSERT_TRUE(action.execute(&record));
+  ASSERT_NE(action.getAlgorithm(), nullptr);
+  KEXTriangleMeshAction assigned(&TestFailAlgorithm::metaClass());
+  assigned = action;
+  ASSERT_NE(assigned.getAlgorithm(), nullptr);
+  EXPECT_NE(assigned.getAlgorithm(), action.getAlgorithm()) << "a clone, not a share";
+  EXPECT_EQ(&assigned.getAlgorithm()->getMetaClass(), &TestShiftAlgorithm::metaClass());
+  EXPECT_EQ(assigned.getAlgorithmClass(), &TestShiftAlgorithm::metaClass());
+  EXPECT_TRUE(assigned.reset());
+  EXPECT_EQ(assigned.getAlgorithm(), nullptr);
+
+  KEXAction* cloned = action.clone(Shift);
+  ASSERT_NE(cloned, nullptr);
+  EXPECT_TRUE(cloned->getMetaClass().isOfType(KEXTriangleMeshAction::metaClass()));
+  delete cloned;
+
+  EXPECT_NE(KEXMetaClass::find("KEXTriangleMeshAction::Parameters"), nullptr);
+  EXPECT_EQ(KEXTriangleMeshAction::Parameters::metaClass().getParent(), &KEXParameterClass::metaClass());
+  EXPECT_EQ(KEXTriangleMeshAction::metaClass().getParent(), &KEXAction::metaClass());
+}
+
+TEST(GeometryFilter, GeometryIsAViewOfTheFourLinks)
+{
+  TestFilter filter;
+  KEXTriangleMeshData a, b;
+  ASSERT_NE(filter.getProperty(KEX::Geometry), nullptr);
+  EXPECT_EQ(filter.getProperty(KEX::Geometry)->getFlags(), 0x80000010u);
+  EXPECT_EQ(filter.getProperty(KEX::Geometry)->getProtectedFlags(), 0x30000u);
+
+  ASSERT_TRUE(filter.setValue(KEX::SecondSource, KEXObjectLink(&b)));
+  ASSERT_TRUE(filter.setValue(KEX::Geometry, KEXObjectLink(&a)));
+  EXPECT_EQ(filter.getLinkTarget(KEX::FirstSource), &a);
+  EXPECT_EQ(filter.getLinkTarget(KEX::FirstDestination), &a);
+  EXPECT_EQ(filter.getLinkTarget(KEX::SecondSource), nullptr);
+  EXPECT_EQ(filter.getLinkTarget(KEX::SecondDestination), nullptr);
+  KEXObjectLink g;
+  ASSERT_TRUE(filter.getValue(KEX::Geometry, g));
+  EXPECT_EQ(g.get(), &a);
+  ASSERT_TRUE(filter.getValue(KEX::TriangleMesh, g));
+  EXPECT_EQ(g.get(), &a);
+
+  ASSERT_TRUE(filter.setValue(KEX::FirstDestination, KEXObjectLink(&b)));
+  EXPECT_FALSE(filter.getValue(KEX::Geometry, g)) << "source and destination differ";
+  EXPECT_FALSE(filter.getValue(KEX::TriangleMesh, g));
+  ASSERT_TRUE(filter.setValue(KEX::TriangleMesh, KEXObjectLink(&b)));
+  ASSERT_TRUE(filter.getValue(KEX::Geometry, g));
+  EXPECT_EQ(g.get(), &b);
+  ASSERT_TRUE(filter.setValue(KEX::SecondDestination, KEXObjectLink(&a)));
+  EXPECT_FALSE(filter.getValue(KEX::Geometry, g));
+
+  auto* view = dynamic_cast<KEXObjectLinkPropertyIF*>(filter.getProperty(KEX::Geometry));
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->check(KEXObjectLink(&a)), 0x300u);
+  auto* tm = dynamic_cast<KEXObjectLinkPropertyIF*>(filter.getProperty(KEX::TriangleMesh));
+  EXPECT_EQ(tm->check(KEXObjectLink(&a)), 0x300u);
+
+  // A link that refuses its value: set stops there; check keeps only the accepted bits.
+  struct Refusing : KEXObjectHardLinkOP {
+    unsigned int check(const KEXObjectLink& l) const override { return l.isNull() ? 0x300u : 0x200u; }
+  } refusing;
+  ASSERT_TRUE(filter.setValue(KEX::Geometry, KEXObjectLink()));
+  ASSERT_EQ(filter.replaceProperty(KEX::FirstDestination, &refusing), KEX::NoError);
+  EXPECT_EQ(view->check(KEXObjectLink(&a)), 0x200u);
+  EXPECT_FALSE(filter.setValue(KEX::Geometry, KEXObjectLink(&a)));
+  EXPECT_EQ(filter.getLinkTarget(KEX::FirstSource), &a) << "links before the refusal are set";
+  EXPECT_EQ(filter.getLinkTarget(KEX::FirstDestination), nullptr);
+  filter.setValue(KEX::FirstSource, KEXObjectLink());
+  g = KEXObjectLink();
+  EXPECT_EQ(a.getRefCount(), 1);
+  EXPECT_EQ(b.getRefCount(), 1);
+}
+
+TEST(GeometryFilter, RegistrationFailuresAreReported)
+{
+  bool finished = false;
+  for (long n = 1; n < 60 && !finished; ++n) {
+    kexTest::ErrorCapture errors;
+    kexTest::AllocationFault fault(n);
+    TestFilter filter;
+    if (fault.fired()) {
+      EXPECT_GE(errors.count(), 1u) << n;
+    } else {
+      finished = true;
+    }
+  }
+  EXPECT_TRUE(finished);
+  EXPECT_EQ(KEXGeometryFilter::metaClass().create(), nullptr);
+  EXPECT_EQ(KEXTriangleMeshFilter::metaClass().getParent(), &KEXGeometryFilter::metaClass());
+}
+
+TEST(ExecuteSequence, ThreeStepsReadTheSourceOnceAndWriteTheDestinationOnce)
+{
+  TestFilter filter;
+  KEXTriangleMeshReference source;
+  CountingVertexList sourceVertices;
+  KEXTriangleListOP sourceTriangles;
+  source.addProperty(KEX::VertexList, &sourceVertices);
+  source.addProperty(KEX::TriangleList, &sourceTriangles);
+  KEXTriangleMeshBuffer cube = kexmeshtest::makeCube();
+  ASSERT_TRUE(source.fromBuffer(cube));
+  KEXTriangleMeshData destination;
+  filter.setValue(KEX::FirstSource, KEXObjectLink(&source));
+  filter.setValue(KEX::FirstDestination, KEXObjectLink(&destination));
+  ASSERT_TRUE(filter.setActionList({Shift, Shift, Shift}));
+
+  Recorder rec;
+  destination.addObserver(&rec);
+  sourceVertices.rangeReads = 0;
+  int runs = TestShiftAlgorithm::runs;
+  kexTest::RecordingScope monitor;
+  EXPECT_EQ(filter.getAction(Sequence)->checkExecute(nullptr), KEX::NoError);
+  ASSERT_TRUE(filter.getAction(Sequence)->execute(nullptr));
+  EXPECT_EQ(TestShiftAlgorithm::runs, runs + 3);
+  EXPECT_EQ(sourceVertices.rangeReads, 1) << "the source is read once";
+  EXPECT_EQ(rec.count("VertexList"), 1) << "the destination is written once";
+  EXPECT_EQ(rec.count("TriangleList"), 1);
+  EXPECT_EQ(vertices(destination)[3].x, cube.vertexList[3].x + 3.0f);
+  EXPECT_EQ(vertices(source), kexmeshtest::vertices(cube));
+  EXPECT_EQ(monitor.rootStatus(), KEXTaskInfo::Succeeded);
+  std::vector<std::string> begun = monitor.begunMessages();
+  ASSERT_FALSE(begun.empty());
+  EXPECT_EQ(begun.front(), "Executing operation sequence");
+  EXPECT_TRUE(monitor.progressMonotone());
+  destination.removeObserver(&rec);
+  filter.setValue(KEX::FirstSource, KEXObjectLink());
+  filter.setValue(KEX::FirstDestination, KEXObjectLink());
+}
+
+TEST(ExecuteSequence, AFailingMiddleStepLeavesTheDestinationUntouched)
+{
+  TestFilter filter;
+  KEXTriangleMeshData mesh;
+  KEXTriangleMeshBuffer cube = kexmeshtest::makeCube();
+  ASSERT_TRUE(mesh.fromBuffer(cube));
+  filter.setValue(KEX::Geometry, KEXObjectLink(&mesh));
+  ASSERT_TRUE(filter.setActionList({Shift, Fail, Shift}));
+  Recorder rec;
+  mesh.addObserver(&rec);
+  uint64_t stamp = mesh.getProperty(KEX::VertexList)->getModificationTime();
+  int runs = TestShiftAlgorithm::runs;
+  kexTest::RecordingScope monitor;
+  EXPECT_FALSE(filter.getAction(Sequence)->execute(nullptr));
+  EXPECT_EQ(TestShiftAlgorithm::runs, runs + 1) << "the sequence ends at the failing step";
+  EXPECT_TRUE(rec.names.empty());
+  EXPECT_EQ(mesh.getProperty(KEX::VertexList)->getModificationTime(), stamp);
+  EXPECT_EQ(vertices(mesh), kexmeshtest::vertices(cube));
+  EXPECT_EQ(monitor.rootStatus(), KEXTaskInfo::Failed);
+  EXPECT_EQ(monitor.rootCode(), KEX::GenericError);
+  mesh.removeObserver(&rec);
+  filter.setValue(KEX::Geometry, KEXObjectLink());
+}
+
+TEST(ExecuteSequence, UnusableNamesOwnersAndLinks)
+{
+  TestFilter filter;
+  KEXTriangleMeshData mesh;
+  KEXTriangleMeshBuffer cube = kexmeshtest::makeCube();
+  mesh.fromBuffer(cube);
+  filter.setValue(KEX::Geometry, KEXObjectLink(&mesh));
+  {
+    kexTest::ErrorCapture errors;
+    ASSERT_TRUE(filter.setActionList({Shift, KEXenum("TestMissing")}));
+    EXPECT_FALSE(filter.getAction(Sequence)->execute(nullptr));
+    EXPECT_TRUE(errors.has(KEX::InvalidValue, &filter));
+  }
+  {
+    kexTest::ErrorCapture errors;
+    ASSERT_TRUE(filter.setActionList({Plain}));
+    EXPECT_FALSE(filter.getAction(Sequence)->execute(nullptr)) << "not a mesh action";
+    EXPECT_TRUE(errors.has(KEX::InvalidValue, &filter));
+  }
+  EXPECT_EQ(vertices(mesh), kexmeshtest::vertices(cube));
+  ASSERT_TRUE(filter.setActionList({}));
+  EXPECT_TRUE(filter.getAction(Sequence)->execute(nullptr)) << "an empty sequence succeeds";
+  {
+    kexTest::ErrorCapture errors;
+    KEXTriangleMeshData target;
+    EXPECT_FALSE(KEXExecuteSequenceAction::executeSequence(nullptr, nullptr, 1, nullptr));
+    EXPECT_TRUE(errors.has(KEX::InvalidValue));
+    errors.clear();
+    EXPECT_FALSE(KEXExecuteSequenceAction::executeSequence(&filter, nullptr, 1, nullptr));
+    EXPECT_TRUE(errors.has(KEX::InvalidValue, &filter));
+  }
+  {
+    // Allocation failure of the action table.
+    kexTest::ErrorCapture errors;
+    KEXenum names[] = {Shift};
+    kexTest::AllocationFault fault(1);
+    EXPECT_FALSE(KEXExecuteSequenceAction::executeSequence(&filter, names, 1, nullptr));
+    EXPECT_TRUE(errors.has(KEX::OutOfMemory, &filter));
+  }
+  // The routine runs with any name list, without the owner's ActionList.
+  KEXenum names[] = {Shift, Shift};
+  ASSERT_TRUE(KEXExecuteSequenceAction::executeSequence(&filter, names, 2, nullptr));
+  EXPECT_EQ(vertices(mesh)[0].x, cube.vertexList[0].x + 2.0f);
+
+  KEXTriangleMeshData other;
+  filter.setValue(KEX::SecondDestination, KEXObjectLink(&other));
+  EXPECT_EQ(filter.getAction(Sequence)->checkExecute(nullptr), KEX::InvalidValue);
+  filter.setValue(KEX::Geometry, KEXObjectLink());
+  EXPECT_EQ(filter.getAction(Sequence)->checkExecute(nullptr), KEX::InvalidValue);
+  KEXExecuteSequenceAction orphan;
+  EXPECT_EQ(orphan.checkExecute(nullptr), KEX::InvalidValue);
+  EXPECT_FALSE(orphan.execute(nullptr));
+  EXPECT_EQ(orphan.getFlags(), 0x4100050u);
+}
+
+TEST(ExecuteSequence, AStopRequestWritesWhatWasDone)
+{
+  TestFilter filter;
+  KEXTriangleMeshData mesh;
+  KEXTriangleMeshBuffer cube = kexmeshtest::makeCube();
+  mesh.fromBuffer(cube);
+  filter.setValue(KEX::Geometry, KEXObjectLink(&mesh));
+  ASSERT_TRUE(filter.setActionList({Shift, Shift, Shift}));
+  kexTest::RecordingScope monitor;
+  monitor.stopAfterReports(1, KEXTaskMonitor::Stop);
+  EXPECT_TRUE(filter.getAction(Sequence)->execute(nullptr)) << "a stop keeps the work done";
+  EXPECT_EQ(monitor.rootStatus(), KEXTaskInfo::Stopped);
+  EXPECT_EQ(vertices(mesh)[0].x, cube.vertexList[0].x + 1.0f) << "one step ran, its result was written";
+
+  KEXTriangleMeshData mesh2;
+  mesh2.fromBuffer(cube);
+  filter.setValue(KEX::Geometry, KEXObjectLink(&mesh2));
+  kexTest::RecordingScope abortMonitor;
+  abortMonitor.stopAfterReports(1, KEXTaskMonitor::Abort);
+  EXPECT_FALSE(filter.getAction(Sequence)->execute(nullptr));
+  EXPECT_EQ(abortMonitor.rootStatus(), KEXTaskInfo::Aborted);
+  EXPECT_EQ(vertices(mesh2), kexmeshtest::vertices(cube));
+  filter.setValue(KEX::Geometry, KEXObjectLink());
+}
