@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -535,6 +537,53 @@ TEST(TaskTest, MonitorIsPerThreadAndCurrentTracksTheStack)
   root.ok();
   EXPECT_EQ(rec.begunMessages().size(), 2u);
   EXPECT_EQ(rec.reportCount(), 0);
+}
+
+// Opens a random chain root -> sub-task -> task -> sub-task -> task ... and compares every report
+// with the range arithmetic done by hand: a sub-task opened at local p with fraction f covers
+// [p, min(p + f, W)] of its task, and the task opened inside it spans exactly that share.
+void runRandomChain(std::mt19937& rng, int depth, double a, double b, std::vector<double>& expected)
+{
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  double W = 1.0 + 100.0 * u(rng);
+  KEXTask task("Level", W);
+  double p = W * u(rng) * 0.8;
+  task.incProgress(p, true);
+  expected.push_back(a + (b - a) * p / W);
+  if (depth > 0) {
+    double f = W * u(rng) * 0.6;
+    double end = std::min(p + f, W);
+    {
+      KEXSubTask sub("Share", f);
+      runRandomChain(rng, depth - 1, a + (b - a) * p / W, a + (b - a) * end / W, expected);
+    }
+    EXPECT_NEAR(task.getProgress(), end, 1e-9);
+    p = end;
+  }
+  double q = std::min(W, p + (W - p) * u(rng));
+  task.incProgress(q - p, true);
+  expected.push_back(a + (b - a) * q / W);
+  task.ok();
+}
+
+TEST(TaskTest, RandomNestedChainsMapLikeTheRangeArithmetic)
+{
+  std::mt19937 rng(17);
+  for (int trial = 0; trial < 200; ++trial) {
+    RecordingScope rec;
+    std::vector<double> expected;
+    runRandomChain(rng, int(rng() % 5), 0.0, 1.0, expected);
+    std::vector<double> got = rec.progressValues();
+    ASSERT_EQ(got.size(), expected.size());
+    // The tree reports the maximum so far.
+    double high = 0.0;
+    for (size_t i = 0; i < got.size(); ++i) {
+      high = std::max(high, expected[i]);
+      ASSERT_NEAR(got[i], high, 1e-9) << "trial " << trial << " report " << i;
+    }
+    EXPECT_TRUE(rec.progressMonotone());
+    EXPECT_TRUE(rec.misuses().empty());
+  }
 }
 
 } // namespace
