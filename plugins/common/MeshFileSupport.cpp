@@ -1,0 +1,142 @@
+// Shared parts of the format plug-ins: loading, progress, the temporary-file writer and checks.
+#include "MeshFileSupport.h"
+
+#include "kex/File.h"
+#include "kex/Memory.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <unistd.h>
+
+namespace kexmeshio {
+
+InputFile::~InputFile() { kexFree(m_data); }
+
+bool InputFile::load(const char* fileName, Report& report)
+{
+  m_name = fileName ? fileName : "";
+  KEXKernelFile file;
+  if (!fileName || !file.open(fileName, "rb"))
+    return report.fail(Report::Unreadable, "%s: cannot open file: %s", m_name.c_str(), std::strerror(errno));
+  int64_t size = file.getSize();
+  if (size < 0)
+    return report.fail(Report::Unreadable, "%s: cannot determine the file size", m_name.c_str());
+  kexFree(m_data);
+  m_data = static_cast<char*>(kexMalloc(size_t(size) + 1));
+  if (!m_data)
+    return report.fail(Report::OutOfMemory, "%s: not enough memory to load %lld bytes", m_name.c_str(), (long long)size);
+  int64_t done = 0;
+  while (done < size) {
+    int64_t chunk = size - done < (1 << 28) ? size - done : (1 << 28);
+    int n = file.read(m_data + done, 1, int(chunk));
+    if (n <= 0)
+      break;
+    done += n;
+  }
+  if (done != size)
+    return report.fail(Report::Unreadable, "%s: read error after %lld of %lld bytes", m_name.c_str(), (long long)done,
+                       (long long)size);
+  m_data[size] = 0;
+  m_size = size;
+  return true;
+}
+
+bool Progress::finish(const Report& report)
+{
+  switch (report.kind) {
+  case Report::Ok:
+    return m_task.ok();
+  case Report::Stopped:
+    if (m_task.wasAborted())
+      m_task.aborted();
+    else
+      m_task.stopped();
+    return false;
+  case Report::OutOfMemory:
+    m_task.error(KEX::OutOfMemory);
+    return false;
+  case Report::Malformed:
+    m_task.error(KEX::InvalidValue);
+    return false;
+  default:
+    m_task.error(KEXenum("IOError"));
+    return false;
+  }
+}
+
+bool stopped(Report& report, const char* fileName)
+{
+  return report.fail(Report::Stopped, "%s: stopped by the user", fileName);
+}
+
+bool outOfMemory(Report& report, const char* fileName)
+{
+  return report.fail(Report::OutOfMemory, "%s: not enough memory", fileName);
+}
+
+bool checkWritable(const KEXTriangleMeshBuffer& b, const char* fileName, Report& report)
+{
+  int v = b.getVertexCount(), t = b.getTriangleCount();
+  auto optional = [](int count, int n) { return count == 0 || count == n; };
+  if (!optional(b.vertexNormalList.getCount(), v) || !optional(b.vertexColorList.getCount(), v) ||
+      !optional(b.triangleNormalList.getCount(), t) || !optional(b.triangleColorList.getCount(), t))
+    return report.fail(Report::Malformed, "%s: the mesh's attribute lists do not match its element counts", fileName);
+  for (int i = 0; i < t; ++i) {
+    const KEXTriangle<int>& tri = b.triangleList[i];
+    for (int k = 0; k < 3; ++k)
+      if (tri[k] < 0 || tri[k] >= v)
+        return report.fail(Report::Malformed, "%s: triangle %d refers to vertex %d, the mesh has %d vertices", fileName,
+                           i, tri[k], v);
+  }
+  return true;
+}
+
+OutputFile::~OutputFile()
+{
+  if (m_open)
+    m_file.remove();
+}
+
+bool OutputFile::open(const char* target, Report& report)
+{
+  m_target = target ? target : "";
+  m_temp = m_target + ".part";
+  if (!target || !m_file.open(m_temp.c_str(), "wb"))
+    return report.fail(Report::Unreadable, "%s: cannot create file: %s", m_target.c_str(), std::strerror(errno));
+  m_open = true;
+  m_failed = false;
+  return true;
+}
+
+bool OutputFile::commit(Report& report)
+{
+  if (!m_open)
+    return report.fail(Report::WriteFailed, "%s: file not open", m_target.c_str());
+  if (m_failed || !m_file.flush()) {
+    int e = errno;
+    m_file.remove();
+    m_open = false;
+    return report.fail(Report::WriteFailed, "%s: write failed: %s", m_target.c_str(), std::strerror(e));
+  }
+  m_open = false;
+  if (!m_file.close()) {
+    std::remove(m_temp.c_str());
+    return report.fail(Report::WriteFailed, "%s: write failed on close", m_target.c_str());
+  }
+  if (std::rename(m_temp.c_str(), m_target.c_str()) != 0) {
+    int e = errno;
+    std::remove(m_temp.c_str());
+    return report.fail(Report::WriteFailed, "%s: cannot replace the file: %s", m_target.c_str(), std::strerror(e));
+  }
+  return true;
+}
+
+bool appendFan(Appender<KEXTriangle<int>>& list, const int* corners, int n)
+{
+  for (int k = 1; k + 1 < n; ++k)
+    if (!list.add(KEXTriangle<int>(corners[0], corners[k], corners[k + 1])))
+      return false;
+  return true;
+}
+
+} // namespace kexmeshio

@@ -1,0 +1,320 @@
+// Every format, every encoding: random meshes with the attributes the format holds are written
+// and read back. Binary formats must give the positions bit for bit; the text formats write the
+// shortest text that reads back as the same float, so they must too.
+#include "PluginTestSupport.h"
+
+#include "kex/Testing.h"
+#include "support/Meshes.h"
+
+#include <cmath>
+#include <cstring>
+#include <random>
+
+using namespace plugintest;
+using kexmeshtest::Vec3;
+
+namespace {
+
+bool sameBits(float a, float b) { return std::memcmp(&a, &b, 4) == 0; }
+bool sameBits(const Vec3& a, const Vec3& b) { return sameBits(a.x, b.x) && sameBits(a.y, b.y) && sameBits(a.z, b.z); }
+
+float randomFloat(std::mt19937& rng)
+{
+  // Mix ordinary values with extremes of the float range and subnormals.
+  switch (rng() % 8) {
+  case 0: return std::ldexp(float(rng() % 1000) / 1000.0f, int(rng() % 250) - 125);
+  case 1: return -std::numeric_limits<float>::denorm_min() * float(1 + rng() % 100);
+  case 2: return std::numeric_limits<float>::max() / float(1 + rng() % 4);
+  case 3: return -0.0f;
+  default: return std::uniform_real_distribution<float>(-1000.0f, 1000.0f)(rng);
+  }
+}
+
+struct Attributes {
+  bool normals = false, colours = false;
+};
+
+KEXTriangleMeshBuffer randomMesh(std::mt19937& rng, Attributes a, bool pointCloud = false)
+{
+  kexmeshtest::RandomMeshOptions o;
+  o.vertices = 5 + int(rng() % 200);
+  o.triangles = pointCloud ? 0 : 1 + int(rng() % 400);
+  o.duplicateRate = 0.05;
+  o.repeatedIndexRate = 0.0;
+  KEXTriangleMeshBuffer b = kexmeshtest::makeRandomMesh(rng, o);
+  for (int i = 0; i < b.getVertexCount(); ++i)
+    b.vertexList[i] = Vec3(randomFloat(rng), randomFloat(rng), randomFloat(rng));
+  if (a.normals) {
+    b.vertexNormalList.setCount(b.getVertexCount());
+    for (int i = 0; i < b.getVertexCount(); ++i)
+      b.vertexNormalList[i] = Vec3(randomFloat(rng), randomFloat(rng), randomFloat(rng));
+  }
+  if (a.colours) {
+    // Colours travel as bytes in some formats: use values a byte holds exactly.
+    b.vertexColorList.setCount(b.getVertexCount());
+    for (int i = 0; i < b.getVertexCount(); ++i)
+      b.vertexColorList[i] = KEXRGBA<float>(KEXRGBA<unsigned char>(rng() % 256, rng() % 256, rng() % 256, 255));
+  }
+  return b;
+}
+
+struct Case {
+  const char* className;
+  const char* extension;
+  KEXGeometryIO::Encoding encoding;
+  Attributes attributes;
+  bool colourAlpha; // whether alpha survives
+};
+
+void expectSameMesh(const KEXTriangleMeshBuffer& a, const KEXTriangleMeshBuffer& b, const Case& c)
+{
+  ASSERT_EQ(a.getVertexCount(), b.getVertexCount());
+  ASSERT_EQ(a.getTriangleCount(), b.getTriangleCount());
+  for (int i = 0; i < a.getVertexCount(); ++i)
+    ASSERT_TRUE(sameBits(a.vertexList[i], b.vertexList[i])) << c.className << " vertex " << i;
+  for (int i = 0; i < a.getTriangleCount(); ++i)
+    ASSERT_EQ(a.triangleList[i], b.triangleList[i]) << c.className << " triangle " << i;
+  EXPECT_EQ(b.hasVertexNormalList(), c.attributes.normals && a.getVertexCount() > 0);
+  if (c.attributes.normals)
+    for (int i = 0; i < a.getVertexCount(); ++i)
+      ASSERT_TRUE(sameBits(a.vertexNormalList[i], b.vertexNormalList[i])) << c.className << " normal " << i;
+  EXPECT_EQ(b.hasVertexColorList(), c.attributes.colours);
+  if (c.attributes.colours)
+    for (int i = 0; i < a.getVertexCount(); ++i) {
+      const KEXRGBA<float>& x = a.vertexColorList[i];
+      const KEXRGBA<float>& y = b.vertexColorList[i];
+      ASSERT_TRUE(x.r == y.r && x.g == y.g && x.b == y.b) << c.className << " colour " << i;
+      if (c.colourAlpha)
+        ASSERT_EQ(x.a, y.a);
+    }
+}
+
+const Case indexedCases[] = {
+    {"KEXTriangleMeshIOPLY", "ply", KEXGeometryIO::BinaryLittleEndian, {true, true}, true},
+    {"KEXTriangleMeshIOPLY", "ply", KEXGeometryIO::BinaryBigEndian, {true, true}, true},
+    {"KEXTriangleMeshIOPLY", "ply", KEXGeometryIO::Ascii, {true, true}, true},
+    {"KEXTriangleMeshIOPLY", "ply", KEXGeometryIO::DefaultEncoding, {false, false}, true},
+    {"KEXTriangleMeshIOOFF", "off", KEXGeometryIO::Ascii, {true, true}, true},
+    {"KEXTriangleMeshIOOFF", "off", KEXGeometryIO::Ascii, {false, true}, true},
+    {"KEXTriangleMeshIOOFF", "off", KEXGeometryIO::Ascii, {false, false}, true},
+    {"KEXTriangleMeshIOOBJ", "obj", KEXGeometryIO::Ascii, {true, true}, false},
+    {"KEXTriangleMeshIOOBJ", "obj", KEXGeometryIO::Ascii, {false, false}, false},
+};
+
+} // namespace
+
+TEST(FormatRoundTrip, IndexedFormatsKeepEverythingTheyHold)
+{
+  std::mt19937 rng(11);
+  for (const Case& c : indexedCases) {
+    Handler h = handler(c.className);
+    ASSERT_TRUE(h);
+    h->setEncoding(c.encoding);
+    for (int round = 0; round < 8; ++round) {
+      KEXTriangleMeshBuffer mesh = randomMesh(rng, c.attributes);
+      // OBJ cannot hold unreferenced vertices with a normal of their own; every vertex of these
+      // meshes is kept anyway because the writer emits one normal per vertex.
+      std::string path = tempPath(std::string("rt.") + c.extension);
+      KEXGeometryIO::Report report;
+      ASSERT_TRUE(h->writeBuffer(path.c_str(), mesh, report)) << report.message;
+      EXPECT_FALSE(exists(path + ".part"));
+      KEXTriangleMeshBuffer back;
+      ASSERT_TRUE(h->readBuffer(path.c_str(), back, report)) << report.message;
+      expectSameMesh(mesh, back, c);
+      std::remove(path.c_str());
+    }
+  }
+}
+
+TEST(FormatRoundTrip, PointCloudsInPlyAndXyz)
+{
+  std::mt19937 rng(12);
+  const Case cases[] = {
+      {"KEXTriangleMeshIOPLY", "ply", KEXGeometryIO::BinaryLittleEndian, {true, false}, true},
+      {"KEXTriangleMeshIOPLY", "ply", KEXGeometryIO::Ascii, {true, true}, true},
+      {"KEXTriangleMeshIOXYZ", "xyz", KEXGeometryIO::Ascii, {true, false}, true},
+      {"KEXTriangleMeshIOXYZ", "pwn", KEXGeometryIO::Ascii, {false, false}, true},
+  };
+  for (const Case& c : cases) {
+    Handler h = handler(c.className);
+    ASSERT_TRUE(h);
+    h->setEncoding(c.encoding);
+    for (int round = 0; round < 5; ++round) {
+      KEXTriangleMeshBuffer cloud = randomMesh(rng, c.attributes, true);
+      std::string path = tempPath(std::string("pc.") + c.extension);
+      KEXGeometryIO::Report report;
+      ASSERT_TRUE(h->writeBuffer(path.c_str(), cloud, report)) << report.message;
+      KEXTriangleMeshBuffer back;
+      ASSERT_TRUE(h->readBuffer(path.c_str(), back, report)) << report.message;
+      expectSameMesh(cloud, back, c);
+      std::remove(path.c_str());
+    }
+  }
+}
+
+TEST(FormatRoundTrip, StlGivesTheSoupWithFacetNormals)
+{
+  std::mt19937 rng(13);
+  for (KEXGeometryIO::Encoding e : {KEXGeometryIO::DefaultEncoding, KEXGeometryIO::Ascii}) {
+    Handler h = handler("KEXTriangleMeshIOSTL");
+    ASSERT_TRUE(h);
+    h->setEncoding(e);
+    for (int round = 0; round < 6; ++round) {
+      KEXTriangleMeshBuffer mesh = randomMesh(rng, {});
+      std::string path = tempPath("rt.stl");
+      KEXGeometryIO::Report report;
+      ASSERT_TRUE(h->writeBuffer(path.c_str(), mesh, report)) << report.message;
+      KEXTriangleMeshBuffer back;
+      ASSERT_TRUE(h->readBuffer(path.c_str(), back, report)) << report.message;
+      ASSERT_EQ(back.getTriangleCount(), mesh.getTriangleCount());
+      ASSERT_EQ(back.getVertexCount(), 3 * mesh.getTriangleCount());
+      ASSERT_TRUE(back.hasTriangleNormalList());
+      for (int t = 0; t < mesh.getTriangleCount(); ++t)
+        for (int k = 0; k < 3; ++k) {
+          ASSERT_EQ(back.triangleList[t][k], 3 * t + k);
+          ASSERT_TRUE(sameBits(back.vertexList[3 * t + k], mesh.vertexList[mesh.triangleList[t][k]]));
+        }
+      // Facet normals are unit (or zero for degenerate triangles) and survive a second trip.
+      for (int t = 0; t < back.getTriangleCount(); ++t) {
+        double l = back.triangleNormalList[t].length();
+        ASSERT_TRUE(l == 0.0 || std::abs(l - 1.0) < 1e-5) << l;
+      }
+      ASSERT_TRUE(h->writeBuffer(path.c_str(), back, report));
+      KEXTriangleMeshBuffer again;
+      ASSERT_TRUE(h->readBuffer(path.c_str(), again, report));
+      for (int t = 0; t < back.getTriangleCount(); ++t)
+        ASSERT_TRUE(std::abs(again.triangleNormalList[t].x - back.triangleNormalList[t].x) < 1e-6f);
+      std::remove(path.c_str());
+    }
+  }
+}
+
+TEST(FormatRoundTrip, PolygonsAreFannedAndLineEndsMayMix)
+{
+  struct Text {
+    const char* className;
+    const char* ext;
+    std::string content;
+  };
+  const Text texts[] = {
+      {"KEXTriangleMeshIOOFF", "off", "OFF\r\n# a comment\r5 2 0\n0 0 0\r\n1 0 0\r1 1 0\n0 1 0\n2 2 0\n4 0 1 2 3\r\n3 1 4 2\n"},
+      {"KEXTriangleMeshIOOBJ", "obj", "# quad\r\nv 0 0 0\rv 1 0 0\nv 1 1 0\r\nv 0 1 0\nv 2 2 0\nvt 0 0\nf 1/1 2/1 3/1 4/1\r\nf -4 -1 -3\n"},
+      {"KEXTriangleMeshIOPLY", "ply",
+       "ply\r\nformat ascii 1.0\r\nelement vertex 5\nproperty float x\nproperty float y\nproperty float z\n"
+       "element face 2\nproperty list uchar int vertex_indices\nend_header\r\n0 0 0\n1 0 0\r1 1 0\n0 1 0\n2 2 0\n"
+       "4 0 1 2 3\n3 1 4 2\n"},
+  };
+  for (const Text& t : texts) {
+    Handler h = handler(t.className);
+    ASSERT_TRUE(h);
+    std::string path = tempPath(std::string("poly.") + t.ext);
+    writeFile(path, t.content);
+    KEXTriangleMeshBuffer b;
+    KEXGeometryIO::Report report;
+    ASSERT_TRUE(h->readBuffer(path.c_str(), b, report)) << report.message;
+    ASSERT_EQ(b.getVertexCount(), 5) << t.className;
+    ASSERT_EQ(b.getTriangleCount(), 3) << t.className;
+    EXPECT_EQ(b.triangleList[0], KEXTriangle<int>(0, 1, 2));
+    EXPECT_EQ(b.triangleList[1], KEXTriangle<int>(0, 2, 3));
+    EXPECT_EQ(b.triangleList[2], KEXTriangle<int>(1, 4, 2));
+    EXPECT_EQ(b.vertexList[2], Vec3(1, 1, 0));
+    std::remove(path.c_str());
+  }
+}
+
+TEST(FormatRoundTrip, ObjCornerNormalsBecomeVertexNormals)
+{
+  Handler h = handler("KEXTriangleMeshIOOBJ");
+  ASSERT_TRUE(h);
+  std::string path = tempPath("n.obj");
+  writeFile(path, "v 0 0 0\nv 1 0 0\nv 0 1 0\nvn 0 0 1\nvn 0 1 0\nf 1//1 2//1 3//1\nf 1//2 3//1 2//1\n");
+  KEXTriangleMeshBuffer b;
+  KEXGeometryIO::Report report;
+  ASSERT_TRUE(h->readBuffer(path.c_str(), b, report)) << report.message;
+  ASSERT_TRUE(b.hasVertexNormalList());
+  EXPECT_EQ(b.vertexNormalList[0], Vec3(0, 0, 1));
+  EXPECT_EQ(b.vertexNormalList[2], Vec3(0, 0, 1));
+  EXPECT_EQ(report.warnings.size(), 1u); // vertex 1 was given a second, different normal
+  std::remove(path.c_str());
+}
+
+TEST(FormatRoundTrip, AStopLeavesNoFileAndNoPartialMesh)
+{
+  std::mt19937 rng(14);
+  KEXTriangleMeshBuffer big = kexmeshtest::makeSphere(300, 400); // > 65536 elements: several reports
+  for (const char* cls : {"KEXTriangleMeshIOPLY", "KEXTriangleMeshIOSTL", "KEXTriangleMeshIOOFF", "KEXTriangleMeshIOOBJ"}) {
+    Handler h = handler(cls);
+    ASSERT_TRUE(h);
+    std::string ext = cls + 17; // after "KEXTriangleMeshIO"
+    for (char& c : ext)
+      c = char(std::tolower(c));
+    std::string path = tempPath("stop." + ext);
+    std::remove(path.c_str());
+    KEXGeometryIO::Report report;
+    {
+      kexTest::RecordingScope monitor;
+      monitor.stopAfterReports(2);
+      EXPECT_FALSE(h->writeBuffer(path.c_str(), big, report));
+    }
+    EXPECT_EQ(report.kind, KEXGeometryIO::Report::Stopped) << cls;
+    EXPECT_FALSE(exists(path)) << cls;
+    EXPECT_FALSE(exists(path + ".part")) << cls;
+    ASSERT_TRUE(h->writeBuffer(path.c_str(), big, report)) << report.message;
+    KEXTriangleMeshBuffer target = kexmeshtest::makeTetrahedron();
+    {
+      kexTest::RecordingScope monitor;
+      monitor.stopAfterReports(2);
+      EXPECT_FALSE(h->readBuffer(path.c_str(), target, report));
+    }
+    EXPECT_EQ(report.kind, KEXGeometryIO::Report::Stopped) << cls;
+    EXPECT_EQ(target.getVertexCount(), 4);
+    EXPECT_EQ(target.getTriangleCount(), 4);
+    std::remove(path.c_str());
+  }
+}
+
+TEST(FormatRoundTrip, FailedWritesLeaveTheOldFileAlone)
+{
+  KEXTriangleMeshBuffer mesh = kexmeshtest::makeSphere(300, 400);
+  Handler h = handler("KEXTriangleMeshIOPLY");
+  ASSERT_TRUE(h);
+  std::string path = tempPath("keep.ply");
+  writeFile(path, "old content");
+  KEXGeometryIO::Report report;
+  kexTest::failNextFileWrite(10);
+  EXPECT_FALSE(h->writeBuffer(path.c_str(), mesh, report));
+  kexTest::clearFileWriteFault();
+  EXPECT_EQ(report.kind, KEXGeometryIO::Report::WriteFailed);
+  EXPECT_NE(report.message.find(path), std::string::npos);
+  EXPECT_EQ(readFile(path), "old content");
+  EXPECT_FALSE(exists(path + ".part"));
+  // Attribute lists that do not match the element counts are refused before anything is written.
+  mesh.vertexNormalList.setCount(3);
+  EXPECT_FALSE(h->writeBuffer(path.c_str(), mesh, report));
+  EXPECT_EQ(report.kind, KEXGeometryIO::Report::Malformed);
+  EXPECT_EQ(readFile(path), "old content");
+  // Out-of-range indices are refused too.
+  KEXTriangleMeshBuffer bad = kexmeshtest::makeTetrahedron();
+  bad.triangleList[2][1] = 4;
+  EXPECT_FALSE(h->writeBuffer(path.c_str(), bad, report));
+  std::remove(path.c_str());
+}
+
+TEST(FormatRoundTrip, HandlersAreFoundByExtension)
+{
+  const char* names[] = {"a.ply", "b.STL", "c.off", "d.obj", "e.xyz", "f.pwn"};
+  const char* formats[] = {"PLY", "STL", "OFF", "OBJ", "XYZ", "XYZ"};
+  for (int i = 0; i < 6; ++i) {
+    KEXGeometryIO::Report report;
+    Handler h(KEXTriangleMeshIO::createForFile(names[i], report));
+    ASSERT_TRUE(h) << report.message;
+    EXPECT_STREQ(h->getFormatName(), formats[i]);
+    EXPECT_TRUE(h->getMetaClass().isOfType(KEXTriangleMeshIO::metaClass()));
+  }
+  KEXGeometryIO::Report report;
+  EXPECT_EQ(KEXTriangleMeshIO::createForFile("mesh.3ds", report), nullptr);
+  EXPECT_EQ(report.kind, KEXGeometryIO::Report::Unsupported);
+  EXPECT_NE(report.message.find("ply stl off obj xyz pwn"), std::string::npos);
+  EXPECT_EQ(KEXTriangleMeshIO::create("KEXTriangleMeshIO"), nullptr); // abstract
+  EXPECT_EQ(KEXTriangleMeshIO::create("KEXNoSuchClass"), nullptr);
+}
