@@ -1,0 +1,657 @@
+// Triangulation tools: the loop triangulation against a brute-force enumeration of all
+// triangulations, the linking of filled edge loops against a fresh adjacency build, the solids'
+// counts, closedness, orientation and normals, and all-or-nothing failure behaviour.
+#include "kexmesh/reconstruct/TriangulationTools.h"
+
+#include "kex/Testing.h"
+#include "support/AlgorithmSweeps.h"
+#include "support/MeshChecks.h"
+#include "support/Meshes.h"
+#include "support/Reference.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <random>
+#include <set>
+#include <vector>
+
+using namespace kexmeshtest;
+using Tools = KEXTriangulationTools;
+
+namespace {
+
+constexpr double PENALTY = 1.4044477616111841e306;
+
+KEXValueList<int> listOf(const std::vector<int>& v)
+{
+  KEXValueList<int> l;
+  for (int x : v)
+    l.append(x);
+  return l;
+}
+
+double dist(const KEXTriangleMeshBuffer& b, int u, int v)
+{
+  KEXVector3<double> d = KEXVector3<double>(b.vertexList[u]) - KEXVector3<double>(b.vertexList[v]);
+  return std::sqrt(d.squaredLength());
+}
+
+double perimeter(const KEXTriangleMeshBuffer& b, int x, int y, int z)
+{
+  return dist(b, x, y) + dist(b, y, z) + dist(b, z, x);
+}
+
+// One triangulation of a sub-loop as a binary tree of splits.
+struct Triangulation {
+  double weight = 0.0;
+  std::vector<int> preorder;     // splits, root first, then left part, then right part
+  std::vector<KEXTriangle<int>> emitted; // triangles in emission order (left, right, self)
+};
+
+// All triangulations of the sub-loop (i, j) with their weights as the tools define them: a
+// triangle that exists already costs the penalty alone, any other the parts plus its perimeter.
+std::vector<Triangulation> enumerate(const KEXTriangleMeshBuffer& b, const std::vector<int>& v, int i, int j,
+                                     const std::function<bool(int, int, int)>& exists)
+{
+  if (j == i + 1)
+    return {Triangulation()};
+  std::vector<Triangulation> all;
+  for (int k = i + 1; k < j; ++k) {
+    auto left = enumerate(b, v, i, k, exists), right = enumerate(b, v, k, j, exists);
+    for (const auto& l : left)
+      for (const auto& r : right) {
+        Triangulation t;
+        t.weight = exists(v[i], v[k], v[j]) ? PENALTY : l.weight + r.weight + perimeter(b, v[i], v[k], v[j]);
+        t.preorder.push_back(k);
+        t.preorder.insert(t.preorder.end(), l.preorder.begin(), l.preorder.end());
+        t.preorder.insert(t.preorder.end(), r.preorder.begin(), r.preorder.end());
+        t.emitted = l.emitted;
+        t.emitted.insert(t.emitted.end(), r.emitted.begin(), r.emitted.end());
+        t.emitted.push_back(KEXTriangle<int>(v[i], v[j], v[k]));
+        all.push_back(t);
+      }
+  }
+  return all;
+}
+
+// The reference of the sub-loop (i, j): the smallest split k over which some triangulation of
+// minimum weight (within rounding) is reached, found by enumerating all triangulations; its two
+// parts chosen the same way on their own. Without existing triangles this is the minimum-weight
+// triangulation whose split sequence (root first) is lexicographically smallest.
+Triangulation reference(const KEXTriangleMeshBuffer& b, const std::vector<int>& v, int i, int j,
+                        const std::function<bool(int, int, int)>& exists)
+{
+  if (j == i + 1)
+    return Triangulation();
+  auto all = enumerate(b, v, i, j, exists);
+  double best = all[0].weight;
+  for (const auto& t : all)
+    best = std::min(best, t.weight);
+  for (int k = i + 1; k < j; ++k) {
+    double bestOverK = INFINITY;
+    for (const auto& t : all)
+      if (t.preorder[0] == k)
+        bestOverK = std::min(bestOverK, t.weight);
+    if (bestOverK > best * (1.0 + 1e-12))
+      continue;
+    Triangulation l = reference(b, v, i, k, exists), r = reference(b, v, k, j, exists), t;
+    t.weight = exists(v[i], v[k], v[j]) ? PENALTY : l.weight + r.weight + perimeter(b, v[i], v[k], v[j]);
+    t.emitted = l.emitted;
+    t.emitted.insert(t.emitted.end(), r.emitted.begin(), r.emitted.end());
+    t.emitted.push_back(KEXTriangle<int>(v[i], v[j], v[k]));
+    return t;
+  }
+  ADD_FAILURE() << "no split reaches the minimum";
+  return Triangulation();
+}
+
+Triangulation bruteForce(const KEXTriangleMeshBuffer& b, const std::vector<int>& v, bool penalties)
+{
+  auto exists = [&](int x, int y, int z) {
+    return penalties && v.size() >= 4 && referenceContainsTriangle(b, KEXTriangle<int>(x, y, z));
+  };
+  return reference(b, v, 0, int(v.size()) - 1, exists);
+}
+
+std::vector<KEXTriangle<int>> appended(const KEXTriangleMeshBuffer& b, int t0)
+{
+  return {b.triangleList.begin() + t0, b.triangleList.end()};
+}
+
+// Deep snapshot of everything an append may touch.
+struct Snapshot {
+  std::vector<KEXVector3<float>> vertices;
+  std::vector<KEXTriangle<int>> triangles, adjacency;
+  std::vector<std::vector<int>> vertexAdjacency;
+  int normals, colors, angles, vnormals;
+  explicit Snapshot(const KEXTriangleMeshBuffer& b)
+      : vertices(b.vertexList.begin(), b.vertexList.end()), triangles(b.triangleList.begin(), b.triangleList.end()),
+        adjacency(b.triangleAdjacencyList.begin(), b.triangleAdjacencyList.end()),
+        normals(b.triangleNormalList.getCount()), colors(b.triangleColorList.getCount()),
+        angles(b.triangleAngleList.getCount()), vnormals(b.vertexNormalList.getCount())
+  {
+    for (const auto& l : b.vertexAdjacencyList)
+      vertexAdjacency.emplace_back(l.begin(), l.end());
+  }
+  bool operator==(const Snapshot& o) const
+  {
+    return vertices == o.vertices && triangles == o.triangles && adjacency == o.adjacency &&
+           vertexAdjacency == o.vertexAdjacency && normals == o.normals && colors == o.colors &&
+           angles == o.angles && vnormals == o.vnormals;
+  }
+};
+
+// A buffer of the mesh without the triangles flagged in `remove`.
+KEXTriangleMeshBuffer without(const KEXTriangleMeshBuffer& mesh, const std::vector<bool>& remove)
+{
+  std::vector<KEXTriangle<int>> kept;
+  for (int t = 0; t < mesh.getTriangleCount(); ++t)
+    if (!remove[size_t(t)])
+      kept.push_back(mesh.triangleList[t]);
+  return makeBuffer(vertices(mesh), kept);
+}
+
+// The border loop through corner c0 of a mesh whose holes are simple (manifold border vertices).
+std::vector<int> borderLoop(const KEXTriangleMeshBuffer& b, int c0)
+{
+  auto next = KEXTriangleMeshBuffer::nextCorner;
+  std::vector<int> loop = {c0};
+  int current = c0;
+  for (;;) {
+    int n = next(current);
+    while (b.triangleAdjacencyList[n / 3][n % 3] >= 0)
+      n = next(b.triangleAdjacencyList[n / 3][n % 3]);
+    if (n == c0)
+      return loop;
+    loop.push_back(n);
+    current = n;
+  }
+}
+
+int firstBorderCorner(const KEXTriangleMeshBuffer& b)
+{
+  for (int c = 0; c < 3 * b.getTriangleCount(); ++c)
+    if (b.triangleAdjacencyList[c / 3][c % 3] < 0)
+      return c;
+  return -1;
+}
+
+bool allLinked(const KEXTriangleMeshBuffer& b)
+{
+  for (const auto& e : b.triangleAdjacencyList)
+    for (int k = 0; k < 3; ++k)
+      if (e[k] < 0)
+        return false;
+  return true;
+}
+
+} // namespace
+
+// --- minimum-weight triangulation ----------------------------------------------------------------
+
+TEST(TriangulationToolsTest, VertexLoopEqualsBruteForceOnRandomLoops)
+{
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> coord(-1.0f, 1.0f);
+  // Up to 12 vertices, so that the split search also runs over ranges of eight and more.
+  for (int n = 3; n <= 12; ++n)
+    for (int trial = 0; trial < (n <= 9 ? 25 : 3); ++trial) {
+      // Random points; the loop visits them in a random order (self-intersections are fine).
+      std::vector<KEXVector3<float>> pts;
+      for (int i = 0; i < n + 2; ++i)
+        pts.push_back({coord(rng), coord(rng), trial % 2 ? 0.0f : coord(rng)});
+      KEXTriangleMeshBuffer b = makeBuffer(pts, {});
+      std::vector<int> loop(size_t(n + 2));
+      for (int i = 0; i < n + 2; ++i)
+        loop[size_t(i)] = i;
+      std::shuffle(loop.begin(), loop.end(), rng);
+      loop.resize(size_t(n));
+      const Triangulation expected = bruteForce(b, loop, false);
+      ASSERT_TRUE(Tools::clockwiseVertexLoop(&b, listOf(loop)));
+      ASSERT_EQ(b.getTriangleCount(), n - 2);
+      EXPECT_EQ(appended(b, 0), expected.emitted) << "n = " << n << " trial " << trial;
+      double weight = 0.0;
+      for (const auto& t : b.triangleList)
+        weight += perimeter(b, t[0], t[1], t[2]);
+      EXPECT_NEAR(weight, expected.weight, 1e-9 * expected.weight);
+    }
+}
+
+TEST(TriangulationToolsTest, ExistingTrianglesArePenalisedLikeTheBruteForce)
+{
+  // Loops over the vertices of a small closed mesh: many candidates exist already, so the penalty
+  // decides. The brute force applies the same rule (penalty alone for an existing triangle).
+  std::mt19937 rng(11);
+  KEXTriangleMeshBuffer base = makeIcosphere(0);
+  // Jittered: the regular icosahedron ties many splits exactly, which rounding then decides.
+  std::uniform_real_distribution<float> jitter(-0.01f, 0.01f);
+  for (auto& p : base.vertexList)
+    p = p + KEXVector3<float>(jitter(rng), jitter(rng), jitter(rng));
+  for (int trial = 0; trial < 60; ++trial) {
+    KEXTriangleMeshBuffer b(base);
+    ASSERT_TRUE(b.createVertexAdjacencyList());
+    const int n = 4 + trial % 5;
+    std::vector<int> loop(12);
+    for (int i = 0; i < 12; ++i)
+      loop[size_t(i)] = i;
+    std::shuffle(loop.begin(), loop.end(), rng);
+    loop.resize(size_t(n));
+    const Triangulation expected = bruteForce(b, loop, true);
+    const int t0 = b.getTriangleCount();
+    ASSERT_TRUE(Tools::clockwiseVertexLoop(&b, listOf(loop)));
+    EXPECT_EQ(appended(b, t0), expected.emitted) << "trial " << trial;
+    EXPECT_TRUE(vertexAdjacencyMatches(b));
+  }
+}
+
+TEST(TriangulationToolsTest, ExistingTriangleChosenOnlyWithoutAlternative)
+{
+  // Quadrilateral 0-1-2-3 with triangle (0,1,2) present: the triangulation avoids it and takes the
+  // other diagonal, although that one is longer.
+  KEXTriangleMeshBuffer b = makeBuffer({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {-0.5f, 1, 0}}, {{0, 1, 2}});
+  ASSERT_TRUE(b.createVertexAdjacencyList());
+  ASSERT_TRUE(Tools::clockwiseVertexLoop(&b, listOf({0, 1, 2, 3})));
+  EXPECT_EQ(appended(b, 1), (std::vector<KEXTriangle<int>>{{1, 3, 2}, {0, 3, 1}}));
+  // Without the adjacency list nothing is known about existing triangles: the shorter diagonal.
+  KEXTriangleMeshBuffer c = makeBuffer({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {-0.5f, 1, 0}}, {{0, 1, 2}});
+  ASSERT_TRUE(Tools::clockwiseVertexLoop(&c, listOf({0, 1, 2, 3})));
+  EXPECT_EQ(appended(c, 1), (std::vector<KEXTriangle<int>>{{0, 2, 1}, {0, 3, 2}}));
+  // Three vertices: the one triangle, existing or not.
+  KEXTriangleMeshBuffer d = makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}});
+  ASSERT_TRUE(d.createVertexAdjacencyList());
+  ASSERT_TRUE(Tools::clockwiseVertexLoop(&d, listOf({0, 1, 2})));
+  EXPECT_EQ(d.triangleList[1], KEXTriangle<int>(0, 2, 1));
+}
+
+TEST(TriangulationToolsTest, SmallLoopsAndTies)
+{
+  KEXTriangleMeshBuffer b = makeBuffer({{0, 0, 0}, {2, 0, 0}, {2, 1, 0}, {0, 1, 0}}, {});
+  ASSERT_TRUE(Tools::clockwiseVertexLoop(&b, listOf({0, 1, 2})));
+  EXPECT_EQ(b.triangleList[0], KEXTriangle<int>(0, 2, 1));
+  // A rectangle: both diagonals equally long, so the smallest split (k = 1) wins: diagonal 1-3.
+  ASSERT_TRUE(Tools::clockwiseVertexLoop(&b, listOf({0, 1, 2, 3})));
+  EXPECT_EQ(appended(b, 1), (std::vector<KEXTriangle<int>>{{1, 3, 2}, {0, 3, 1}}));
+  // A kite whose diagonal 0-2 is the shorter one.
+  KEXTriangleMeshBuffer k = makeBuffer({{0, 0, 0}, {1, -2, 0}, {2, 0, 0}, {1, 2, 0}}, {});
+  ASSERT_TRUE(Tools::clockwiseVertexLoop(&k, listOf({0, 1, 2, 3})));
+  EXPECT_EQ(appended(k, 0), (std::vector<KEXTriangle<int>>{{0, 2, 1}, {0, 3, 2}}));
+  // The counter-clockwise variant triangulates the reversed loop.
+  KEXTriangleMeshBuffer r = makeBuffer({{0, 0, 0}, {1, -2, 0}, {2, 0, 0}, {1, 2, 0}}, {});
+  ASSERT_TRUE(Tools::counterClockwiseVertexLoop(&r, listOf({0, 1, 2, 3})));
+  // Reversed: 3, 2, 1, 0; its shorter diagonal 2-0 is the split k = 1.
+  EXPECT_EQ(appended(r, 0), (std::vector<KEXTriangle<int>>{{2, 0, 1}, {3, 0, 2}}));
+}
+
+TEST(TriangulationToolsTest, VertexLoopLinksItsTriangles)
+{
+  // With only the triangle adjacency list the new triangles are linked to each other; with both
+  // lists the links equal a fresh build. (An unrelated triangle is there to be left alone.)
+  std::vector<KEXVector3<float>> ring;
+  for (int i = 0; i < 15; ++i)
+    ring.push_back({std::cos(0.5f * i), std::sin(0.5f * i), 0.1f * (i % 3)});
+  for (bool vertexLists : {false, true}) {
+    KEXTriangleMeshBuffer b = makeBuffer(ring, {{12, 13, 14}});
+    ASSERT_TRUE(b.createTriangleAdjacencyList());
+    if (!vertexLists)
+      b.vertexAdjacencyList.clear();
+    std::vector<int> loop;
+    for (int i = 0; i < 12; ++i)
+      loop.push_back(i);
+    ASSERT_TRUE(Tools::counterClockwiseVertexLoop(&b, listOf(loop)));
+    ASSERT_EQ(b.getTriangleCount(), 11);
+    EXPECT_TRUE(triangleAdjacencyMatches(b));
+    EXPECT_EQ(b.hasVertexAdjacencyList(), vertexLists);
+    if (vertexLists) {
+      EXPECT_TRUE(vertexAdjacencyMatches(b));
+    }
+  }
+}
+
+// --- edge loops ----------------------------------------------------------------------------------
+
+TEST(TriangulationToolsTest, EdgeLoopClosesHolesWithFreshBuildAdjacency)
+{
+  // Icospheres with a connected patch removed: the border loop is filled, the mesh is closed and
+  // consistently oriented, and the adjacency lists equal a fresh build, whichever lists were there.
+  std::mt19937 rng(3);
+  int tested = 0;
+  for (int trial = 0; trial < 40; ++trial) {
+    KEXTriangleMeshBuffer sphere = makeIcosphere(2);
+    ASSERT_TRUE(sphere.createTriangleAdjacencyList());
+    const int T = sphere.getTriangleCount();
+    // Grow a patch of 1 ... 12 triangles across edges from a random seed triangle.
+    std::vector<bool> remove(size_t(T), false);
+    std::vector<int> patch = {int(rng() % unsigned(T))};
+    remove[size_t(patch[0])] = true;
+    const int size = 1 + trial % 10;
+    for (int guard = 0; int(patch.size()) < size && guard < 1000; ++guard) {
+      int t = patch[rng() % patch.size()];
+      int p = sphere.triangleAdjacencyList[t][int(rng() % 3)] / 3;
+      if (!remove[size_t(p)]) {
+        remove[size_t(p)] = true;
+        patch.push_back(p);
+      }
+    }
+    KEXTriangleMeshBuffer holed = without(sphere, remove);
+    ASSERT_TRUE(holed.createTriangleAdjacencyList());
+    const std::vector<int> loop = borderLoop(holed, firstBorderCorner(holed));
+    // Skip patches whose border is not one simple loop (a patch enclosing a vertex).
+    std::set<int> loopVertices;
+    for (int c : loop)
+      loopVertices.insert(holed.cornerVertex(c));
+    int border = 0;
+    for (int c = 0; c < 3 * holed.getTriangleCount(); ++c)
+      border += holed.triangleAdjacencyList[c / 3][c % 3] < 0;
+    if (border != int(loop.size()) || loopVertices.size() != loop.size())
+      continue;
+    // ... and patches whose loop has two vertices joined by a remaining edge without being
+    // neighbours on the loop: a fill may not avoid that edge, the result would not be manifold.
+    std::vector<int> order(size_t(holed.getVertexCount()), -1);
+    for (size_t i = 0; i < loop.size(); ++i)
+      order[size_t(holed.cornerVertex(loop[i]))] = int(i);
+    bool chord = false;
+    for (const auto& [e, count] : halfEdges(holed)) {
+      const int p = order[size_t(e.first)], q = order[size_t(e.second)];
+      const int gap = std::abs(p - q);
+      chord = chord || (p >= 0 && q >= 0 && gap != 1 && gap != int(loop.size()) - 1);
+    }
+    if (chord)
+      continue;
+    ++tested;
+    for (int mode = 0; mode < 3; ++mode) {
+      KEXTriangleMeshBuffer b(holed);
+      if (mode == 1)
+        b.vertexAdjacencyList.clear(); // triangle adjacency only: the loop's own links
+      if (mode == 2)
+        b.triangleAdjacencyList.clear(); // vertex adjacency only
+      const int t0 = b.getTriangleCount();
+      ASSERT_TRUE(Tools::clockwiseEdgeLoop(&b, listOf(loop)));
+      EXPECT_EQ(b.getTriangleCount(), t0 + int(loop.size()) - 2);
+      EXPECT_TRUE(closedAndConsistent(b)) << "trial " << trial << " mode " << mode;
+      EXPECT_GT(signedVolume(b), 0.0);
+      if (mode != 2) {
+        EXPECT_TRUE(triangleAdjacencyMatches(b)) << "trial " << trial << " mode " << mode;
+        EXPECT_TRUE(allLinked(b));
+      }
+      if (mode != 1) {
+        EXPECT_TRUE(vertexAdjacencyMatches(b));
+      }
+    }
+  }
+  EXPECT_GE(tested, 15);
+}
+
+TEST(TriangulationToolsTest, LongEdgeLoopNeedsNoDeepRecursion)
+{
+  // The border of a long thin grid strip: the triangulation of its 1204-edge loop nests about as
+  // deep as the loop is long.
+  KEXTriangleMeshBuffer b = makeGrid(600, 2);
+  ASSERT_TRUE(b.createTriangleAdjacencyList());
+  const std::vector<int> loop = borderLoop(b, firstBorderCorner(b));
+  ASSERT_EQ(loop.size(), 1204u);
+  const int t0 = b.getTriangleCount();
+  ASSERT_TRUE(Tools::clockwiseEdgeLoop(&b, listOf(loop)));
+  EXPECT_EQ(b.getTriangleCount(), t0 + 1202);
+  EXPECT_TRUE(closedAndConsistent(b));
+  EXPECT_TRUE(triangleAdjacencyMatches(b));
+  EXPECT_TRUE(allLinked(b));
+}
+
+TEST(TriangulationToolsTest, EdgeLoopTakesTheBorderColour)
+{
+  KEXTriangleMeshBuffer b = makeCube();
+  std::vector<bool> remove(12, false);
+  remove[2] = remove[3] = true;
+  KEXTriangleMeshBuffer h = without(b, remove);
+  ASSERT_TRUE(h.createTriangleAdjacencyList());
+  h.triangleColorList.setCount(10, KEXRGBA<float>(0.25f, 0.5f, 0.75f));
+  h.triangleNormalList.setCount(10, KEXVector3<float>(0, 0, 0));
+  ASSERT_TRUE(h.createTriangleAngleList());
+  ASSERT_TRUE(Tools::clockwiseEdgeLoop(&h, listOf(borderLoop(h, firstBorderCorner(h)))));
+  ASSERT_EQ(h.getTriangleCount(), 12);
+  ASSERT_TRUE(h.isConsistent());
+  for (int t = 10; t < 12; ++t) {
+    EXPECT_EQ(h.triangleColorList[t], KEXRGBA<float>(0.25f, 0.5f, 0.75f));
+    // The top face z = 1 seen from outside: normal +z, length twice the area.
+    EXPECT_NEAR(h.triangleNormalList[t].z, 1.0f, 1e-6f);
+    EXPECT_NEAR(h.triangleAngleList[t].x + h.triangleAngleList[t].y + h.triangleAngleList[t].z, 3.14159265f, 1e-5f);
+  }
+}
+
+TEST(TriangulationToolsTest, InvalidInputFailsAndChangesNothing)
+{
+  KEXTriangleMeshBuffer cube = makeCube();
+  std::vector<bool> remove(12, false);
+  remove[0] = remove[1] = true;
+  KEXTriangleMeshBuffer b = without(cube, remove);
+  ASSERT_TRUE(b.createTriangleAdjacencyList());
+  const std::vector<int> loop = borderLoop(b, firstBorderCorner(b));
+  ASSERT_EQ(loop.size(), 4u);
+  const Snapshot before(b);
+
+  EXPECT_FALSE(Tools::clockwiseEdgeLoop(nullptr, listOf(loop)));
+  EXPECT_FALSE(Tools::clockwiseEdgeLoop(&b, listOf({loop[0], loop[1]})));
+  EXPECT_FALSE(Tools::clockwiseEdgeLoop(&b, listOf({loop[0], loop[2], loop[1], loop[3]}))); // not a chain
+  EXPECT_FALSE(Tools::clockwiseEdgeLoop(&b, listOf({loop[0], loop[1], loop[2], 999})));
+  EXPECT_FALSE(Tools::clockwiseEdgeLoop(&b, listOf({0, 1, 2}))); // interior corners
+  EXPECT_FALSE(Tools::clockwiseVertexLoop(&b, listOf({0, 1})));
+  EXPECT_FALSE(Tools::clockwiseVertexLoop(&b, listOf({0, 1, 8})));
+  EXPECT_FALSE(Tools::counterClockwiseVertexLoop(&b, listOf({0, -1, 2})));
+  EXPECT_FALSE(Tools::clockwiseCone(&b, listOf({0, 1}), 4));
+  EXPECT_FALSE(Tools::clockwiseCone(&b, listOf({0, 1, 2}), 8));
+  EXPECT_FALSE(Tools::counterClockwiseCone(&b, listOf({0, 9, 2}), 4));
+  EXPECT_FALSE(Tools::ellipsoid(&b, {0, 0, 0}, {1, 1, 1}, 0.0f));
+  EXPECT_FALSE(Tools::ellipsoid(&b, {0, 0, 0}, {1, 0, 1}, 0.5f));
+  EXPECT_FALSE(Tools::ellipsoid(&b, {0, 0, 0}, {1, 1, -1}, 0.5f));
+  EXPECT_FALSE(Tools::ellipsoid(&b, {0, 0, 0}, {1, NAN, 1}, 0.5f));
+  EXPECT_FALSE(Tools::frustrum(&b, {0, 0, 0}, {0, 0, 1}, 1.0f, 0.0f, 0.5f));
+  EXPECT_FALSE(Tools::frustrum(&b, {0, 0, 0}, {0, 0, 0}, 1.0f, 1.0f, 0.5f));
+  EXPECT_FALSE(Tools::frustrum(&b, {0, 0, 0}, {0, 0, 1}, 1.0f, 1.0f, 0.0f));
+  EXPECT_TRUE(Snapshot(b) == before);
+
+  // An inconsistent buffer is refused.
+  KEXTriangleMeshBuffer bad(b);
+  bad.triangleNormalList.setCount(3);
+  EXPECT_FALSE(Tools::clockwiseEdgeLoop(&bad, listOf(loop)));
+  EXPECT_FALSE(Tools::ellipsoid(&bad, {0, 0, 0}, {1, 1, 1}, 0.5f));
+  EXPECT_EQ(bad.getTriangleCount(), 10);
+}
+
+// --- cones ---------------------------------------------------------------------------------------
+
+TEST(TriangulationToolsTest, ConesFanAroundTheApex)
+{
+  KEXTriangleMeshBuffer b = makeBuffer({{1, 0, 0}, {0, 1, 0}, {-1, 0, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}}, {});
+  ASSERT_TRUE(b.createVertexAdjacencyList());
+  ASSERT_TRUE(Tools::counterClockwiseCone(&b, listOf({0, 1, 2, 3}), 4));
+  EXPECT_EQ(appended(b, 0), (std::vector<KEXTriangle<int>>{{0, 1, 4}, {1, 2, 4}, {2, 3, 4}, {3, 0, 4}}));
+  ASSERT_TRUE(b.createTriangleAdjacencyList());
+  ASSERT_TRUE(Tools::clockwiseCone(&b, listOf({0, 1, 2, 3}), 5));
+  EXPECT_EQ(appended(b, 4), (std::vector<KEXTriangle<int>>{{1, 0, 5}, {2, 1, 5}, {3, 2, 5}, {0, 3, 5}}));
+  // Together an octahedron: closed, outward, adjacency as a fresh build.
+  EXPECT_TRUE(closedAndConsistent(b));
+  EXPECT_GT(signedVolume(b), 0.0);
+  EXPECT_TRUE(vertexAdjacencyMatches(b));
+  EXPECT_TRUE(triangleAdjacencyMatches(b));
+}
+
+// --- solids --------------------------------------------------------------------------------------
+
+namespace {
+// The ellipsoid's sector and ring counts for the given radii and edge length.
+void expectedCounts(KEXVector3<float> radii, float edge, int& sectors, int& rings)
+{
+  double L = 0.875 * edge;
+  double r[3] = {radii.x, radii.y, radii.z};
+  std::sort(r, r + 3);
+  double step = M_PI / 4;
+  if (L < r[2]) {
+    double u = r[2] - L;
+    step = std::min(step, 2.0 * std::atan2(std::sqrt(1.0 - (u / r[2]) * (u / r[2])) * r[0], u));
+  }
+  sectors = std::max(2, int(std::ceil(2 * M_PI / step)));
+  rings = std::max(2, int(std::ceil(M_PI / step)));
+}
+} // namespace
+
+TEST(TriangulationToolsTest, EllipsoidCountsClosednessOrientationAndNormals)
+{
+  struct Case {
+    KEXVector3<float> radii;
+    float edge;
+  };
+  for (const Case& cs : {Case{{1, 1, 1}, 10.0f}, Case{{2, 1, 0.5f}, 0.3f}, Case{{0.1f, 3, 1}, 0.05f},
+                         Case{{1, 1, 1}, 0.9f}}) {
+    KEXTriangleMeshBuffer b = makeTetrahedron(); // something to append to
+    b.vertexNormalList.setCount(4, KEXVector3<float>(0, 0, 0));
+    b.textureCoordinateList.setCount(4, KEXVector2<float>(0, 0));
+    ASSERT_TRUE(b.createTriangleAdjacencyList());
+    const KEXVector3<float> center(3, -1, 2);
+    ASSERT_TRUE(Tools::ellipsoid(&b, center, cs.radii, cs.edge));
+    int s, m;
+    expectedCounts(cs.radii, cs.edge, s, m);
+    EXPECT_EQ(b.getVertexCount(), 4 + (m - 1) * s + 2);
+    EXPECT_EQ(b.getTriangleCount(), 4 + 2 * s * (m - 1));
+    ASSERT_TRUE(b.isConsistent());
+    EXPECT_TRUE(closedAndConsistent(b));
+    EXPECT_TRUE(triangleAdjacencyMatches(b));
+    EXPECT_TRUE(vertexAdjacencyMatches(b));
+    EXPECT_TRUE(allLinked(b));
+    const double volume = signedVolumeOf(b, 4, b.getVertexCount());
+    const double exact = 4.0 / 3.0 * M_PI * cs.radii.x * cs.radii.y * cs.radii.z;
+    EXPECT_GT(volume, 0.5 * exact);
+    EXPECT_LT(volume, exact * 1.0001);
+    // The poles, every vertex on the surface, normals outward along the surface gradient.
+    EXPECT_EQ(b.vertexList[4], KEXVector3<float>(3, -1, 2 + cs.radii.z));
+    EXPECT_EQ(b.vertexList[b.getVertexCount() - 1], KEXVector3<float>(3, -1, 2 - cs.radii.z));
+    for (int v = 4; v < b.getVertexCount(); ++v) {
+      KEXVector3<double> o = KEXVector3<double>(b.vertexList[v]) - KEXVector3<double>(center);
+      const double q = o.x * o.x / (cs.radii.x * cs.radii.x) + o.y * o.y / (cs.radii.y * cs.radii.y) +
+                       o.z * o.z / (cs.radii.z * cs.radii.z);
+      EXPECT_NEAR(q, 1.0, 1e-4);
+      KEXVector3<double> n(b.vertexNormalList[v]);
+      KEXVector3<double> g(o.x / (cs.radii.x * cs.radii.x), o.y / (cs.radii.y * cs.radii.y),
+                           o.z / (cs.radii.z * cs.radii.z));
+      EXPECT_NEAR(n.squaredLength(), 1.0, 1e-5);
+      EXPECT_NEAR(n.dot(g) / std::sqrt(g.squaredLength()), 1.0, 1e-4);
+    }
+  }
+  // The coarsest case by hand: an edge longer than the radius gives the step pi/4.
+  KEXTriangleMeshBuffer b;
+  ASSERT_TRUE(Tools::ellipsoid(&b, {0, 0, 0}, {1, 1, 1}, 10.0f));
+  EXPECT_EQ(b.getVertexCount(), 26);
+  EXPECT_EQ(b.getTriangleCount(), 48);
+}
+
+TEST(TriangulationToolsTest, FrustumIsClosedOutwardAndMeetsTheEdgeLength)
+{
+  struct Case {
+    KEXVector3<float> bottom, top;
+    float r0, r1, edge;
+  };
+  for (const Case& cs : {Case{{0, 0, 0}, {0, 0, 2}, 1.0f, 0.5f, 0.25f}, Case{{1, 2, 3}, {-2, 0, 1}, 0.2f, 1.5f, 0.3f},
+                         Case{{0, 0, 0}, {1, 0, 0}, 0.5f, 0.5f, 5.0f}}) {
+    KEXTriangleMeshBuffer b;
+    b.vertexNormalList.setCount(0);
+    ASSERT_TRUE(Tools::frustrum(&b, cs.bottom, cs.top, cs.r0, cs.r1, cs.edge));
+    ASSERT_TRUE(b.createTriangleAdjacencyList());
+    EXPECT_TRUE(closedAndConsistent(b));
+    EXPECT_TRUE(allLinked(b));
+    const double h = std::sqrt((KEXVector3<double>(cs.top) - KEXVector3<double>(cs.bottom)).squaredLength());
+    const double exact = M_PI * h / 3.0 * (cs.r0 * cs.r0 + cs.r0 * cs.r1 + cs.r1 * cs.r1);
+    const double volume = signedVolume(b);
+    EXPECT_GT(volume, 0.6 * exact);
+    EXPECT_LT(volume, exact * 1.0001);
+    double longest = 0.0;
+    for (const auto& t : b.triangleList)
+      for (int k = 0; k < 3; ++k)
+        longest = std::max(longest, dist(b, t[k], t[(k + 1) % 3]));
+    // Sector chords and ring spacing stay below the edge length; the diagonals of the strips may
+    // be up to sqrt(2) of it (and coarse cases are capped by the pi/4 step).
+    if (cs.edge < 1.0f) {
+      EXPECT_LT(longest, 1.42 * cs.edge);
+    }
+  }
+  // With a vertex normal list: unit normals pointing away from the axis or out of the caps.
+  KEXTriangleMeshBuffer b = makeTetrahedron();
+  b.vertexNormalList.setCount(4, KEXVector3<float>(0, 0, 1));
+  ASSERT_TRUE(b.createVertexAdjacencyList());
+  ASSERT_TRUE(Tools::frustrum(&b, {0, 0, 0}, {0, 0, 1}, 1.0f, 0.5f, 0.2f));
+  EXPECT_TRUE(vertexAdjacencyMatches(b));
+  for (int v = 4; v < b.getVertexCount(); ++v) {
+    KEXVector3<double> p(b.vertexList[v]), n(b.vertexNormalList[v]);
+    EXPECT_NEAR(n.squaredLength(), 1.0, 1e-5);
+    KEXVector3<double> out = p - KEXVector3<double>(0, 0, 0.5);
+    EXPECT_GT(n.dot(out), 0.0) << v;
+  }
+}
+
+// --- failures ------------------------------------------------------------------------------------
+
+TEST(TriangulationToolsTest, AllocationFailuresLeaveTheBufferUnchanged)
+{
+  KEXTriangleMeshBuffer sphere = makeIcosphere(2);
+  std::vector<bool> remove(size_t(sphere.getTriangleCount()), false);
+  for (int t : {0, 1, 2, 3, 4})
+    remove[size_t(t)] = true; // the fan around vertex 0
+  KEXTriangleMeshBuffer holed = without(sphere, remove);
+  ASSERT_TRUE(holed.createTriangleAdjacencyList());
+  holed.triangleNormalList.setCount(holed.getTriangleCount(), KEXVector3<float>(0, 0, 1));
+  const std::vector<int> loop = borderLoop(holed, firstBorderCorner(holed));
+  const KEXValueList<int> loopList = listOf(loop);
+  const Snapshot before(holed);
+  auto check = [&](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor&) {
+    EXPECT_FALSE(result);
+    EXPECT_TRUE(Snapshot(b) == before);
+  };
+  int runs = sweepAllocationFaults(holed, [&](KEXTriangleMeshBuffer& b) { return Tools::clockwiseEdgeLoop(&b, loopList); },
+                                   check);
+  EXPECT_GT(runs, 3);
+
+  // The solids: all lists present, every allocation made to fail once.
+  KEXTriangleMeshBuffer base = makeTetrahedron();
+  base.vertexNormalList.setCount(4, KEXVector3<float>(0, 0, 1));
+  base.vertexColorList.setCount(4, KEXRGBA<float>(1, 0, 0));
+  base.vertexEdgeFlagList.setCount(4, 0);
+  base.vertexScalarList.setCount(4, 0.0f);
+  base.textureCoordinateList.setCount(4, KEXVector2<float>(0, 0));
+  base.triangleColorList.setCount(4, KEXRGBA<float>(0, 1, 0));
+  ASSERT_TRUE(base.createTriangleAdjacencyList());
+  const Snapshot baseBefore(base);
+  auto checkBase = [&](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor&) {
+    EXPECT_FALSE(result);
+    EXPECT_TRUE(Snapshot(b) == baseBefore);
+    EXPECT_EQ(b.vertexColorList.getCount(), 4);
+    EXPECT_EQ(b.textureCoordinateList.getCount(), 4);
+  };
+  // Large enough that every list has to grow (the sweep's copies hold just their rounded size).
+  EXPECT_GT(sweepAllocationFaults(
+                base, [](KEXTriangleMeshBuffer& b) { return Tools::ellipsoid(&b, {0, 0, 0}, {1, 2, 1}, 0.01f); },
+                checkBase),
+            10);
+  EXPECT_GT(sweepAllocationFaults(
+                base, [](KEXTriangleMeshBuffer& b) { return Tools::frustrum(&b, {0, 0, 0}, {0, 1, 0}, 1, 2, 0.1f); },
+                checkBase),
+            10);
+  // Without the vertex lists the solids link their triangles by sorting the edges (one allocation).
+  KEXTriangleMeshBuffer bare = makeTetrahedron();
+  ASSERT_TRUE(bare.createTriangleAdjacencyList());
+  bare.vertexAdjacencyList.clear();
+  const Snapshot bareBefore(bare);
+  EXPECT_GT(sweepAllocationFaults(bare, [](KEXTriangleMeshBuffer& b) { return Tools::ellipsoid(&b, {5, 0, 0}, {1, 1, 1}, 0.5f); },
+                                  [&](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor&) {
+                                    EXPECT_FALSE(result);
+                                    EXPECT_TRUE(Snapshot(b) == bareBefore);
+                                  }),
+            1);
+}
+
+TEST(TriangulationToolsTest, LoopTableSize)
+{
+  EXPECT_EQ(Tools::loopTableBytes(2), 0u);
+  EXPECT_EQ(Tools::loopTableBytes(3), 3u * 20u);
+  EXPECT_EQ(Tools::loopTableBytes(2000), size_t(1999000) * 20u);
+}
