@@ -436,4 +436,38 @@ TEST(TriangleMeshAlgorithmIFTest, RegisteredClassMembersAllocateThroughFramework
   }
 }
 
+TEST(TriangleMeshAlgorithmIFTest, ClassRecordConstructsOnceAndUnregistersAtUnload)
+{
+  using Record = kexmeshdetail::ClassRecord<KEXOtherFrameTestAlgorithm__ClassFactory>;
+  KEXMetaClass singletonBase("KEXFrameTestSingletonBase", sizeof(KEXTriangleMeshAlgorithmIF),
+                             &KEXTriangleMeshAlgorithmIF::metaClass(), nullptr, "kexmesh", 0, 0, 0, nullptr, nullptr,
+                             true);
+  {
+    auto record = std::make_unique<Record>(); // as a library's static record before first use
+    EXPECT_EQ(record->metaMarker(), 0);
+    EXPECT_EQ(record->factoryMarker(), 0);
+    const KEXMetaClass& m =
+        record->get("KEXFrameTestUnloaded", sizeof(KEXOtherFrameTestAlgorithm), KEXTriangleMeshAlgorithmIF::metaClass());
+    EXPECT_EQ(&record->get("KEXFrameTestUnloaded", sizeof(KEXOtherFrameTestAlgorithm),
+                           KEXTriangleMeshAlgorithmIF::metaClass()),
+              &m); // constructed once
+    EXPECT_EQ(record->metaMarker(), kexmeshdetail::MARKER_CONSTRUCTED);
+    EXPECT_EQ(record->factoryMarker(), kexmeshdetail::MARKER_CONSTRUCTED);
+    EXPECT_EQ(KEXMetaClass::find("KEXFrameTestUnloaded"), &m);
+    EXPECT_STREQ(m.getModule(), "kexmesh");
+    EXPECT_FALSE(m.isSingleton());
+    KEXClass* object = m.create();
+    ASSERT_NE(object, nullptr);
+    EXPECT_TRUE(m.destruct(object, true));
+
+    // The singleton property comes from the parent.
+    auto single = std::make_unique<Record>();
+    EXPECT_TRUE(single->get("KEXFrameTestSingleton", sizeof(KEXOtherFrameTestAlgorithm), singletonBase).isSingleton());
+  }
+  // Destroying the records (the library's unload) takes the names out of the registry.
+  EXPECT_EQ(KEXMetaClass::find("KEXFrameTestUnloaded"), nullptr);
+  EXPECT_EQ(KEXMetaClass::find("KEXFrameTestSingleton"), nullptr);
+  EXPECT_EQ(KEXMetaClass::find("KEXOtherFrameTestAlgorithm"), &KEXOtherFrameTestAlgorithm::metaClass());
+}
+
 } // namespace
