@@ -22,6 +22,7 @@
 #include "kex/Task.h"
 #include "kexmesh/core/TriangleCalculus.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -127,6 +128,62 @@ void refreshEdge(Buffer& b, int a, int s)
     for (int x : candidates)
       if (x >= 0 && b.triangleAdjacencyList[x / 3][x % 3] == -1)
         b.triangleAdjacencyList[x / 3][x % 3] = findPartner(b, x);
+  }
+}
+
+// One end of an edge at a vertex a: key is the edge's other vertex, corner the corner whose edge it
+// is (the edge of corner c runs from the previous corner's vertex to c's vertex).
+struct EdgeEnd {
+  int key, corner;
+};
+
+// Fills the triangle adjacency entries of the corners at vertex a. Every corner c2 at a carries two
+// edges: the edge of its next corner (a -> next vertex) and its own (previous vertex -> a). The
+// partner of corner c (edge s -> a) is the one other edge end with key s; several mean a
+// non-manifold edge (-1). Quadratic only for short lists; long ones are sorted by key.
+void matchEdgesAtVertex(int a, const KEXCompactIndexArray& list, const KEXTriangle<int>* tris, int vertexCount,
+                        EdgeEnd* ends, KEXTriangle<int>* adjacency)
+{
+  const int n = list.getCount();
+  const int* d = list.getData();
+  for (int i = 0; i < n; ++i) {
+    const int c = d[i];
+    const int t = c / 3, k = c - 3 * t;
+    const int kn = (k == 2) ? 0 : k + 1;
+    const int kp = (k == 0) ? 2 : k - 1;
+    ends[2 * i] = EdgeEnd{tris[t][kp], c};           // own edge, s -> a
+    ends[2 * i + 1] = EdgeEnd{tris[t][kn], 3 * t + kn}; // next corner's edge, a -> next
+  }
+  const bool sorted = n > 16;
+  if (sorted)
+    std::sort(ends, ends + 2 * n, [](const EdgeEnd& x, const EdgeEnd& y) {
+      return x.key < y.key || (x.key == y.key && x.corner < y.corner);
+    });
+  for (int i = 0; i < n; ++i) {
+    const int c = d[i];
+    const int s = tris[c / 3][cornerPrevious(c) % 3];
+    int partner = -1;
+    if (s >= 0 && s < vertexCount && s != a) {
+      int matches = 0, other = -1;
+      if (sorted) {
+        const EdgeEnd* lo = std::lower_bound(ends, ends + 2 * n, s, [](const EdgeEnd& e, int key) { return e.key < key; });
+        for (const EdgeEnd* e = lo; e != ends + 2 * n && e->key == s && matches <= 2; ++e) {
+          ++matches;
+          if (e->corner != c)
+            other = e->corner;
+        }
+      } else {
+        for (int j = 0; j < 2 * n; ++j)
+          if (ends[j].key == s) {
+            ++matches;
+            if (ends[j].corner != c)
+              other = ends[j].corner;
+          }
+      }
+      if (matches == 2) // c's own end and exactly one other
+        partner = other;
+    }
+    adjacency[c / 3][c % 3] = partner;
   }
 }
 
@@ -659,24 +716,37 @@ bool KEXTriangleMeshBuffer::createTriangleAdjacencyList()
     for (KEXTriangle<int>& e : triangleAdjacencyList)
       e = KEXTriangle<int>(-1, -1, -1);
   }
+  // One vertex at a time: its corners' edges are matched among themselves, reading each triangle
+  // once per corner instead of once per corner of every neighbour (this keeps a shuffled triangle
+  // order cheap). Progress goes out once per 3072 corners handled.
   KEXTriangle<int>* adjacency = triangleAdjacencyList.getData();
-  const int corners = 3 * T;
-  for (int first = 0; first < corners; first += TRIANGLE_ADJACENCY_CORNERS) {
-    const int end = corners - first > TRIANGLE_ADJACENCY_CORNERS ? first + TRIANGLE_ADJACENCY_CORNERS : corners;
-    for (int c = first; c < end; ++c) {
-      int& entry = adjacency[c / 3][c % 3];
-      if (entry != -1)
-        continue; // set from its partner's side
-      const int p = findPartner(*this, c);
-      entry = p;
-      // An edge with exactly two corners: the partner would find c alone, so its entry is known.
-      if (p > c)
-        adjacency[p / 3][p % 3] = c;
-    }
-    if (!task.incProgress(double(end - first) / 3.0, true)) {
+  const KEXTriangle<int>* tris = triangleList.getData();
+  const KEXCompactIndexArray* lists = vertexAdjacencyList.getData();
+  const int V = getVertexCount(), corners = 3 * T;
+  KEXValueList<EdgeEnd> ends(256, true);
+  long long handled = 0, reported = 0;
+  for (int a = 0; a < V; ++a) {
+    const KEXCompactIndexArray& list = lists[a];
+    const int n = list.getCount();
+    if (n == 0)
+      continue;
+    if (ends.getCount() < 2 * n && !ends.setCount(2 * n)) {
       triangleAdjacencyList.clear();
-      return endRefused(task);
+      return endOutOfMemory(task);
     }
+    matchEdgesAtVertex(a, list, tris, V, ends.getData(), adjacency);
+    handled += n;
+    if (handled / TRIANGLE_ADJACENCY_CORNERS != reported / TRIANGLE_ADJACENCY_CORNERS) {
+      if (!task.incProgress(double(handled - reported) / 3.0, true)) {
+        triangleAdjacencyList.clear();
+        return endRefused(task);
+      }
+      reported = handled;
+    }
+  }
+  if (reported < corners && !task.incProgress(double(corners - reported) / 3.0, true)) {
+    triangleAdjacencyList.clear();
+    return endRefused(task);
   }
   return task.ok();
 }
