@@ -1,0 +1,424 @@
+#include "kexmesh/repair/ClusterVerticesAlgorithm.h"
+
+#include "kex/Testing.h"
+#include "support/AlgorithmSweeps.h"
+#include "support/Meshes.h"
+#include "support/ReferenceClustering.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+using namespace kexmeshtest;
+
+namespace {
+
+struct ThreadCount {
+  explicit ThreadCount(int n) { kexTest::setThreadCount(n); }
+  ~ThreadCount() { kexTest::setThreadCount(0); }
+};
+
+bool weld(KEXTriangleMeshBuffer& b, float distance)
+{
+  KEXClusterVerticesAlgorithm algorithm(distance);
+  return runAlgorithm(b, algorithm);
+}
+
+template <class T>
+bool sameBits(const KEXValueList<T>& a, const KEXValueList<T>& b)
+{
+  return a.getCount() == b.getCount() &&
+         (a.getCount() == 0 || std::memcmp(a.getData(), b.getData(), sizeof(T) * size_t(a.getCount())) == 0);
+}
+
+// Bitwise equality of every list clustering touches (NaN compares equal to itself).
+::testing::AssertionResult sameBuffer(const KEXTriangleMeshBuffer& a, const KEXTriangleMeshBuffer& b)
+{
+  const char* differs = nullptr;
+  if (!sameBits(a.vertexList, b.vertexList))
+    differs = "vertexList";
+  else if (!sameBits(a.vertexNormalList, b.vertexNormalList))
+    differs = "vertexNormalList";
+  else if (!sameBits(a.vertexColorList, b.vertexColorList))
+    differs = "vertexColorList";
+  else if (!sameBits(a.vertexScalarList, b.vertexScalarList))
+    differs = "vertexScalarList";
+  else if (!sameBits(a.textureCoordinateList, b.textureCoordinateList))
+    differs = "textureCoordinateList";
+  else if (!sameBits(a.vertexEdgeFlagList, b.vertexEdgeFlagList))
+    differs = "vertexEdgeFlagList";
+  else if (!sameBits(a.triangleList, b.triangleList))
+    differs = "triangleList";
+  else if (!sameBits(a.triangleNormalList, b.triangleNormalList))
+    differs = "triangleNormalList";
+  else if (!sameBits(a.triangleColorList, b.triangleColorList))
+    differs = "triangleColorList";
+  else if (a.vertexAdjacencyList.getCount() != b.vertexAdjacencyList.getCount())
+    differs = "vertexAdjacencyList";
+  else if (!sameBits(a.triangleAdjacencyList, b.triangleAdjacencyList))
+    differs = "triangleAdjacencyList";
+  if (differs)
+    return ::testing::AssertionFailure() << differs << " differs";
+  return ::testing::AssertionSuccess();
+}
+
+// A random cloud on a lattice of step d / 2 (so that many pairs are exactly d apart), with chains
+// of 0.9 d steps, exact duplicates, near misses just beyond d, and a NaN vertex; plus triangles.
+KEXTriangleMeshBuffer makeCloud(std::mt19937& rng, int n, float d, bool attributes)
+{
+  std::vector<Vec3> v;
+  std::uniform_int_distribution<int> lattice(0, 40);
+  std::uniform_real_distribution<float> u(0.0f, 20.0f * d);
+  while (int(v.size()) < n) {
+    switch (rng() % 7) {
+    case 0:
+    case 1:
+      v.push_back(Vec3(float(lattice(rng)) * d * 0.5f, float(lattice(rng)) * d * 0.5f, 0.0f));
+      break;
+    case 2: { // a chain
+      Vec3 p(u(rng), u(rng), u(rng));
+      for (int k = 0; k < 6 && int(v.size()) < n; ++k, p.x += 0.9f * d)
+        v.push_back(p);
+      break;
+    }
+    case 3:
+      if (!v.empty()) {
+        v.push_back(v[rng() % v.size()]);
+        break;
+      }
+      [[fallthrough]];
+    case 4: { // just beyond d
+      Vec3 p(u(rng), u(rng), u(rng));
+      v.push_back(p);
+      v.push_back(Vec3(std::nextafter(p.x + d, 1e30f), p.y, p.z));
+      break;
+    }
+    default:
+      v.push_back(Vec3(u(rng), u(rng), u(rng)));
+    }
+  }
+  v.resize(size_t(n));
+  if (n > 5)
+    v[5] = Vec3(std::numeric_limits<float>::quiet_NaN(), 0, 0);
+  std::vector<Tri> t;
+  for (int i = 0; i < n; ++i)
+    t.push_back(Tri(int(rng() % unsigned(n)), int(rng() % unsigned(n)), int(rng() % unsigned(n))));
+  KEXTriangleMeshBuffer b = makeBuffer(v, t);
+  if (attributes) {
+    std::uniform_real_distribution<float> c(0.0f, 1.0f);
+    for (int i = 0; i < n; ++i) {
+      b.vertexColorList.append(KEXRGBA<float>(c(rng), c(rng), c(rng), c(rng)));
+      b.vertexScalarList.append(c(rng));
+      b.textureCoordinateList.append(KEXVector2<float>(c(rng), c(rng)));
+      b.vertexEdgeFlagList.append(char(rng() % 3));
+    }
+    for (int i = 0; i < n; ++i) {
+      b.triangleNormalList.append(Vec3(c(rng), c(rng), c(rng)));
+      b.triangleColorList.append(KEXRGBA<float>(c(rng), 0, 0, 1));
+    }
+  }
+  return b;
+}
+
+} // namespace
+
+// The central property: the clustering equals brute-force single linkage, bit for bit, whatever the
+// thread count.
+TEST(ClusterVerticesAlgorithm, EqualsBruteForceForAnyThreadCount)
+{
+  std::mt19937 rng(7);
+  for (int run = 0; run < 24; ++run) {
+    const float d = run % 4 == 0 ? 0.0f : 0.25f;
+    const int n = 50 + int(rng() % 1200);
+    KEXTriangleMeshBuffer input = makeCloud(rng, n, run % 4 == 0 ? 0.25f : d, run % 2 == 0);
+    if (run % 3 == 0) { // normals decide too
+      std::uniform_real_distribution<float> c(-1.0f, 1.0f);
+      for (int i = 0; i < n; ++i)
+        input.vertexNormalList.append(Vec3(c(rng), c(rng), c(rng)));
+    }
+    const KEXTriangleMeshBuffer expected = referenceWeld(input, d);
+    for (int threads : {1, 2, 7}) {
+      ThreadCount tc(threads);
+      KEXTriangleMeshBuffer b(input);
+      ASSERT_TRUE(weld(b, d));
+      ASSERT_TRUE(b.isConsistent());
+      ASSERT_TRUE(sameBuffer(b, expected)) << "run " << run << " threads " << threads;
+    }
+  }
+}
+
+// Larger clouds go through the queued, parallel tree build and several claims.
+TEST(ClusterVerticesAlgorithm, LargeCloudIsIndependentOfThreadCount)
+{
+  std::mt19937 rng(8);
+  KEXTriangleMeshBuffer input = makeCloud(rng, 40000, 0.01f, false);
+  std::vector<KEXTriangleMeshBuffer> results;
+  for (int threads : {1, 2, 7}) {
+    ThreadCount tc(threads);
+    KEXTriangleMeshBuffer b(input);
+    ASSERT_TRUE(weld(b, 0.01f));
+    EXPECT_LT(b.getVertexCount(), input.getVertexCount());
+    results.push_back(std::move(b));
+  }
+  EXPECT_TRUE(sameBuffer(results[0], results[1]));
+  EXPECT_TRUE(sameBuffer(results[0], results[2]));
+  // And a 2000-vertex part of it against the reference.
+  KEXTriangleMeshBuffer slice = makeBuffer(std::vector<Vec3>(input.vertexList.begin(), input.vertexList.begin() + 2000), {});
+  KEXTriangleMeshBuffer b(slice);
+  ASSERT_TRUE(weld(b, 0.01f));
+  EXPECT_TRUE(sameBuffer(b, referenceWeld(slice, 0.01f)));
+}
+
+TEST(ClusterVerticesAlgorithm, RepresentativeIsTheClusterMinimum)
+{
+  // Vertices 3, 7 and 12 form one cluster; all others are far apart.
+  std::vector<Vec3> v;
+  for (int i = 0; i < 13; ++i)
+    v.push_back(Vec3(float(10 * i), 0, 0));
+  v[7] = Vec3(30.5f, 0, 0);
+  v[12] = Vec3(31.0f, 0, 0);
+  KEXTriangleMeshBuffer b = makeBuffer(v, {Tri(12, 0, 1), Tri(3, 7, 2), Tri(4, 12, 5)});
+  ASSERT_TRUE(weld(b, 0.6f));
+  ASSERT_EQ(b.getVertexCount(), 11);
+  EXPECT_EQ(b.vertexList[3], Vec3(float(30.0 + 30.5 + 31.0) / 3.0f, 0, 0));
+  EXPECT_EQ(b.vertexList[2], Vec3(20, 0, 0));
+  EXPECT_EQ(b.vertexList[4], Vec3(40, 0, 0)); // old 4 follows the cluster
+  EXPECT_EQ(b.vertexList[6], Vec3(60, 0, 0)); // old 6 stays ahead of old 7's slot
+  EXPECT_EQ(b.vertexList[7], Vec3(80, 0, 0)); // old 8
+  // Triangle (3, 7, 2) collapsed and took the last triangle's place.
+  ASSERT_EQ(b.getTriangleCount(), 2);
+  EXPECT_EQ(b.triangleList[0], Tri(3, 0, 1));
+  EXPECT_EQ(b.triangleList[1], Tri(4, 3, 5));
+}
+
+TEST(ClusterVerticesAlgorithm, DistanceBoundaries)
+{
+  // Exactly d apart welds; the next float beyond does not; 0 welds only coincident vertices.
+  const float d = 0.5f;
+  KEXTriangleMeshBuffer b = makeBuffer({Vec3(1, 2, 3), Vec3(1.5f, 2, 3), Vec3(10, 0, 0),
+                                        Vec3(std::nextafter(10.5f, 20.0f), 0, 0)},
+                                       {});
+  ASSERT_TRUE(weld(b, d));
+  EXPECT_EQ(b.getVertexCount(), 3);
+  EXPECT_EQ(b.vertexList[0], Vec3(1.25f, 2, 3));
+
+  KEXTriangleMeshBuffer c = makeBuffer({Vec3(1, 1, 1), Vec3(1, 1, 1), Vec3(1, 1, std::nextafter(1.0f, 2.0f))}, {});
+  ASSERT_TRUE(weld(c, 0.0f));
+  EXPECT_EQ(c.getVertexCount(), 2);
+
+  // A chain of 0.9 d steps collapses although its ends are far apart.
+  std::vector<Vec3> chain;
+  for (int i = 0; i < 50; ++i)
+    chain.push_back(Vec3(0.9f * float(i), 0, 0));
+  KEXTriangleMeshBuffer e = makeBuffer(chain, {});
+  ASSERT_TRUE(weld(e, 1.0f));
+  EXPECT_EQ(e.getVertexCount(), 1);
+
+  // NaN vertices never pair, neither with each other nor with anything else.
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  KEXTriangleMeshBuffer f = makeBuffer({Vec3(nan, 0, 0), Vec3(nan, 0, 0), Vec3(0, 0, 0), Vec3(0, nan, 0),
+                                        Vec3(inf, 0, 0), Vec3(inf, 0, 0)},
+                                       {Tri(0, 1, 2)});
+  ASSERT_TRUE(weld(f, 1e30f));
+  EXPECT_EQ(f.getVertexCount(), 6);
+  EXPECT_EQ(f.getTriangleCount(), 1);
+}
+
+TEST(ClusterVerticesAlgorithm, SoupOfAClosedMeshWeldsBackToTheMesh)
+{
+  KEXTriangleMeshBuffer mesh = makeIcosphere(3);
+  KEXTriangleMeshBuffer soup = toSoup(mesh);
+  std::mt19937 rng(2);
+  std::uniform_real_distribution<float> j(-1e-6f, 1e-6f);
+  for (KEXVector3<float>& p : soup.vertexList)
+    p += Vec3(j(rng), j(rng), j(rng));
+  ASSERT_TRUE(weld(soup, 1e-5f));
+  EXPECT_EQ(soup.getVertexCount(), mesh.getVertexCount());
+  EXPECT_EQ(soup.getTriangleCount(), mesh.getTriangleCount());
+  EXPECT_NEAR(signedVolume(soup), signedVolume(mesh), 1e-4);
+  ASSERT_TRUE(soup.createTriangleAdjacencyList());
+  for (const KEXTriangle<int>& a : soup.triangleAdjacencyList) // closed again: every edge has a partner
+    for (int k = 0; k < 3; ++k)
+      ASSERT_GE(a[k], 0);
+}
+
+TEST(ClusterVerticesAlgorithm, NormalsDecideAndAreRenormalised)
+{
+  KEXTriangleMeshBuffer b = makeBuffer({Vec3(0, 0, 0), Vec3(0, 0, 0), Vec3(5, 0, 0), Vec3(5, 0, 0), Vec3(9, 0, 0),
+                                        Vec3(9, 0, 0)},
+                                       {});
+  b.vertexNormalList.append(Vec3(0, 0, 1));
+  b.vertexNormalList.append(Vec3(0, 0, -1)); // opposite: stays apart
+  b.vertexNormalList.append(Vec3(0, 0, 2));
+  b.vertexNormalList.append(Vec3(3, 0, 0)); // exactly 90 degrees: welded
+  b.vertexNormalList.append(Vec3(0, 0, 0));
+  b.vertexNormalList.append(Vec3(0, 0, 0)); // zero normals weld and stay zero
+  ASSERT_TRUE(weld(b, 0.1f));
+  ASSERT_EQ(b.getVertexCount(), 4);
+  EXPECT_EQ(b.vertexNormalList[0], Vec3(0, 0, 1));
+  EXPECT_EQ(b.vertexNormalList[1], Vec3(0, 0, -1));
+  EXPECT_NEAR(b.vertexNormalList[2].x, 3.0 / std::sqrt(13.0), 1e-6);
+  EXPECT_NEAR(b.vertexNormalList[2].z, 2.0 / std::sqrt(13.0), 1e-6);
+  EXPECT_EQ(b.vertexNormalList[3], Vec3(0, 0, 0));
+}
+
+namespace {
+// Runs the algorithm's run and cleanup directly, past the frame's consistency test, so that the
+// algorithm's own guard against per-vertex lists of the wrong length is reached.
+class DirectRun : public KEXClusterVerticesAlgorithm {
+public:
+  using KEXClusterVerticesAlgorithm::KEXClusterVerticesAlgorithm;
+  bool runOn(KEXTriangleMeshBuffer& b)
+  {
+    m_buffer.swap(b);
+    bool result = run(nullptr);
+    cleanup(result);
+    m_buffer.swap(b);
+    return result;
+  }
+};
+} // namespace
+
+TEST(ClusterVerticesAlgorithm, ListsOfTheWrongLengthAreClearedFirst)
+{
+  KEXTriangleMeshBuffer b = makeBuffer({Vec3(0, 0, 0), Vec3(0, 0, 0), Vec3(1, 0, 0)}, {Tri(0, 1, 2)});
+  ASSERT_TRUE(b.createVertexAdjacencyList());
+  ASSERT_TRUE(b.createTriangleAdjacencyList());
+  b.vertexNormalList.append(Vec3(0, 0, 1));
+  b.vertexColorList.append(KEXRGBA<float>(1, 0, 0));
+  b.vertexScalarList.append(1.0f);
+  b.vertexScalarList.append(1.0f);
+  DirectRun algorithm(0.0f);
+  ASSERT_TRUE(algorithm.runOn(b));
+  EXPECT_EQ(b.getVertexCount(), 2);
+  EXPECT_EQ(b.vertexNormalList.getCount(), 0);
+  EXPECT_EQ(b.vertexColorList.getCount(), 0);
+  EXPECT_EQ(b.vertexScalarList.getCount(), 0);
+  EXPECT_EQ(b.vertexAdjacencyList.getCount(), 0);
+  EXPECT_EQ(b.triangleAdjacencyList.getCount(), 0);
+  EXPECT_EQ(b.getTriangleCount(), 0);
+  EXPECT_TRUE(b.isConsistent());
+
+  // One vertex: nothing to weld, but the same preparation happens.
+  KEXTriangleMeshBuffer one = makeBuffer({Vec3(1, 2, 3)}, {});
+  one.vertexColorList.append(KEXRGBA<float>(1, 0, 0));
+  one.vertexColorList.append(KEXRGBA<float>(1, 0, 0));
+  DirectRun single(5.0f);
+  ASSERT_TRUE(single.runOn(one));
+  EXPECT_EQ(one.getVertexCount(), 1);
+  EXPECT_EQ(one.vertexList[0], Vec3(1, 2, 3));
+  EXPECT_EQ(one.vertexColorList.getCount(), 0);
+
+  KEXTriangleMeshBuffer empty;
+  EXPECT_TRUE(weld(empty, -1.0f)); // the guess fails (FLT_MAX) but nothing is there to weld
+}
+
+TEST(ClusterVerticesAlgorithm, GuessedDistanceFollowsTheSamplingEstimate)
+{
+  KEXTriangleMeshBuffer mesh = makeIcosphere(2);
+  KEXVector3<float> msd;
+  ASSERT_TRUE(mesh.calculateMeanSamplingDistance(msd));
+  const float guess = std::min(msd.x, std::min(msd.y, msd.z)) * 6.1035156e-5f;
+  const int V = mesh.getVertexCount();
+  mesh.vertexList.append(mesh.vertexList[0] + Vec3(0.5f * guess, 0, 0));
+  mesh.vertexList.append(mesh.vertexList[1] + Vec3(2.0f * guess, 0, 0));
+  KEXClusterVerticesAlgorithm algorithm; // the factory default -1 guesses
+  EXPECT_EQ(algorithm.getMaximumDistance(), -1.0f);
+  ASSERT_TRUE(runAlgorithm(mesh, algorithm));
+  EXPECT_EQ(mesh.getVertexCount(), V + 1);
+
+  EXPECT_TRUE(algorithm.setMaximumDistance(3.0f));
+  KEXClusterVerticesAlgorithm copy(algorithm), assigned;
+  assigned = algorithm;
+  EXPECT_EQ(copy.getMaximumDistance(), 3.0f);
+  EXPECT_EQ(assigned.getMaximumDistance(), 3.0f);
+  KEXClass* made = KEXClusterVerticesAlgorithm::metaClass().create();
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(static_cast<KEXClusterVerticesAlgorithm*>(made)->getMaximumDistance(), -1.0f);
+  KEXClusterVerticesAlgorithm::metaClass().destruct(made, true);
+}
+
+TEST(ClusterVerticesAlgorithm, ReportsItsStepsAndCapsThreadsByMemory)
+{
+  ThreadCount tc(7);
+  std::mt19937 rng(3);
+  KEXTriangleMeshBuffer input = makeCloud(rng, 3000, 0.2f, false);
+  {
+    kexTest::RecordingScope monitor;
+    KEXTriangleMeshBuffer b(input);
+    ASSERT_TRUE(weld(b, 0.2f));
+    EXPECT_EQ(monitor.begunMessages(),
+              (std::vector<std::string>{"Clustering vertices", "Clustering vertices", "Creating BSP tree",
+                                        "Creating BSP tree", "Creating merge table"}));
+    EXPECT_EQ(monitor.subTaskMessages(), (std::vector<std::string>{"", "Clustering in process", "Initialization",
+                                                                    "Creation in progress", "Clustering in progress"}));
+    EXPECT_TRUE(monitor.progressMonotone());
+    EXPECT_EQ(monitor.rootStatus(), KEXTaskInfo::Succeeded);
+    EXPECT_EQ(kexTest::lastRunAllThreads(), 7);
+  }
+  // n = floor(0.5 F / (4 V) + 0.5): F = 8 V * 3 gives 3 threads; little or negative memory gives 1.
+  for (auto [memory, threads] : {std::pair<int64_t, int>{8 * 3000 * 3, 3}, {100, 1}, {-1, 1}, {int64_t(1) << 40, 7}}) {
+    kexTest::setFreePhysicalMemory(memory);
+    KEXTriangleMeshBuffer b(input);
+    ASSERT_TRUE(weld(b, 0.2f));
+    EXPECT_EQ(kexTest::lastRunAllThreads(), threads) << memory;
+    EXPECT_TRUE(sameBuffer(b, referenceWeld(input, 0.2f)));
+  }
+  kexTest::clearFreePhysicalMemory();
+}
+
+TEST(ClusterVerticesAlgorithm, AllocationFailuresLeaveTheBufferUnchanged)
+{
+  std::mt19937 rng(9);
+  KEXTriangleMeshBuffer input = makeCloud(rng, 400, 0.3f, true);
+  ASSERT_TRUE(input.createTriangleAdjacencyList()); // emptied up front
+  const KEXTriangleMeshBuffer expected = referenceWeld(input, 0.3f);
+  KEXTriangleMeshBuffer prepared(input);
+  prepared.triangleAdjacencyList.clear();
+  prepared.vertexAdjacencyList.clear();
+  for (int threads : {1, 2}) {
+    ThreadCount tc(threads);
+    KEXClusterVerticesAlgorithm algorithm(0.3f); // its attachment cell is allocated here
+    int n = sweepAllocationFaults(
+        input, [&algorithm](KEXTriangleMeshBuffer& b) { return runAlgorithm(b, algorithm); },
+        [&](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& monitor) {
+          if (result) {
+            EXPECT_TRUE(sameBuffer(b, expected));
+            return;
+          }
+          EXPECT_TRUE(sameBuffer(b, prepared));
+          EXPECT_EQ(monitor.rootCode(), KEX::OutOfMemory);
+          EXPECT_TRUE(monitor.hasDiagnostic("Out of memory"));
+        });
+    EXPECT_GT(n, 4);
+  }
+}
+
+TEST(ClusterVerticesAlgorithm, StopsAndAbortsLeaveTheBufferUnchanged)
+{
+  ThreadCount tc(2);
+  std::mt19937 rng(10);
+  KEXTriangleMeshBuffer input = makeCloud(rng, 30000, 0.05f, true);
+  KEXTriangleMeshBuffer done(input);
+  ASSERT_TRUE(weld(done, 0.05f));
+  for (KEXTaskMonitor::Reply kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort}) {
+    long reports = sweepStops(
+        input, [](KEXTriangleMeshBuffer& b) { return weld(b, 0.05f); },
+        [&](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& monitor) {
+          if (result) { // the request came after the last check
+            EXPECT_TRUE(sameBuffer(b, done));
+            return;
+          }
+          EXPECT_TRUE(sameBuffer(b, input));
+          expectStopped(result, monitor, kind);
+          EXPECT_FALSE(monitor.hasDiagnostic("Out of memory")); // a stop is no shortage of memory
+        },
+        kind);
+    EXPECT_GT(reports, 3);
+  }
+}

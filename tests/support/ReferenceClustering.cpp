@@ -1,0 +1,174 @@
+#include "support/ReferenceClustering.h"
+
+#include <cmath>
+#include <numeric>
+#include <utility>
+
+namespace kexmeshtest {
+
+namespace {
+int findRoot(std::vector<int>& parent, int x)
+{
+  while (parent[size_t(x)] != x) {
+    parent[size_t(x)] = parent[size_t(parent[size_t(x)])];
+    x = parent[size_t(x)];
+  }
+  return x;
+}
+
+template <class T>
+void swapEntries(KEXValueList<T>& list, int i, int j, int count)
+{
+  if (list.getCount() == count && count > 0)
+    std::swap(list[i], list[j]);
+}
+} // namespace
+
+std::vector<int> referenceClusterMinima(const KEXTriangleMeshBuffer& b, float distance)
+{
+  const int V = b.getVertexCount();
+  const bool normals = b.vertexNormalList.getCount() == V && V > 0;
+  const double limit = double(distance) * double(distance);
+  const double cosLimit = std::cos(1.5709708597200962);
+  std::vector<int> parent(static_cast<size_t>(V));
+  std::iota(parent.begin(), parent.end(), 0);
+  for (int i = 0; i < V; ++i) {
+    const KEXVector3<float>& p = b.vertexList[i];
+    for (int j = i + 1; j < V; ++j) {
+      const KEXVector3<float>& q = b.vertexList[j];
+      double dx = double(q.x) - p.x, dy = double(q.y) - p.y, dz = double(q.z) - p.z;
+      if (!(dx * dx + dy * dy + dz * dz <= limit))
+        continue;
+      if (normals) {
+        const KEXVector3<float>& m = b.vertexNormalList[i];
+        const KEXVector3<float>& n = b.vertexNormalList[j];
+        if (!(double(m.x) * n.x + double(m.y) * n.y + double(m.z) * n.z >= cosLimit))
+          continue;
+      }
+      int ri = findRoot(parent, i), rj = findRoot(parent, j);
+      if (ri != rj)
+        parent[size_t(std::max(ri, rj))] = std::min(ri, rj);
+    }
+  }
+  std::vector<int> minima(static_cast<size_t>(V));
+  std::vector<int> smallest(size_t(V), V);
+  for (int v = 0; v < V; ++v) {
+    int r = findRoot(parent, v);
+    smallest[size_t(r)] = std::min(smallest[size_t(r)], v);
+  }
+  for (int v = 0; v < V; ++v)
+    minima[size_t(v)] = smallest[size_t(findRoot(parent, v))];
+  return minima;
+}
+
+std::vector<int> referenceNewIndices(const std::vector<int>& minima)
+{
+  std::vector<int> index(minima.size(), -1);
+  int next = 0;
+  for (size_t v = 0; v < minima.size(); ++v)
+    index[v] = minima[v] == int(v) ? next++ : index[size_t(minima[v])];
+  return index;
+}
+
+KEXTriangleMeshBuffer referenceWeld(const KEXTriangleMeshBuffer& input, float distance)
+{
+  KEXTriangleMeshBuffer b(input);
+  const int V = b.getVertexCount();
+  if (b.vertexNormalList.getCount() != V)
+    b.vertexNormalList.clear();
+  if (b.vertexColorList.getCount() != V)
+    b.vertexColorList.clear();
+  if (b.vertexScalarList.getCount() != V)
+    b.vertexScalarList.clear();
+  b.vertexAdjacencyList.clear();
+  b.triangleAdjacencyList.clear();
+  if (V <= 1)
+    return b;
+
+  const std::vector<int> minima = referenceClusterMinima(b, distance);
+  const std::vector<int> index = referenceNewIndices(minima);
+  int K = 0;
+  for (int v = 0; v < V; ++v)
+    K = std::max(K, index[size_t(v)] + 1);
+
+  const bool nrm = b.hasVertexNormalList(), col = b.hasVertexColorList(), sca = b.hasVertexScalarList();
+  const bool tex = b.hasTextureCoordinateList(), flg = b.hasVertexEdgeFlagList();
+  std::vector<KEXVector3<float>> pos(static_cast<size_t>(K)), nsum(static_cast<size_t>(K));
+  std::vector<KEXRGBA<float>> csum(size_t(K), KEXRGBA<float>::BLACK);
+  std::vector<float> ssum(size_t(K), 0.0f);
+  std::vector<int> count(size_t(K), 0);
+  std::vector<KEXVector2<float>> texOut(static_cast<size_t>(K));
+  std::vector<char> flagOut(size_t(K), 0);
+  for (int v = 0; v < V; ++v) { // ascending, as the algorithm sums
+    size_t t = size_t(index[size_t(v)]);
+    pos[t] += b.vertexList[v];
+    if (nrm)
+      nsum[t] += b.vertexNormalList[v];
+    if (col)
+      csum[t] += b.vertexColorList[v];
+    if (sca)
+      ssum[t] += b.vertexScalarList[v];
+    if (count[t]++ == 0) {
+      if (tex)
+        texOut[t] = b.textureCoordinateList[v];
+      if (flg)
+        flagOut[t] = b.vertexEdgeFlagList[v];
+    }
+  }
+  b.vertexList.setCount(K);
+  if (nrm)
+    b.vertexNormalList.setCount(K);
+  if (col)
+    b.vertexColorList.setCount(K);
+  if (sca)
+    b.vertexScalarList.setCount(K);
+  if (tex)
+    b.textureCoordinateList.setCount(K);
+  if (flg)
+    b.vertexEdgeFlagList.setCount(K);
+  for (int t = 0; t < K; ++t) {
+    double f = 1.0 / count[size_t(t)];
+    KEXVector3<float> p = pos[size_t(t)];
+    b.vertexList[t] = count[size_t(t)] > 1 ? KEXVector3<float>(float(p.x * f), float(p.y * f), float(p.z * f)) : p;
+    if (nrm) {
+      KEXVector3<float> n = nsum[size_t(t)];
+      if (n != KEXVector3<float>::ZERO)
+        n.normalize(1.0f);
+      b.vertexNormalList[t] = n;
+    }
+    if (col)
+      b.vertexColorList[t] = count[size_t(t)] > 1 ? csum[size_t(t)] * float(f) : csum[size_t(t)];
+    if (sca)
+      b.vertexScalarList[t] = count[size_t(t)] > 1 ? float(ssum[size_t(t)] * f) : ssum[size_t(t)];
+    if (tex)
+      b.textureCoordinateList[t] = texOut[size_t(t)];
+    if (flg)
+      b.vertexEdgeFlagList[t] = flagOut[size_t(t)];
+  }
+
+  const int T = b.getTriangleCount();
+  int kept = T;
+  for (int t = T - 1; t >= 0; --t) {
+    KEXTriangle<int>& tri = b.triangleList[t];
+    for (int k = 0; k < 3; ++k)
+      if (tri[k] >= 0 && tri[k] < V)
+        tri[k] = index[size_t(tri[k])];
+    if (tri[0] == tri[1] || tri[1] == tri[2] || tri[0] == tri[2]) {
+      --kept;
+      std::swap(b.triangleList[t], b.triangleList[kept]);
+      swapEntries(b.triangleNormalList, t, kept, T);
+      swapEntries(b.triangleColorList, t, kept, T);
+      swapEntries(b.triangleAngleList, t, kept, T);
+    }
+  }
+  if (b.triangleNormalList.getCount() == T)
+    b.triangleNormalList.setCount(kept);
+  if (b.triangleColorList.getCount() == T)
+    b.triangleColorList.setCount(kept);
+  if (b.triangleAngleList.getCount() == T)
+    b.triangleAngleList.setCount(kept);
+  b.triangleList.setCount(kept);
+  return b;
+}
+
+} // namespace kexmeshtest

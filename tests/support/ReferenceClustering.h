@@ -1,0 +1,25 @@
+#pragma once
+// Brute-force single-linkage clustering and welding: every pair of vertices is tested (O(n^2)), with
+// the same acceptance rule as vertex clustering (squared distance in double at most d * d; with
+// vertex normals also a dot product of at least cos(90.01 degrees)). Used to check the tree-based,
+// multi-threaded clustering on small random clouds.
+#include "kexmesh/core/TriangleMeshBuffer.h"
+
+#include <vector>
+
+namespace kexmeshtest {
+
+/// Per vertex the smallest index of its cluster.
+std::vector<int> referenceClusterMinima(const KEXTriangleMeshBuffer& b, float distance);
+
+/// The buffer vertex clustering should produce: clusters numbered by their smallest index, each at
+/// the mean of its positions (colours, scalars likewise; the normal sum renormalised; texture
+/// coordinates and edge flags of the smallest index), triangles renumbered from the last to the
+/// first with collapsed ones exchanged with the last kept triangle and cut. Per-vertex lists of the
+/// wrong length are cleared, adjacency lists emptied, as the algorithm does.
+KEXTriangleMeshBuffer referenceWeld(const KEXTriangleMeshBuffer& b, float distance);
+
+/// Per old vertex its new index in referenceWeld (vertices of one cluster share it).
+std::vector<int> referenceNewIndices(const std::vector<int>& minima);
+
+} // namespace kexmeshtest
