@@ -1,0 +1,343 @@
+// Shared machinery of the kexmesh tool: terminal monitor, Ctrl-C, file access through the format
+// plug-ins, algorithms created by class name, and mesh statistics.
+#include "Session.h"
+
+#include "kex/Class.h"
+#include "kexmesh/core/TriangleMeshAlgorithmIF.h"
+#include "kexmesh/io/TriangleMeshIO.h"
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <numeric>
+#include <tuple>
+#include <unistd.h>
+#include <vector>
+
+namespace kexmeshtool {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+volatile std::sig_atomic_t g_interrupts = 0;
+TerminalMonitor* g_monitor = nullptr;
+bool g_showWarnings = true;
+
+void onInterrupt(int)
+{
+  g_interrupts = g_interrupts + 1;
+  if (g_interrupts >= 2)
+    std::signal(SIGINT, SIG_DFL); // a third Ctrl-C ends the process at once
+}
+
+void vprint(const char* prefix, const char* format, va_list args)
+{
+  if (g_monitor)
+    g_monitor->clearBar();
+  std::fputs(prefix, stderr);
+  std::vfprintf(stderr, format, args);
+  std::fputc('\n', stderr);
+}
+
+} // namespace
+
+void installInterruptHandler()
+{
+  struct sigaction sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sa_handler = onInterrupt;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+}
+
+int interruptCount() { return int(g_interrupts); }
+
+void resetInterrupts() { g_interrupts = 0; }
+
+void setWarningsShown(bool shown) { g_showWarnings = shown; }
+
+void muteDiagnostics(bool muted)
+{
+  if (g_monitor)
+    g_monitor->setMuted(muted);
+}
+
+void printError(const char* format, ...)
+{
+  va_list args;
+  va_start(args, format);
+  vprint("error: ", format, args);
+  va_end(args);
+}
+
+void printWarning(const char* format, ...)
+{
+  if (!g_showWarnings)
+    return;
+  va_list args;
+  va_start(args, format);
+  vprint("warning: ", format, args);
+  va_end(args);
+}
+
+TerminalMonitor::TerminalMonitor(bool quiet)
+    : m_quiet(quiet), m_terminal(isatty(STDERR_FILENO) != 0), m_start(std::chrono::steady_clock::now())
+{
+  g_monitor = this;
+}
+
+TerminalMonitor::~TerminalMonitor()
+{
+  clearBar();
+  g_monitor = nullptr;
+}
+
+KEXTaskMonitor::Reply TerminalMonitor::reply() const
+{
+  int n = interruptCount();
+  return n >= 2 ? Abort : (n == 1 ? Stop : Continue);
+}
+
+void TerminalMonitor::clearBar()
+{
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_barShown) {
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    m_barShown = false;
+  }
+}
+
+KEXTaskMonitor::Reply TerminalMonitor::progress(const KEXTask& task, double absolute)
+{
+  if (m_quiet || !m_terminal)
+    return reply();
+  auto now = std::chrono::steady_clock::now();
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_barShown && now - m_lastDraw < std::chrono::milliseconds(80))
+    return reply();
+  m_lastDraw = now;
+  double elapsed = std::chrono::duration<double>(now - m_start).count();
+  int percent = int(std::clamp(absolute, 0.0, 1.0) * 100.0);
+  const int width = 30;
+  int filled = percent * width / 100;
+  std::string bar(size_t(filled), '#');
+  bar.append(size_t(width - filled), '.');
+  std::string text = task.getMessageText();
+  if (text.size() > 40)
+    text = text.substr(0, 39) + "~";
+  std::fprintf(stderr, "\r\033[K%-40s [%s] %3d%% %6.1fs%s", text.c_str(), bar.c_str(), percent, elapsed,
+               interruptCount() ? " (stopping)" : "");
+  std::fflush(stderr);
+  m_barShown = true;
+  return reply();
+}
+
+KEXTaskMonitor::Reply TerminalMonitor::message(const KEXTask&, const KEXTaskInfo::Message&) { return reply(); }
+
+KEXTaskMonitor::Reply TerminalMonitor::taskEnded(const KEXTask&, KEXTaskInfo::Status, KEXenum) { return reply(); }
+
+void TerminalMonitor::diagnostic(const KEXTask*, KEXenum severity, const char*, const char* text)
+{
+  bool error = severity == KEX::Error;
+  if (error)
+    ++m_errors;
+  if (m_muted)
+    return;
+  if (error)
+    printError("%s", text ? text : "");
+  else
+    printWarning("%s", text ? text : "");
+}
+
+int readMesh(const std::string& path, KEXTriangleMeshBuffer& buffer)
+{
+  KEXGeometryIO::Report report;
+  KEXTriangleMeshIO* h = KEXTriangleMeshIO::createForFile(path.c_str(), report);
+  if (!h) {
+    printError("%s", report.message.c_str());
+    return BadInput;
+  }
+  bool ok = h->readBuffer(path.c_str(), buffer, report);
+  KEXTriangleMeshIO::destroy(h);
+  for (const std::string& w : report.warnings)
+    printWarning("%s", w.c_str());
+  if (!ok) {
+    printError("%s", report.message.c_str());
+    return report.kind == KEXGeometryIO::Report::Stopped ? OperationFailed : BadInput;
+  }
+  return Success;
+}
+
+int writeMesh(const std::string& path, const KEXTriangleMeshBuffer& buffer, bool ascii)
+{
+  KEXGeometryIO::Report report;
+  KEXTriangleMeshIO* h = KEXTriangleMeshIO::createForFile(path.c_str(), report);
+  if (!h) {
+    printError("%s", report.message.c_str());
+    return BadInput;
+  }
+  if (ascii)
+    h->setEncoding(KEXGeometryIO::Ascii);
+  bool ok = h->writeBuffer(path.c_str(), buffer, report);
+  KEXTriangleMeshIO::destroy(h);
+  for (const std::string& w : report.warnings)
+    printWarning("%s", w.c_str());
+  if (!ok) {
+    printError("%s", report.message.c_str());
+    return OperationFailed;
+  }
+  return Success;
+}
+
+RunResult runAlgorithm(const char* className, KEXTriangleMeshBuffer& buffer,
+                       const std::function<bool(KEXTriangleMeshAlgorithmIF&)>& configure)
+{
+  const KEXMetaClass* meta = KEXMetaClass::find(className);
+  if (!meta || !meta->isOfType(KEXTriangleMeshAlgorithmIF::metaClass()))
+    return RunResult::Unavailable;
+  KEXClass* object = meta->create();
+  if (!object)
+    return RunResult::Failed;
+  auto* algorithm = static_cast<KEXTriangleMeshAlgorithmIF*>(object);
+  RunResult result = RunResult::Failed;
+  if ((!configure || configure(*algorithm)) && algorithm->setBuffer(&buffer)) {
+    bool ok = algorithm->execute(nullptr);
+    algorithm->setBuffer(nullptr);
+    if (interruptCount() > 0)
+      result = RunResult::Stopped;
+    else
+      result = ok ? RunResult::Done : RunResult::Failed;
+  }
+  meta->destruct(object, true);
+  return result;
+}
+
+int exitCodeOf(RunResult result, const char* what)
+{
+  switch (result) {
+  case RunResult::Done:
+    return Success;
+  case RunResult::Stopped:
+    printError("%s: stopped by the user", what);
+    return OperationFailed;
+  case RunResult::Unavailable:
+    printWarning("%s is not available in this build; step skipped", what);
+    return Success;
+  default:
+    printError("%s failed", what);
+    return OperationFailed;
+  }
+}
+
+MeshStats computeStats(const KEXTriangleMeshBuffer& b)
+{
+  MeshStats s;
+  int nv = b.getVertexCount(), nt = b.getTriangleCount();
+  s.vertices = nv;
+  s.triangles = nt;
+  std::vector<char> used(size_t(nv), 0), finite(size_t(nv), 1);
+  for (int i = 0; i < nv; ++i) {
+    const KEXVector3<float>& v = b.vertexList[i];
+    if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) {
+      finite[size_t(i)] = 0;
+      ++s.nonFiniteVertices;
+    }
+  }
+  // Exact duplicates: sort the finite positions.
+  {
+    std::vector<int> order;
+    order.reserve(size_t(nv));
+    for (int i = 0; i < nv; ++i)
+      if (finite[size_t(i)])
+        order.push_back(i);
+    auto key = [&](int i) {
+      const KEXVector3<float>& v = b.vertexList[i];
+      return std::tuple<float, float, float>(v.x, v.y, v.z);
+    };
+    std::sort(order.begin(), order.end(), [&](int a, int c) { return key(a) < key(c); });
+    for (size_t k = 1; k < order.size(); ++k)
+      if (key(order[k]) == key(order[k - 1]))
+        ++s.duplicateVertices;
+  }
+  struct Edge {
+    uint64_t key;
+    int forward; // 1 when the triangle runs min -> max
+  };
+  std::vector<Edge> edges;
+  edges.reserve(size_t(nt) * 3);
+  for (int t = 0; t < nt; ++t) {
+    const KEXTriangle<int>& tri = b.triangleList[t];
+    bool valid = true;
+    for (int k = 0; k < 3; ++k)
+      valid &= tri[k] >= 0 && tri[k] < nv;
+    valid = valid && tri[0] != tri[1] && tri[1] != tri[2] && tri[0] != tri[2];
+    if (!valid) {
+      ++s.invalidTriangles;
+      continue;
+    }
+    for (int k = 0; k < 3; ++k)
+      used[size_t(tri[k])] = 1;
+    if (!finite[size_t(tri[0])] || !finite[size_t(tri[1])] || !finite[size_t(tri[2])]) {
+      ++s.degenerateTriangles;
+    } else {
+      KEXVector3<double> p[3] = {KEXVector3<double>(b.vertexList[tri[0]]), KEXVector3<double>(b.vertexList[tri[1]]),
+                                 KEXVector3<double>(b.vertexList[tri[2]])};
+      double area2 = (p[1] - p[0]).cross(p[2] - p[0]).length();
+      double minAngle = kPi;
+      for (int k = 0; k < 3; ++k) {
+        KEXVector3<double> e1 = p[(k + 1) % 3] - p[k], e2 = p[(k + 2) % 3] - p[k];
+        double l = e1.length() * e2.length();
+        double a = l > 0 ? std::atan2(e1.cross(e2).length(), e1.dot(e2)) : 0.0;
+        minAngle = std::min(minAngle, a);
+      }
+      if (!(area2 > 0) || minAngle < kPi / 180.0)
+        ++s.degenerateTriangles;
+    }
+    for (int k = 0; k < 3; ++k) {
+      int a = tri[k], c = tri[(k + 1) % 3];
+      uint64_t lo = uint64_t(std::min(a, c)), hi = uint64_t(std::max(a, c));
+      edges.push_back({(lo << 32) | hi, a < c ? 1 : 0});
+    }
+  }
+  for (int i = 0; i < nv; ++i)
+    if (!used[size_t(i)])
+      ++s.unusedVertices;
+  std::sort(edges.begin(), edges.end(), [](const Edge& x, const Edge& y) { return x.key < y.key; });
+  std::vector<int> parent((size_t(nv)));
+  std::iota(parent.begin(), parent.end(), 0);
+  auto find = [&](int x) {
+    while (parent[size_t(x)] != x)
+      x = parent[size_t(x)] = parent[size_t(parent[size_t(x)])];
+    return x;
+  };
+  std::vector<char> onBoundary(size_t(nv), 0);
+  for (size_t i = 0; i < edges.size();) {
+    size_t j = i;
+    while (j < edges.size() && edges[j].key == edges[i].key)
+      ++j;
+    size_t n = j - i;
+    if (n == 1) {
+      ++s.boundaryEdges;
+      int a = int(edges[i].key >> 32), c = int(edges[i].key & 0xFFFFFFFFu);
+      onBoundary[size_t(a)] = onBoundary[size_t(c)] = 1;
+      parent[size_t(find(a))] = find(c);
+    } else if (n == 2) {
+      if (edges[i].forward == edges[i + 1].forward)
+        ++s.flippedEdges;
+    } else {
+      ++s.nonManifoldEdges;
+    }
+    i = j;
+  }
+  for (int i = 0; i < nv; ++i)
+    if (onBoundary[size_t(i)] && find(i) == i)
+      ++s.boundaryLoops;
+  return s;
+}
+
+} // namespace kexmeshtool

@@ -1,0 +1,89 @@
+#pragma once
+// What every subcommand of the kexmesh tool shares: the terminal monitor (progress bar, Ctrl-C,
+// diagnostics), reading and writing meshes through the format plug-ins, running algorithms by
+// class name, and the mesh statistics the tool prints.
+#include "kex/Task.h"
+#include "kexgeometry/GeometryIO.h"
+#include "kexmesh/core/TriangleMeshBuffer.h"
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+
+class KEXTriangleMeshAlgorithmIF;
+
+namespace kexmeshtool {
+
+/// Exit codes of the tool.
+enum ExitCode { Success = 0, OperationFailed = 1, BadInput = 2 };
+
+/// Ctrl-C handling: the first press requests a stop, the second an abort, a third ends the process.
+void installInterruptHandler();
+/// 0: no request, 1: stop requested, 2 or more: abort requested.
+int interruptCount();
+void resetInterrupts();
+
+/// Prints the progress bar on stderr (only when it is a terminal and not quiet) and diagnostics as
+/// "error: " / "warning: " lines; answers progress reports with Stop or Abort after Ctrl-C.
+class TerminalMonitor : public KEXTaskMonitor {
+public:
+  explicit TerminalMonitor(bool quiet);
+  ~TerminalMonitor() override;
+  Reply progress(const KEXTask& task, double absolute) override;
+  Reply message(const KEXTask& task, const KEXTaskInfo::Message& message) override;
+  void diagnostic(const KEXTask* task, KEXenum severity, const char* format, const char* text) override;
+  Reply taskEnded(const KEXTask& task, KEXTaskInfo::Status status, KEXenum code) override;
+  /// While muted, diagnostics are counted but not printed.
+  void setMuted(bool muted) { m_muted = muted; }
+  /// Removes the bar from the terminal.
+  void clearBar();
+  int errorCount() const { return m_errors; }
+
+private:
+  Reply reply() const;
+  std::mutex m_mutex;
+  bool m_quiet, m_terminal, m_muted = false, m_barShown = false;
+  int m_errors = 0;
+  std::chrono::steady_clock::time_point m_start, m_lastDraw;
+};
+
+/// Prints "error: <text>" (and removes a progress bar first).
+void printError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void printWarning(const char* format, ...) __attribute__((format(printf, 1, 2)));
+/// Mutes (or unmutes) the diagnostics of the library's tasks.
+void muteDiagnostics(bool muted);
+/// Whether warnings are printed (not with --quiet).
+void setWarningsShown(bool shown);
+
+/// Reads a mesh or point cloud; BadInput on failure (the reason is printed).
+int readMesh(const std::string& path, KEXTriangleMeshBuffer& buffer);
+/// Writes with the handler of the file's extension; ascii selects the text encoding where the
+/// format has one. OperationFailed (printed) on failure, BadInput for an unknown extension.
+int writeMesh(const std::string& path, const KEXTriangleMeshBuffer& buffer, bool ascii);
+
+/// Outcome of an algorithm run.
+enum class RunResult { Done, Failed, Stopped, Unavailable };
+/// Creates the algorithm by class name, configures it, attaches the buffer and executes it.
+RunResult runAlgorithm(const char* className, KEXTriangleMeshBuffer& buffer,
+                       const std::function<bool(KEXTriangleMeshAlgorithmIF&)>& configure = nullptr);
+/// Maps a run result to an exit code, printing why it failed (unavailable: a warning, Success).
+int exitCodeOf(RunResult result, const char* what);
+
+/// Numbers that describe a mesh's health.
+struct MeshStats {
+  long long vertices = 0, triangles = 0;
+  long long nonFiniteVertices = 0;   ///< NaN or infinite coordinates
+  long long invalidTriangles = 0;    ///< an index out of range or repeated
+  long long duplicateVertices = 0;   ///< vertices at exactly the position of an earlier one
+  long long unusedVertices = 0;      ///< used by no triangle
+  long long degenerateTriangles = 0; ///< zero area or a needle/cap (smallest angle < 1 degree)
+  long long boundaryEdges = 0;       ///< edges of one triangle
+  long long nonManifoldEdges = 0;    ///< edges of three or more triangles
+  long long flippedEdges = 0;        ///< interior edges whose two triangles disagree in orientation
+  long long boundaryLoops = 0;       ///< holes (closed chains of boundary edges)
+};
+MeshStats computeStats(const KEXTriangleMeshBuffer& b);
+
+} // namespace kexmeshtool
