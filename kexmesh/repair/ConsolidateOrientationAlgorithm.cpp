@@ -12,6 +12,15 @@
 // triangle normal is compared with the mean of its vertices' unit normals. A component whose sum is
 // below DBL_EPSILON (a flat patch sums to exactly 0) is flipped as a whole. A sum that is not a
 // number leaves the component alone.
+//
+// The flips are deferred. Every triangle is flipped at most once by the traversal, at its visit,
+// so the traversal only records the corner each flip keeps and reads the triangle and adjacency
+// lists through that record (a flip keeping corner j exchanges the vertices of corners j+1 and j+2
+// and the edges of corners j and j+1). Phase 2 measures the recorded state the same way. The flips
+// are then applied with flipTriangle, which keeps every present list consistent; an adjacency list
+// built only for the traversal is removed before, so the flips do not spend time maintaining a
+// list that is thrown away. The result is the same as flipping during the traversal: the final
+// triangle list is, and every derived list is a function of it.
 #include "kexmesh/repair/ConsolidateOrientationAlgorithm.h"
 
 #include "kex/Error.h"
@@ -40,7 +49,7 @@ public:
   ScratchArray(const ScratchArray&) = delete;
   ScratchArray& operator=(const ScratchArray&) = delete;
   bool ok() const { return m_n == 0 || m_data != nullptr; }
-  T* get() { return m_data; }
+  T* get() const { return m_data; }
   T& operator[](size_t i) { return m_data[i]; }
 
 private:
@@ -48,23 +57,66 @@ private:
   size_t m_n;
 };
 
-/// Phase 1: depth-first propagation of the winding over manifold edges.
-bool propagate(Buffer& b)
+// Corner arithmetic without divisions in the inner loops.
+constexpr int NEXT[3] = {1, 2, 0};
+constexpr int PREV[3] = {2, 0, 1};
+/// SWAP_V[j][x]: the corner whose original vertex sits at corner x after a flip keeping j.
+constexpr int SWAP_V[3][3] = {{0, 2, 1}, {2, 1, 0}, {1, 0, 2}};
+/// SWAP_E[j][x]: the corner whose original edge ends at corner x after a flip keeping j.
+constexpr int SWAP_E[3][3] = {{1, 0, 2}, {0, 2, 1}, {2, 1, 0}};
+
+/// The winding state of phase 1: per triangle 0 = not visited, 1 = visited and kept, 2 + j =
+/// visited and flipped keeping corner j. Reads the original lists as if the flips had been made.
+class Winding {
+public:
+  Winding(const Buffer& b, unsigned char* state)
+      : m_tris(b.triangleList.getData()), m_adj(b.triangleAdjacencyList.getData()), m_state(state),
+        m_C(3 * b.getTriangleCount())
+  {
+  }
+  bool visited(int t) const { return m_state[t] != 0; }
+  int keep(int t) const { return m_state[t] >= 2 ? m_state[t] - 2 : -1; }
+  void visit(int t) { m_state[t] = 1; }
+  void flip(int t, int keepCorner) { m_state[t] = static_cast<unsigned char>(2 + keepCorner); }
+
+  /// The vertex at corner x of t in its current state.
+  int vertex(int t, int x) const
+  {
+    const int j = keep(t);
+    return m_tris[t][j >= 0 ? SWAP_V[j][x] : x];
+  }
+  /// The adjacency entry of corner x of t in the current state, or -1.
+  int entry(int t, int x) const
+  {
+    const int j = keep(t);
+    const int c = m_adj[t][j >= 0 ? SWAP_E[j][x] : x];
+    if (c < 0 || c >= m_C)
+      return -1;
+    const int n = c / 3, e = c - 3 * n;
+    const int jn = keep(n);
+    return jn >= 0 ? 3 * n + SWAP_E[jn][e] : c;
+  }
+  /// The original vertex at corner x (for triangles not visited yet, the current one too).
+  int original(int t, int x) const { return m_tris[t][x]; }
+
+private:
+  const KEXTriangle<int>* m_tris;
+  const KEXTriangle<int>* m_adj;
+  unsigned char* m_state;
+  int m_C;
+};
+
+/// Phase 1: depth-first propagation of the winding over manifold edges, recorded in w.
+bool propagate(const Buffer& b, Winding& w)
 {
   const int T = b.getTriangleCount();
-  const int C = 3 * T;
-  ScratchArray<unsigned char> visited{size_t(T)};
-  if (!visited.ok())
-    return false;
-  std::memset(visited.get(), 0, size_t(T));
   KEXValueList<int> stack(16);
   if (!stack.setCount(STACK_RESERVE))
     return false;
   int top = 0;
   int* st = stack.getData();
-
   auto push = [&](int c) -> bool {
-    if (c < 0 || c >= C)
+    if (c < 0)
       return true;
     if (top == stack.getCount()) {
       if (!stack.setCount(stack.getCount() * 2))
@@ -75,29 +127,26 @@ bool propagate(Buffer& b)
     return true;
   };
 
-  const KEXTriangle<int>* tris = b.triangleList.getData();
-  const KEXTriangle<int>* adj = b.triangleAdjacencyList.getData(); // kept current by flipTriangle
-
   for (int seed = 0; seed < T; ++seed) {
-    if (visited[size_t(seed)])
+    if (w.visited(seed))
       continue;
-    visited[size_t(seed)] = 1;
-    if (!push(adj[seed][2]) || !push(adj[seed][0]) || !push(adj[seed][1]))
+    w.visit(seed);
+    if (!push(w.entry(seed, 2)) || !push(w.entry(seed, 0)) || !push(w.entry(seed, 1)))
       return false;
     while (top > 0) {
       const int c = st[--top];
-      const int t = c / 3, k = c % 3;
-      if (visited[size_t(t)])
+      const int t = c / 3, k = c - 3 * t;
+      if (w.visited(t))
         continue;
-      visited[size_t(t)] = 1;
-      const int back = adj[t][k]; // the corner of the neighbour that reached t
-      if (back >= 0 && back < C && tris[back / 3][back % 3] == tris[t][k]) {
+      w.visit(t);
+      const int back = w.entry(t, k); // the corner of the neighbour that reached t
+      if (back >= 0) {
+        const int n = back / 3;
         // Both half-edges run the same way: reverse t, keeping the shared edge on corner k.
-        if (!b.flipTriangle(t, (k + 1) % 3))
-          return false;
+        if (w.vertex(n, back - 3 * n) == w.original(t, k))
+          w.flip(t, NEXT[k]);
       }
-      const int k1 = (k + 1) % 3, k2 = (k + 2) % 3;
-      if (!push(adj[t][k1]) || !push(adj[t][k2]))
+      if (!push(w.entry(t, NEXT[k])) || !push(w.entry(t, PREV[k])))
         return false;
     }
   }
@@ -117,38 +166,62 @@ int findRoot(int* parent, int v)
   return r;
 }
 
-/// Phase 2: flips every vertex-connected component that faces inward. Returns false when memory is
-/// short or a flip fails.
-bool orientComponents(Buffer& b)
+/// Phase 2 decision: per vertex the dense component number (in label) and per component whether
+/// it faces inward (in flipComponent). False when memory is short.
+class Components {
+public:
+  explicit Components(size_t V) : m_label(V), m_number(V) {}
+  ~Components()
+  {
+    kexFree(m_boxes);
+    kexFree(m_sum);
+  }
+  Components(const Components&) = delete;
+  Components& operator=(const Components&) = delete;
+
+  bool build(const Buffer& b, const Winding& w);
+  /// Component of triangle t (by its first vertex), or -1 when that vertex is invalid.
+  int of(const Buffer& b, int t) const
+  {
+    const int v = b.triangleList[t][0];
+    return b.isValidVertex(v) ? m_label.get()[v] : -1;
+  }
+  bool flips(int component) const { return m_sum[component] < DBL_EPS; }
+
+private:
+  ScratchArray<int> m_label;
+  ScratchArray<int> m_number;
+  KEXInterval<KEXVector3<float>>* m_boxes = nullptr;
+  double* m_sum = nullptr;
+};
+
+bool Components::build(const Buffer& b, const Winding& w)
 {
   const int V = b.getVertexCount();
   const int T = b.getTriangleCount();
-  if (V <= 0)
-    return true; // no vertex: every triangle has invalid indices, nothing to measure
-  ScratchArray<int> label{size_t(V)};
-  if (!label.ok())
+  if (!m_label.ok() || !m_number.ok())
     return false;
-  int* parent = label.get();
+  if (V == 0)
+    return true; // every index is invalid: nothing to measure, nothing to flip
+  int* parent = m_label.get();
   for (int v = 0; v < V; ++v)
     parent[v] = v;
   int components = V;
-  const KEXTriangle<int>* tris = b.triangleList.getData();
   auto valid = [V](int v) { return v >= 0 && v < V; };
   for (int t = 0; t < T; ++t) {
-    const int a = tris[t][0], bb = tris[t][1], c = tris[t][2];
+    const int a = w.vertex(t, 0), bb = w.vertex(t, 1), c = w.vertex(t, 2);
     if (!valid(a))
       continue;
     const int ra = findRoot(parent, a);
-    int rb = -1;
     if (valid(bb)) {
-      rb = findRoot(parent, bb);
+      const int rb = findRoot(parent, bb);
       if (rb != ra) {
         parent[rb] = ra;
         --components;
       }
     }
     if (valid(c)) {
-      int rc = findRoot(parent, c);
+      const int rc = findRoot(parent, c);
       if (rc != ra) {
         parent[rc] = ra;
         --components;
@@ -157,42 +230,40 @@ bool orientComponents(Buffer& b)
   }
 
   // Dense component numbers, the highest given first, walking from the last vertex.
-  ScratchArray<int> number{size_t(V)};
-  if (!number.ok())
-    return false;
+  int* number = m_number.get();
   for (int v = 0; v < V; ++v)
-    number[size_t(v)] = -1;
+    number[v] = -1;
   int next = components;
   for (int v = V - 1; v >= 0; --v) {
     const int r = findRoot(parent, v);
-    if (number[size_t(r)] < 0)
-      number[size_t(r)] = --next;
+    if (number[r] < 0)
+      number[r] = --next;
   }
   for (int v = 0; v < V; ++v) // every vertex points at its root directly ...
     parent[v] = findRoot(parent, v);
   for (int v = 0; v < V; ++v) // ... so the labels can replace the links in place
-    parent[v] = number[size_t(parent[v])];
+    parent[v] = number[parent[v]];
   const int* comp = parent;
 
-  ScratchArray<KEXInterval<KEXVector3<float>>> boxes{size_t(components)};
+  m_boxes = static_cast<KEXInterval<KEXVector3<float>>*>(kexMalloc(size_t(components) * sizeof(*m_boxes)));
+  m_sum = static_cast<double*>(kexMalloc(size_t(components) * sizeof(double)));
   ScratchArray<D> centre{size_t(components)};
-  ScratchArray<double> sum{size_t(components)};
-  if (!boxes.ok() || !centre.ok() || !sum.ok())
+  if (!m_boxes || !m_sum || !centre.ok())
     return false;
   for (int i = 0; i < components; ++i) {
-    new (&boxes[size_t(i)]) KEXInterval<KEXVector3<float>>();
-    sum[size_t(i)] = 0.0;
+    new (&m_boxes[i]) KEXInterval<KEXVector3<float>>();
+    m_sum[i] = 0.0;
   }
   const KEXVector3<float>* p = b.vertexList.getData();
   for (int v = 0; v < V; ++v)
-    boxes[size_t(comp[v])].unite(p[v]);
+    m_boxes[comp[v]].unite(p[v]);
   for (int i = 0; i < components; ++i)
-    centre[size_t(i)] = D(boxes[size_t(i)].getCenter());
+    centre[size_t(i)] = D(m_boxes[i].getCenter());
 
   const bool withNormals = b.hasVertexNormalList();
   const KEXVector3<float>* vn = withNormals ? b.vertexNormalList.getData() : nullptr;
   for (int t = 0; t < T; ++t) {
-    const int ia = tris[t][0], ib = tris[t][1], ic = tris[t][2];
+    const int ia = w.vertex(t, 0), ib = w.vertex(t, 1), ic = w.vertex(t, 2);
     if (!valid(ia) || !valid(ib) || !valid(ic))
       continue;
     const D pa(p[ia]), pb(p[ib]), pc(p[ic]);
@@ -205,15 +276,7 @@ bool orientComponents(Buffer& b)
     } else {
       contribution = n.dot(pa - centre[size_t(comp[ia])]);
     }
-    sum[size_t(comp[ia])] += contribution;
-  }
-
-  for (int t = 0; t < T; ++t) {
-    const int ia = tris[t][0];
-    if (!valid(ia))
-      continue;
-    if (sum[size_t(comp[ia])] < DBL_EPS && !b.flipTriangle(t, 0))
-      return false;
+    m_sum[comp[ia]] += contribution;
   }
   return true;
 }
@@ -243,13 +306,34 @@ bool KEXConsolidateOrientationAlgorithm::run(void*)
       return task.statusOf(sub, KEX::GenericError);
   }
 
-  if (!propagate(b))
+  ScratchArray<unsigned char> state{size_t(T)};
+  if (!state.ok())
     return task.error(KEX::GenericError);
+  std::memset(state.get(), 0, size_t(T));
+  Winding winding(b, state.get());
+  if (!propagate(b, winding))
+    return task.error(KEX::GenericError);
+  // The adjacency lists have served; one built here would only slow the flips down.
+  triangleAdjacency.restore();
+  vertexAdjacency.restore();
+
   if (!b.isConsistent()) {
     KEXError::emitError(KEXError::Message(KEX::InvalidValue));
     return task.error(KEX::GenericError);
   }
-  if (!orientComponents(b))
+  Components components{size_t(V)};
+  if (!components.build(b, winding))
     return task.error(KEX::GenericError);
+
+  // Apply the flips: the traversal's first, then the component's (after which the first vertex,
+  // and so the component, is looked up again, as in a run that flipped during the traversal).
+  for (int t = 0; t < T; ++t) {
+    const int j = winding.keep(t);
+    if (j >= 0 && !b.flipTriangle(t, j))
+      return task.error(KEX::GenericError);
+    const int c = components.of(b, t);
+    if (c >= 0 && components.flips(c) && !b.flipTriangle(t, 0))
+      return task.error(KEX::GenericError);
+  }
   return task.ok();
 }

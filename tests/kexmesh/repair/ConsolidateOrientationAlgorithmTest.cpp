@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
 #include <random>
 
 using namespace kexmeshtest;
@@ -29,6 +31,71 @@ std::vector<std::array<int, 3>> reversedSet(const KEXTriangleMeshBuffer& b)
   KEXTriangleMeshBuffer r(b);
   flipAll(r);
   return orientedSet(r);
+}
+
+/// The two phases written out plainly, flipping during the traversal: the algorithm must produce
+/// exactly the same triangle list (corner order included).
+void referenceConsolidate(KEXTriangleMeshBuffer& b)
+{
+  const int T = b.getTriangleCount(), V = b.getVertexCount();
+  ASSERT_TRUE(b.createTriangleAdjacencyList());
+  std::vector<char> visited(size_t(T), 0);
+  std::vector<int> stack;
+  auto push = [&](int c) {
+    if (c >= 0)
+      stack.push_back(c);
+  };
+  for (int s = 0; s < T; ++s) {
+    if (visited[size_t(s)])
+      continue;
+    visited[size_t(s)] = 1;
+    push(b.triangleAdjacencyList[s][2]);
+    push(b.triangleAdjacencyList[s][0]);
+    push(b.triangleAdjacencyList[s][1]);
+    while (!stack.empty()) {
+      int c = stack.back();
+      stack.pop_back();
+      int t = c / 3, k = c % 3;
+      if (visited[size_t(t)])
+        continue;
+      visited[size_t(t)] = 1;
+      int back = b.triangleAdjacencyList[t][k];
+      if (back >= 0 && b.triangleList[back / 3][back % 3] == b.triangleList[t][k])
+        b.flipTriangle(t, (k + 1) % 3);
+      push(b.triangleAdjacencyList[t][(k + 1) % 3]);
+      push(b.triangleAdjacencyList[t][(k + 2) % 3]);
+    }
+  }
+  std::vector<int> parent{std::vector<int>(size_t(V))};
+  for (int v = 0; v < V; ++v)
+    parent[size_t(v)] = v;
+  std::function<int(int)> find = [&](int v) { return parent[size_t(v)] == v ? v : parent[size_t(v)] = find(parent[size_t(v)]); };
+  auto valid = [V](int v) { return v >= 0 && v < V; };
+  for (int t = 0; t < T; ++t) {
+    const KEXTriangle<int>& tri = b.triangleList[t];
+    if (!valid(tri[0]))
+      continue;
+    for (int k = 1; k < 3; ++k)
+      if (valid(tri[k]))
+        parent[size_t(find(tri[k]))] = find(tri[0]);
+  }
+  std::map<int, KEXInterval<KEXVector3<float>>> box;
+  for (int v = 0; v < V; ++v)
+    box[find(v)].unite(b.vertexList[v]);
+  std::map<int, double> sum;
+  for (int t = 0; t < T; ++t) {
+    const KEXTriangle<int>& tri = b.triangleList[t];
+    if (!valid(tri[0]) || !valid(tri[1]) || !valid(tri[2]))
+      continue;
+    KEXVector3<double> pa(b.vertexList[tri[0]]), pb(b.vertexList[tri[1]]), pc(b.vertexList[tri[2]]);
+    KEXVector3<double> centre(box[find(tri[0])].getCenter());
+    sum[find(tri[0])] += (pb - pa).cross(pc - pa).dot(pa - centre);
+  }
+  for (int t = 0; t < T; ++t)
+    if (valid(b.triangleList[t][0]) && sum[find(b.triangleList[t][0])] < 2.220446049250313e-16)
+      b.flipTriangle(t, 0);
+  b.triangleAdjacencyList.clear();
+  b.vertexAdjacencyList.clear();
 }
 
 } // namespace
@@ -270,5 +337,30 @@ TEST(ConsolidateOrientation, AllocationFailuresAndStopsLeaveAConsistentBuffer)
         },
         kind);
     EXPECT_GT(reports, 1);
+  }
+}
+
+TEST(ConsolidateOrientation, MatchesThePlainTwoPhaseProcedureExactly)
+{
+  std::mt19937 rng(37);
+  for (int round = 0; round < 40; ++round) {
+    KEXTriangleMeshBuffer b;
+    if (round % 2) {
+      RandomMeshOptions o;
+      o.vertices = 10 + round;
+      o.triangles = 20 + 4 * round;
+      o.invalidIndexRate = round % 3 == 0 ? 0.03 : 0.0;
+      b = makeRandomMesh(rng, o);
+    } else {
+      b = round % 4 ? makeTorus(9, 5) : makeIcosphere(1);
+      KEXTriangleMeshBuffer other = makeCube();
+      append(b, other);
+      shuffleTriangles(b, rng);
+      flipRandomTriangles(b, 0.4, rng);
+    }
+    KEXTriangleMeshBuffer reference(b);
+    referenceConsolidate(reference);
+    ASSERT_TRUE(consolidate(b));
+    ASSERT_EQ(triangles(b), triangles(reference)) << "round " << round;
   }
 }
