@@ -107,30 +107,15 @@ bool KEXTriangleMeshBuffer::calculateTriangleNormals()
   }
   const int BLOCK = 8192;
 
-  // Validate every index and measure the mean edge length.
-  double edgeSum = 0.0;
-  {
-    const KEXTriangle<int>* tri = triangleList.getData();
-    const KEXVector3<float>* pos = vertexList.getData();
-    for (int first = 0; first < T; first += BLOCK) {
-      const int end = std::min(T, first + BLOCK);
-      if (findInvalidTriangle(tri, first, end, V) >= 0)
-        return task.error(KEX::GenericError);
-      for (int t = first; t < end; ++t) {
-        const KEXVector3<float>& a = pos[tri[t][0]];
-        const KEXVector3<float>& b = pos[tri[t][1]];
-        const KEXVector3<float>& c = pos[tri[t][2]];
-        double abx = double(b.x) - a.x, aby = double(b.y) - a.y, abz = double(b.z) - a.z;
-        double bcx = double(c.x) - b.x, bcy = double(c.y) - b.y, bcz = double(c.z) - b.z;
-        double cax = double(a.x) - c.x, cay = double(a.y) - c.y, caz = double(a.z) - c.z;
-        edgeSum += std::sqrt(abx * abx + aby * aby + abz * abz) + std::sqrt(bcx * bcx + bcy * bcy + bcz * bcz) +
-                   std::sqrt(cax * cax + cay * cay + caz * caz);
-      }
-      if (!task.incProgress(end - first, true))
-        return endStopped(task);
-    }
+  // Validate every index first: an invalid one leaves the normal list untouched.
+  const KEXTriangle<int>* tri = triangleList.getData();
+  for (int first = 0; first < T; first += BLOCK) {
+    const int end = std::min(T, first + BLOCK);
+    if (findInvalidTriangle(tri, first, end, V) >= 0)
+      return task.error(KEX::GenericError);
+    if (!task.incProgress(end - first, true))
+      return endStopped(task);
   }
-  const double L = edgeSum / (3.0 * T);
 
   {
     KEXSubTask sub("Creating vertex adjacency list", 3.0 * T);
@@ -138,21 +123,33 @@ bool KEXTriangleMeshBuffer::calculateTriangleNormals()
       return task.statusOf(sub, KEX::GenericError);
   }
 
+  // Cross products, and on the way the sum of all edge lengths for the degeneracy threshold.
   triangleNormalList.clear();
   if (!triangleNormalList.setCount(T))
     return task.error(KEX::GenericError);
-  const KEXTriangle<int>* tri = triangleList.getData();
+  tri = triangleList.getData();
   const KEXVector3<float>* pos = vertexList.getData();
   KEXVector3<float>* nrm = triangleNormalList.getData();
+  double edgeSum = 0.0;
   for (int first = 0; first < T; first += BLOCK) {
     const int end = std::min(T, first + BLOCK);
-    for (int t = first; t < end; ++t)
-      KEXTriangleCalculus3<float>::normalVector(nrm[t], pos[tri[t][0]], pos[tri[t][1]], pos[tri[t][2]]);
+    for (int t = first; t < end; ++t) {
+      const KEXVector3<float>& a = pos[tri[t][0]];
+      const KEXVector3<float>& b = pos[tri[t][1]];
+      const KEXVector3<float>& c = pos[tri[t][2]];
+      KEXTriangleCalculus3<float>::normalVector(nrm[t], a, b, c);
+      double abx = double(b.x) - a.x, aby = double(b.y) - a.y, abz = double(b.z) - a.z;
+      double bcx = double(c.x) - b.x, bcy = double(c.y) - b.y, bcz = double(c.z) - b.z;
+      double cax = double(a.x) - c.x, cay = double(a.y) - c.y, caz = double(a.z) - c.z;
+      edgeSum += std::sqrt(abx * abx + aby * aby + abz * abz) + std::sqrt(bcx * bcx + bcy * bcy + bcz * bcz) +
+                 std::sqrt(cax * cax + cay * cay + caz * caz);
+    }
     if (!task.incProgress(end - first, true)) {
       triangleNormalList.clear();
       return endStopped(task);
     }
   }
+  const double L = edgeSum / (3.0 * T);
 
   // Repair degenerate triangles: doubled area below 0.001 L^2, i.e. squared length below tau.
   const double tau = L * L * L * L * 1e-6;

@@ -94,15 +94,29 @@ TEST(FlipOrientation, FailureSweeps)
         EXPECT_FALSE(b.hasVertexAdjacencyList());
         EXPECT_TRUE(listOf(b.triangleList) == listOf(small.triangleList)); // failed before flipping
       });
-  // 140000 triangles: three flip blocks.
-  const KEXTriangleMeshBuffer big = makeGrid(350, 200);
+  // Stops while the adjacency list is being built: it is removed again.
   for (auto kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort})
-    EXPECT_GT(sweepStops(
+    sweepStops(
+        small, [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXFlipOrientationAlgorithm>(b); },
+        [kind](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& m) {
+          expectStopped(result, m, kind);
+          EXPECT_FALSE(b.hasVertexAdjacencyList());
+        },
+        kind);
+  // 140000 triangles: three flip blocks. A given adjacency list stays, consistent with the
+  // triangles flipped so far.
+  KEXTriangleMeshBuffer big = makeGrid(350, 200);
+  ASSERT_TRUE(big.createVertexAdjacencyList());
+  for (auto kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort})
+    EXPECT_EQ(sweepStops(
                   big, [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXFlipOrientationAlgorithm>(b); },
                   [kind](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& m) {
                     expectStopped(result, m, kind);
-                    EXPECT_FALSE(b.hasVertexAdjacencyList());
+                    ASSERT_TRUE(b.hasVertexAdjacencyList());
+                    const int t = b.getTriangleCount() - 1; // flipped only when the run got to the end
+                    for (int k = 0; k < 3; ++k)
+                      EXPECT_EQ(b.vertexAdjacencyList[b.triangleList[t][k]].findSorted(3 * t + k) >= 0, true);
                   },
                   kind),
-              3);
+              4);
 }
