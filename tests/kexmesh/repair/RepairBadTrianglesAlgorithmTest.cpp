@@ -137,6 +137,25 @@ TEST(RepairBadTriangles, TwoSliversOnOneLongEdgeAreMergedAway)
   EXPECT_EQ(countDegenerate(b, 1e-9), 0);
 }
 
+TEST(RepairBadTriangles, SliverNextToANeedleRepairsTheNeedleFirst)
+{
+  // The sliver (0, 1, 2) lies on 0-1 with its flat vertex 2; across 0-1 is the needle (1, 0, 3)
+  // with 3 almost on 0, degenerate but without a flat corner. The sliver comes last, so its step
+  // sees the needle first: it repairs the needle (one level down) and then looks at itself again.
+  KEXTriangleMeshBuffer b = makeBuffer({{0, 0, 0}, {2, 0, 0}, {1, 0, 0}, {0.001f, -0.0005f, 0}, {1, 1, 0}, {1, -1, 0}},
+                                       {{0, 2, 4}, {2, 1, 4}, {3, 0, 5}, {1, 3, 5}, {1, 0, 3}, {0, 1, 2}});
+  const double threshold = areaThreshold(b);
+  ASSERT_TRUE(degenerate(b, 4, threshold));
+  ASSERT_TRUE(degenerate(b, 5, threshold));
+  ASSERT_TRUE(b.createVertexAdjacencyList());
+  ASSERT_TRUE(repair(b));
+  EXPECT_EQ(countDegenerate(b, threshold), 0);
+  EXPECT_TRUE(vertexAdjacencyMatches(b));
+  EXPECT_TRUE(everyVertexUsed(b));
+  EXPECT_TRUE(manifoldEdgesConsistent(b));
+  EXPECT_LT(b.getTriangleCount(), 6);
+}
+
 TEST(RepairBadTriangles, SaltedRandomMeshesEndWithoutDegenerateTriangles)
 {
   std::mt19937 rng(59);
