@@ -324,11 +324,11 @@ struct KEXRGBA;
 namespace kexdetail {
 inline unsigned char colorToByte(float f)
 {
-  if (!(f > 0.0f)) // also NaN
-    return 0;
-  if (f >= 1.0f)
-    return 255;
-  return static_cast<unsigned char>(std::floor(f * 255.0f + 0.5f));
+  // Branch-free so that list conversions vectorise: NaN and negatives give 0, 1 and more 255; the
+  // rounded value is positive, so truncation is floor.
+  f = f > 0.0f ? f : 0.0f;
+  f = f < 1.0f ? f : 1.0f;
+  return static_cast<unsigned char>(static_cast<int>(f * 255.0f + 0.5f));
 }
 } // namespace kexdetail
 
