@@ -48,6 +48,18 @@ bool g_done = false;
 
 const char* KEXMesh::vocabularyName(int i) { return i >= 0 && i < VOCABULARY_SIZE ? g_names[i] : nullptr; }
 
+bool KEXMesh::testing::enumInitDone()
+{
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return g_done;
+}
+
+void KEXMesh::testing::forgetEnumInitDone()
+{
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_done = false;
+}
+
 bool __kexmesh_enum_init()
 {
   std::lock_guard<std::mutex> lock(g_mutex);

@@ -129,6 +129,12 @@ namespace KEXMesh {
 inline constexpr int VOCABULARY_SIZE = 110;
 /// Name i of the vocabulary in registration order (null outside 0 ... 109).
 const char* vocabularyName(int i);
+namespace testing {
+/// Whether the initialisation is complete (its dependencies succeeded).
+bool enumInitDone();
+/// Makes the next __kexmesh_enum_init() run again (registrations made so far are kept).
+void forgetEnumInitDone();
+} // namespace testing
 } // namespace KEXMesh
 
 /// Registers the vocabulary once. Runs the framework's and the geometry library's initialisations
