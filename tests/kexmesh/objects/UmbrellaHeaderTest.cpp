@@ -1,0 +1,51 @@
+// The umbrella header: a host includes one header and gets the whole library.
+#include "kexmesh/kexmesh.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST(UmbrellaHeader, IncludesEveryPublicHeaderOfTheLibrary)
+{
+  // The source tree's root, found from this file's own path.
+  std::filesystem::path root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().parent_path();
+  std::filesystem::path library = root / "kexmesh";
+  if (!std::filesystem::exists(library / "kexmesh.h"))
+    GTEST_SKIP() << "sources not available at " << library;
+  std::ifstream in(library / "kexmesh.h");
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string umbrella = text.str();
+  std::vector<std::string> missing;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(library)) {
+    if (entry.path().extension() != ".h" || entry.path().filename() == "kexmesh.h")
+      continue;
+    std::string relative = "kexmesh/" + std::filesystem::relative(entry.path(), library).generic_string();
+    if (umbrella.find("#include \"" + relative + "\"") == std::string::npos)
+      missing.push_back(relative);
+  }
+  EXPECT_TRUE(missing.empty()) << "add to kexmesh/kexmesh.h: " << ::testing::PrintToString(missing);
+}
+
+TEST(UmbrellaHeader, GivesAHostTheObjectModel)
+{
+  const KEXMetaClass* cls = KEXMetaClass::find("KEXTriangleMeshData");
+  ASSERT_NE(cls, nullptr);
+  KEXClass* object = cls->create();
+  auto* mesh = dynamic_cast<KEXTriangleMesh*>(object);
+  ASSERT_NE(mesh, nullptr);
+  KEXTriangleMeshBuffer cube;
+  cube.vertexList.setCount(3, KEXVector3<float>(1, 2, 3));
+  cube.triangleList.setCount(1, KEXTriangle<int>(0, 1, 2));
+  EXPECT_TRUE(mesh->fromBuffer(cube));
+  EXPECT_EQ(mesh->getNumberOfTriangles(), 1);
+  mesh->release();
+}
+
+} // namespace
