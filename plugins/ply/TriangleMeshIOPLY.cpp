@@ -319,7 +319,7 @@ bool Reader::addFace(const long long* idx, int n, long long record, const char* 
   }
   for (int k = 0; k < n; ++k) {
     if (idx[k] < 0 || idx[k] >= m_vertexCount) {
-      return m_r.fail(Report::Malformed, "%s: %s: face %lld refers to vertex %lld, the file has %lld vertices",
+      return m_r.fail(Report::Malformed, "%s%s: face %lld refers to vertex %lld, the file has %lld vertices",
                       m_in.name(), where, record, idx[k], m_vertexCount);
     }
   }
@@ -456,7 +456,7 @@ bool Reader::readBinaryElement(const Element& e, const unsigned char*& p, const 
           for (long long k = 0; k < n; ++k)
             idx[k] = (long long)binaryValue(p + k * size, q.type, swap);
           char where[48];
-          std::snprintf(where, sizeof where, "byte %lld", (long long)(record - base()));
+          std::snprintf(where, sizeof where, ": byte %lld", (long long)(record - base()));
           if (!addFace(idx, int(n), i, where))
             return false;
         } else {
@@ -464,7 +464,7 @@ bool Reader::readBinaryElement(const Element& e, const unsigned char*& p, const 
           for (long long k = 0; k < n; ++k)
             all[size_t(k)] = (long long)binaryValue(p + k * size, q.type, swap);
           char where[48];
-          std::snprintf(where, sizeof where, "byte %lld", (long long)(record - base()));
+          std::snprintf(where, sizeof where, ": byte %lld", (long long)(record - base()));
           if (!addFace(all.data(), int(n), i, where))
             return false;
         }
@@ -519,7 +519,7 @@ bool Reader::readAsciiElement(const Element& e, TextScanner& s)
         }
         if (q.target == Indices) {
           char where[48];
-          std::snprintf(where, sizeof where, "line %lld", line);
+          std::snprintf(where, sizeof where, ":%lld", line);
           if (!addFace(corners.data(), int(n), i, where))
             return false;
         }

@@ -1,0 +1,128 @@
+#!/bin/bash
+# End-to-end test of the kexmesh tool: exit codes (0 success, 1 operation failed, 2 bad usage or
+# unreadable input), outputs, --quiet and a stop by SIGINT during a long weld.
+# Usage: cli_test.sh <kexmesh executable> <scratch directory>
+set -u
+K="$1"
+W="$2"
+rm -rf "$W" && mkdir -p "$W" && cd "$W" || exit 1
+failures=0
+
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# expect <code> <command...>: runs the command, output in out.txt / err.txt
+expect() {
+  local want=$1; shift
+  "$@" >out.txt 2>err.txt
+  local got=$?
+  [ "$got" -eq "$want" ] || fail "exit $got (wanted $want): $*  -- $(head -c 400 err.txt)"
+}
+contains() { grep -q -- "$2" "$1" || fail "$1 lacks '$2': $(head -c 400 "$1")"; }
+lacks() { ! grep -q -- "$2" "$1" || fail "$1 has '$2'"; }
+
+# Usage errors.
+expect 2 "$K"
+expect 2 "$K" no-such-command
+expect 2 "$K" weld only-one-argument.ply
+expect 0 "$K" --help
+contains out.txt "weld"
+
+# Generation, conversion through every format, info.
+expect 0 "$K" generate torus t.ply -n 5000
+[ -f t.ply ] || fail "t.ply not written"
+expect 0 "$K" info t.ply
+contains out.txt "vertices:  *2450"
+contains out.txt "triangles:  *4900"
+contains out.txt "valid:  *yes"
+contains out.txt "boundary edges:  *0"
+for f in t.stl t.off t.obj t-ascii.ply; do
+  expect 0 "$K" convert t.ply "$f"
+  [ -f "$f" ] || fail "$f not written"
+done
+expect 0 "$K" --ascii convert t.ply t-text.stl
+head -c 5 t-text.stl | grep -q solid || fail "--ascii did not write text STL"
+expect 0 "$K" info t.off
+contains out.txt "triangles:  *4900"
+expect 0 "$K" info t.obj
+contains out.txt "vertices:  *2450"
+expect 0 "$K" info t.stl
+contains out.txt "vertices:  *14700"
+
+# Unknown extensions and unreadable input: exit 2, the supported formats listed.
+expect 2 "$K" convert t.ply t.3ds
+contains err.txt "error: "
+contains err.txt "ply stl off obj xyz pwn"
+[ -f t.3ds ] && fail "t.3ds written"
+expect 2 "$K" info missing.ply
+contains err.txt "error: missing.ply: cannot open"
+printf 'ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\nproperty float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n0 0 0\n1 0 0\n0 1 0\n3 0 1 9\n' > bad.ply
+expect 2 "$K" convert bad.ply out.off
+contains err.txt "error: bad.ply:13: face 0 refers to vertex 9"
+[ -f out.off ] && fail "out.off written from a bad input"
+: > empty.stl
+expect 2 "$K" info empty.stl
+contains err.txt "empty"
+
+# An operation that fails: the output directory does not exist.
+expect 1 "$K" convert t.ply no/such/dir/t.ply
+contains err.txt "error: "
+
+# Weld of a triangle soup gives back the shared vertices.
+expect 0 "$K" generate sphere soup.stl -n 3000 --soup
+expect 0 "$K" weld soup.stl welded.ply
+expect 0 "$K" info welded.ply
+contains out.txt "boundary edges:  *0"
+contains out.txt "duplicate vertices:  *0"
+expect 0 "$K" check welded.ply
+contains out.txt "no problems found"
+
+# Transform: a mirror keeps the volume positive (the orientation is flipped back).
+expect 0 "$K" transform t.ply scaled.ply --scale 2
+expect 0 "$K" info scaled.ply
+expect 0 "$K" transform t.ply mirrored.ply --scale -1 1 1
+expect 0 "$K" info mirrored.ply
+contains out.txt "inconsistent orientation:  *0"
+expect 2 "$K" transform t.ply x.ply --scale 0
+expect 2 "$K" transform t.ply x.ply
+
+# Normals, flip, orientation, gaps and the full repair.
+expect 0 "$K" normals t.ply n.ply
+expect 0 "$K" info n.ply
+contains out.txt "vertex-normals"
+expect 0 "$K" flip t.ply f.ply
+expect 0 "$K" orient f.ply o.ply
+expect 0 "$K" fix soup.stl fixed.ply
+expect 0 "$K" info fixed.ply
+contains out.txt "valid:  *yes"
+
+# --quiet silences warnings (writing triangles to a point format warns).
+expect 0 "$K" convert t.ply cloud.xyz
+contains err.txt "warning: "
+expect 0 "$K" --quiet convert t.ply cloud2.xyz
+lacks err.txt "warning: "
+
+# The demo writes its meshes and its table.
+expect 0 "$K" demo -o demo-out
+contains out.txt "repaired"
+for f in original damaged repaired; do [ -f "demo-out/$f.ply" ] || fail "demo-out/$f.ply missing"; done
+expect 1 "$K" check demo-out/damaged.ply
+contains out.txt "problems found"
+expect 0 "$K" check demo-out/repaired.ply
+
+# A stop by SIGINT during a long weld: exit 1, a message, no output file.
+expect 0 "$K" --quiet generate torus big.ply -n 3000000 --soup
+"$K" weld big.ply big-welded.ply >out.txt 2>err.txt &
+pid=$!
+sleep 0.5
+kill -INT $pid
+wait $pid
+code=$?
+[ "$code" -eq 1 ] || fail "SIGINT gave exit $code (wanted 1): $(cat err.txt)"
+contains err.txt "stopped"
+[ -f big-welded.ply ] && fail "a stopped weld wrote its output"
+[ -f big-welded.ply.part ] && fail "a stopped weld left a temporary file"
+
+if [ $failures -ne 0 ]; then
+  echo "$failures failures"
+  exit 1
+fi
+echo "all CLI checks passed"
