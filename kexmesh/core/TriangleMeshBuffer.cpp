@@ -11,11 +11,13 @@
 //
 // The adjacency lists need no search structure. A vertex's corner list is built by visiting the
 // corners in ascending order, so every insertion is an append that touches the small-array pool
-// only when a list outgrows its slot. A corner's partner is found by walking the corner list of
-// its end vertex: every corner there whose next corner lies on the edge's start vertex closes the
+// only when a list outgrows its slot. The partners of the corners at a vertex a are found among the
+// edge ends at a: every corner there whose next corner lies on the edge's start vertex closes the
 // edge the other way (consistent neighbour), every corner whose previous corner does closes it the
 // same way (inconsistent neighbour). Exactly one such corner is the partner; none or several (a
-// border or a non-manifold edge) give -1.
+// border or a non-manifold edge) give -1, as does an edge with an invalid or a repeated vertex. The
+// full build matches all corners of one vertex at once (sorting long lists), so a shuffled triangle
+// order costs one triangle read per corner; the local repairs walk a single corner's list.
 #include "kexmesh/core/TriangleMeshBuffer.h"
 
 #include "kex/Error.h"
