@@ -85,11 +85,14 @@ public:
     while (m_p < m_end && (*m_p == ' ' || *m_p == '\t' || *m_p == '\f' || *m_p == '\v'))
       ++m_p;
   }
+  /// Whether only blanks (and a comment, when a comment character is set) remain on the line.
   bool atLineEnd()
   {
     skipBlanks();
-    return m_p >= m_end || *m_p == '\n' || *m_p == '\r';
+    return m_p >= m_end || *m_p == '\n' || *m_p == '\r' || (m_comment && *m_p == m_comment);
   }
+  /// Sets the character that starts a comment running to the end of the line (0: none).
+  void setCommentCharacter(char c) { m_comment = c; }
   /// Moves past the rest of the current line.
   void nextLine()
   {
@@ -173,11 +176,12 @@ public:
   static bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
 private:
-  bool delimited() const { return m_p >= m_end || isSpace(*m_p); }
+  bool delimited() const { return m_p >= m_end || isSpace(*m_p) || (m_comment && *m_p == m_comment); }
   const char* m_p;
   const char* m_end;
   const char* m_file;
   long long m_line = 1;
+  char m_comment = 0;
 };
 
 /// A progress task over count elements; step() reports once per PROGRESS_BLOCK elements and

@@ -42,6 +42,7 @@ bool parseCorner(const char*& p, const char* end, Corner& c)
 bool readOBJ(const InputFile& in, KEXTriangleMeshBuffer& b, Report& report)
 {
   TextScanner s(in.data(), in.data() + in.size(), in.name());
+  s.setCommentCharacter('#');
   Progress progress("Reading OBJ file", double(in.size()));
   KEXValueList<KEXVector3<float>> objNormals;
   KEXValueList<KEXRGBA<float>> colours;

@@ -19,6 +19,7 @@ namespace {
 bool readOFF(const InputFile& in, KEXTriangleMeshBuffer& b, Report& report)
 {
   TextScanner s(in.data(), in.data() + in.size(), in.name());
+  s.setCommentCharacter('#');
   s.skipEmptyLines('#');
   std::string w;
   if (!s.word(w) || w.size() < 3 || w.compare(w.size() - 3, 3, "OFF") != 0)

@@ -14,6 +14,7 @@ namespace {
 bool readXYZ(const InputFile& in, KEXTriangleMeshBuffer& b, Report& report)
 {
   TextScanner s(in.data(), in.data() + in.size(), in.name());
+  s.setCommentCharacter('#');
   Progress progress("Reading XYZ file", double(in.size()));
   Appender<KEXVector3<float>> points(b.vertexList);
   Appender<KEXVector3<float>> normals(b.vertexNormalList);

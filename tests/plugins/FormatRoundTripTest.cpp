@@ -197,8 +197,8 @@ TEST(FormatRoundTrip, PolygonsAreFannedAndLineEndsMayMix)
     std::string content;
   };
   const Text texts[] = {
-      {"KEXTriangleMeshIOOFF", "off", "OFF\r\n# a comment\r5 2 0\n0 0 0\r\n1 0 0\r1 1 0\n0 1 0\n2 2 0\n4 0 1 2 3\r\n3 1 4 2\n"},
-      {"KEXTriangleMeshIOOBJ", "obj", "# quad\r\nv 0 0 0\rv 1 0 0\nv 1 1 0\r\nv 0 1 0\nv 2 2 0\nvt 0 0\nf 1/1 2/1 3/1 4/1\r\nf -4 -1 -3\n"},
+      {"KEXTriangleMeshIOOFF", "off", "OFF\r\n# a comment\r5 2 0\n0 0 0\r\n1 0 0 # trailing comment\r1 1 0#another\n0 1 0\n2 2 0\n4 0 1 2 3\r\n3 1 4 2\n"},
+      {"KEXTriangleMeshIOOBJ", "obj", "# quad\r\nv 0 0 0\rv 1 0 0 # comment\nv 1 1 0\r\nv 0 1 0\nv 2 2 0\nvt 0 0\nf 1/1 2/1 3/1 4/1\r\nf -4 -1 -3\n"},
       {"KEXTriangleMeshIOPLY", "ply",
        "ply\r\nformat ascii 1.0\r\nelement vertex 5\nproperty float x\nproperty float y\nproperty float z\n"
        "element face 2\nproperty list uchar int vertex_indices\nend_header\r\n0 0 0\n1 0 0\r1 1 0\n0 1 0\n2 2 0\n"
