@@ -641,3 +641,40 @@ TEST(ExecuteSequence, AStopRequestWritesWhatWasDone)
   EXPECT_EQ(vertices(mesh2), kexmeshtest::vertices(cube));
   filter.setValue(KEX::Geometry, KEXObjectLink());
 }
+
+TEST(ExecuteSequence, AllocationFailuresEndTheSequenceCleanly)
+{
+  TestFilter filter;
+  KEXTriangleMeshData mesh;
+  KEXTriangleMeshBuffer cube = cubeWithNormals();
+  ASSERT_TRUE(mesh.fromBuffer(cube));
+  filter.setValue(KEX::Geometry, KEXObjectLink(&mesh));
+  ASSERT_TRUE(filter.setActionList({Shift, Shift}));
+  const std::vector<Vec3> original = vertices(mesh);
+  std::vector<Vec3> shifted = original;
+  for (Vec3& v : shifted)
+    v.x += 2.0f;
+  long baseline = kexTest::liveAllocations();
+  bool finished = false;
+  for (long n = 1; n < 200 && !finished; ++n) {
+    ASSERT_TRUE(mesh.fromBuffer(cube));
+    bool ok = false;
+    {
+      kexTest::RecordingScope monitor;
+      kexTest::AllocationFault fault(n);
+      ok = filter.getAction(Sequence)->execute(nullptr);
+      finished = !fault.fired();
+      EXPECT_TRUE(monitor.misuses().empty()) << n;
+    }
+    std::vector<Vec3> now = vertices(mesh);
+    if (ok) {
+      EXPECT_EQ(now, shifted) << n;
+    } else {
+      // Nothing written, or (a failure while writing back) the lists written before it.
+      EXPECT_TRUE(now == original || now == shifted) << n;
+    }
+    EXPECT_EQ(kexTest::liveAllocations(), baseline) << n;
+  }
+  EXPECT_TRUE(finished);
+  filter.setValue(KEX::Geometry, KEXObjectLink());
+}
