@@ -4,6 +4,8 @@
 
 #include "kex/Error.h"
 #include "kex/Memory.h"
+#include "kex/Object.h"
+#include "kexmesh/objects/Vocabulary.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
 
 #include <new>
@@ -57,11 +59,23 @@ bool KEXTriangleMeshIO::writeBuffer(const char* fileName, const KEXTriangleMeshB
 
 bool KEXTriangleMeshIO::registerRole()
 {
-  // The role tables belong to the object model; until a host asks for roles there is nothing to
-  // register beyond the class itself.
-  static const bool done = (metaClass(), true);
+  static const bool done = [] {
+    __kexmesh_enum_init();
+    const KEXenum role("TriangleMeshIO");
+    if (!KEXObject::RoleManager::hasRole(KEX::GeometryIO))
+      KEXObject::RoleManager::addRole(KEX::GeometryIO, KEXenum());
+    bool added = KEXObject::RoleManager::hasRole(role) || KEXObject::RoleManager::addRole(role, KEX::GeometryIO);
+    bool defaulted = KEXObject::RoleManager::addDefaultRole(&metaClass(), role);
+    bool interfaced = KEXObject::RoleManager::setRoleInterface(role, KEXObject::RoleManager::RoleInterface());
+    return added && defaulted && interfaced;
+  }();
   return done;
 }
+
+namespace {
+// Registered once when the library loads.
+[[maybe_unused]] const bool roleAtLoad = KEXTriangleMeshIO::registerRole();
+} // namespace
 
 namespace {
 
