@@ -13,8 +13,5 @@ public:
   ~KEXTriangleMeshReference() override;
 
   KEXenum getObjectID(int level) const override;
-
-private:
-  struct Private {};
-  Private m_private;
+  // No state of its own: everything lives in the properties it is given.
 };
