@@ -300,7 +300,13 @@ int repairPipeline(KEXTriangleMeshBuffer& b, double weldDistance, bool verbose);
 
 int runFix(const Options& o)
 {
-  return transformFile(o, [](KEXTriangleMeshBuffer& b) { return repairPipeline(b, -1.0, true); });
+  // Only copies of a vertex are joined (a millionth of the diagonal): the estimated welding
+  // distance of `weld` would also merge genuinely close vertices of a clean mesh.
+  return transformFile(o, [](KEXTriangleMeshBuffer& b) {
+    KEXInterval<KEXVector3<float>> box;
+    double distance = b.calculateBoundingBox(box) && !box.isEmpty() ? 1e-6 * box.getDiameter() : -1.0;
+    return repairPipeline(b, distance, true);
+  });
 }
 
 } // namespace kexmeshtool
