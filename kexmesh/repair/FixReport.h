@@ -1,0 +1,59 @@
+#pragma once
+// KEXFixReport: runs the repair filter's steps on a caller's buffer one at a time and tells what
+// each did: vertex and triangle counts before and after, the time taken, and a summary a user can
+// read (vertices welded, triangles dropped and added, holes filled, triangles and components
+// reoriented, open and non-manifold edges and invalid elements left). Hosts that hold a plain
+// buffer (the command-line tool) use it instead of the object-based Filter action.
+#include "kex/Enum.h"
+#include "kex/ValueList.h"
+
+class KEXFixTriangleMesh;
+class KEXTriangleMeshBuffer;
+
+class KEXFixReport {
+public:
+  struct Step {
+    KEXenum name;
+    int verticesBefore = 0, verticesAfter = 0;
+    int trianglesBefore = 0, trianglesAfter = 0;
+    double seconds = 0.0;
+  };
+
+  /// The steps that ran, in order (the failed one included; shorter when memory was short).
+  KEXValueList<Step> steps{16, true};
+  /// The step that failed, or an invalid enum.
+  KEXenum failedStep;
+  /// Vertex count lost in ClusterVertices steps.
+  int verticesWelded = 0;
+  /// Triangles removed / added over all steps (a step counts by its net change).
+  int trianglesDropped = 0;
+  int trianglesAdded = 0;
+  /// Holes (connected chains of border edges) before the first CloseGaps step and after the last;
+  /// -1 when not counted (no such step, or memory was short).
+  int holesBefore = -1;
+  int holesAfter = -1;
+  /// Triangles whose orientation ConsolidateOrientation reversed, and components (by shared
+  /// vertices) of which it reversed the majority; -1 when not counted.
+  int trianglesReoriented = -1;
+  int componentsFlipped = -1;
+  /// After the last step: border edges, edges with more than two triangles, non-finite vertices
+  /// and triangles with an index out of range (-1 when memory was short for the edge counts).
+  int openEdges = -1;
+  int nonManifoldEdges = -1;
+  int invalidVertices = 0;
+  int invalidTriangles = 0;
+
+  /// Runs the steps of filter's ActionList on buffer (in place) under the task "Executing
+  /// operation sequence", one sub-task per step, with the filter's property values. With report
+  /// given, fills it (the counting reads the lists in O(T log T) around CloseGaps and
+  /// ConsolidateOrientation and at the end; null skips that and only times nothing).
+  /// \return false when a name is not a mesh action of the filter (InvalidValue with the filter on
+  ///         the error channel; nothing runs), or a step fails (the buffer keeps what the steps
+  ///         before and the failed one left; report->failedStep names it); true when all ran or a
+  ///         stop request ended the run after a step.
+  static bool run(KEXFixTriangleMesh& filter, KEXTriangleMeshBuffer& buffer, KEXFixReport* report);
+
+  /// Counts border and non-manifold edges and the holes (chains of border edges) of buffer.
+  /// \return false when memory is short (counts untouched).
+  static bool countEdges(const KEXTriangleMeshBuffer& buffer, int& openEdges, int& nonManifoldEdges, int& holes);
+};
