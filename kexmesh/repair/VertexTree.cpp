@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <bit>
 #include <cfloat>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -285,8 +286,11 @@ KEXVertexTree* KEXVertexTree::create(const KEXVector3<float>* vertices, int coun
     KEXSubTask sub("Calculating bounding box of vertex list", double(count));
     for (int first = 0; first < count && !stopped; first += BUILD_BLOCK) {
       int end = std::min(count, first + BUILD_BLOCK);
+      // Infinite vertices stay out of the box (they go to the outside list): one of them would
+      // otherwise stretch the grid until every finite vertex fell outside it too.
       for (int i = first; i < end; ++i)
-        box.unite(vertices[i]);
+        if (std::isfinite(vertices[i].x) && std::isfinite(vertices[i].y) && std::isfinite(vertices[i].z))
+          box.unite(vertices[i]);
       stopped = !task.incProgress(end - first, true);
     }
   }

@@ -43,9 +43,10 @@ public:
   static void* operator new(std::size_t size) noexcept;
   static void operator delete(void* p) noexcept;
 
-  /// Builds a tree over the bounding box of vertices and inserts every vertex (index = position in
-  /// the list), under the task "Calculating vertex tree". Returns null for an empty list and on
-  /// failure (out of memory, stop request); the reason goes to the task.
+  /// Builds a tree over the bounding box of the finite vertices and inserts every vertex (index =
+  /// position in the list; non-finite ones go to the outside list), under the task "Calculating
+  /// vertex tree". Returns null for an empty list and on failure (out of memory, stop request); the
+  /// reason goes to the task.
   static KEXVertexTree* create(const KEXValueList<KEXVector3<float>>& vertices);
   /// The same over a plain array of count positions.
   static KEXVertexTree* create(const KEXVector3<float>* vertices, int count);

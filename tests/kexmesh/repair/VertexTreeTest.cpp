@@ -320,6 +320,7 @@ TEST(VertexTree, CreateBuildsOverTheBoundingBox)
     for (int i = 0; i < 40000; ++i)
       vertices.append(Vec3(u(rng), u(rng), u(rng)));
     vertices[17] = Vec3(std::numeric_limits<float>::quiet_NaN(), 0, 0);
+    vertices[18] = Vec3(0, -std::numeric_limits<float>::infinity(), 0);
 
     kexTest::RecordingScope monitor;
     KEXVertexTree* tree = KEXVertexTree::create(vertices);
@@ -330,15 +331,15 @@ TEST(VertexTree, CreateBuildsOverTheBoundingBox)
     Box box;
     tree->getBoundingBox(box);
     for (int i = 0; i < vertices.getCount(); ++i) {
-      if (i == 17)
+      if (i == 17 || i == 18)
         continue;
       for (int a = 0; a < 3; ++a) {
         EXPECT_LE(box.first[a], vertices[i][a]);
         EXPECT_GE(box.second[a], vertices[i][a]);
       }
     }
-    EXPECT_EQ(tree->getOutsideVertexCount(), 1); // the NaN vertex
-    EXPECT_EQ(tree->getVertexCount(box), 39999);
+    EXPECT_EQ(tree->getOutsideVertexCount(), 2); // the NaN and the infinite vertex
+    EXPECT_EQ(tree->getVertexCount(box), 39998);
     for (int i : {0, 100, 39999})
       EXPECT_NE(tree->find(i, vertices[i]), nullptr);
     delete tree;
