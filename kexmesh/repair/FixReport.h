@@ -46,7 +46,7 @@ public:
   /// Runs the steps of filter's ActionList on buffer (in place) under the task "Executing
   /// operation sequence", one sub-task per step, with the filter's property values. With report
   /// given, fills it (the counting reads the lists in O(T log T) around CloseGaps and
-  /// ConsolidateOrientation and at the end; null skips that and only times nothing).
+  /// ConsolidateOrientation and at the end); null skips all counting and timing.
   /// \return false when a name is not a mesh action of the filter (InvalidValue with the filter on
   ///         the error channel; nothing runs), or a step fails (the buffer keeps what the steps
   ///         before and the failed one left; report->failedStep names it); true when all ran or a
