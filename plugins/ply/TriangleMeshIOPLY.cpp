@@ -167,6 +167,11 @@ bool parseHeader(TextScanner& s, Header& h, Report& report)
         return s.fail(report, "property without a name");
       if (e.isVertex && p.countType == NoType)
         p.target = vertexTarget(p.name);
+      if (e.isFace && p.countType == NoType) {
+        Target t = vertexTarget(p.name);
+        if (t >= Red && t <= Alpha)
+          p.target = t; // a face colour
+      }
       if (e.isFace && p.countType != NoType && (p.name == "vertex_indices" || p.name == "vertex_index")) {
         if (p.type == Float32 || p.type == Float64)
           return s.fail(report, "face indices must be integers");
@@ -296,6 +301,21 @@ private:
   int m_triangles = 0;
   long long m_skippedFaces = 0;
   bool m_normals = false, m_colours = false;
+  bool m_faceColours = false;
+  Appender<KEXRGBA<float>> m_triangleColours{m_b.triangleColorList};
+  // Gives the triangles made from one face (from index first on) that face's colour.
+  bool colourFace(int first, const float* c)
+  {
+    for (int t = first; t < m_triangles; ++t)
+      if (!m_triangleColours.add(KEXRGBA<float>(c[0], c[1], c[2], c[3])))
+        return outOfMemory(m_r, m_in.name());
+    return true;
+  }
+  void detectFaceColours(const Element& e)
+  {
+    for (const Property& q : e.properties)
+      m_faceColours |= e.isFace && q.target >= Red && q.target <= Alpha;
+  }
 };
 
 bool Reader::prepareVertices(const Element& e)
@@ -422,8 +442,11 @@ bool Reader::readBinaryElement(const Element& e, const unsigned char*& p, const 
                     e.properties[0].countType == UInt8 &&
                     (e.properties[0].type == Int32 || e.properties[0].type == UInt32) && !swap;
   long long idx[3];
+  detectFaceColours(e);
   for (long long i = 0; i < e.count; ++i) {
     const unsigned char* record = p;
+    float faceColour[4] = {1, 1, 1, 1};
+    int firstTriangle = m_triangles;
     if (plainFaces && end - p >= 13 && p[0] == 3) {
       int32_t v[3];
       std::memcpy(v, p + 1, 12);
@@ -440,6 +463,8 @@ bool Reader::readBinaryElement(const Element& e, const unsigned char*& p, const 
       if (q.countType == NoType) {
         if (end - p < typeSize(q.type))
           return failAt(p, "the file ends inside record %lld", i);
+        if (q.target >= Red && q.target <= Alpha)
+          faceColour[q.target - Red] = colourValue(binaryValue(p, q.type, swap), q.type);
         p += typeSize(q.type);
         continue;
       }
@@ -471,6 +496,8 @@ bool Reader::readBinaryElement(const Element& e, const unsigned char*& p, const 
       }
       p += n * size;
     }
+    if (m_faceColours && !colourFace(firstTriangle, faceColour))
+      return false;
     if (!m_progress.step(i + 1))
       return stopped(m_r, m_in.name());
   }
@@ -491,9 +518,12 @@ bool Reader::readAsciiElement(const Element& e, TextScanner& s)
     return outOfMemory(m_r, m_in.name());
   VertexSink sink{m_b, m_normals, m_colours, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1.0f, 0}};
   std::vector<long long> corners;
+  detectFaceColours(e);
   for (long long i = 0; i < e.count; ++i) {
     s.skipSpaceAndLines();
     long long line = s.line();
+    float faceColour[4] = {1, 1, 1, 1};
+    int firstTriangle = m_triangles;
     for (const Property& q : e.properties) {
       s.skipSpaceAndLines();
       if (s.atEnd())
@@ -531,16 +561,22 @@ bool Reader::readAsciiElement(const Element& e, TextScanner& s)
           return s.fail(m_r, "invalid number (NaN and infinities are not accepted)");
         if (q.target != Skip)
           sink.values[q.target] = q.target >= Red ? colourValue(f, q.type) : f;
+        if (e.isFace && q.target >= Red && q.target <= Alpha)
+          faceColour[q.target - Red] = colourValue(f, q.type);
       } else {
         long long v;
         if (!s.integer(v))
           return s.fail(m_r, "invalid integer");
         if (q.target != Skip)
           sink.values[q.target] = q.target >= Red ? colourValue(double(v), q.type) : float(v);
+        if (e.isFace && q.target >= Red && q.target <= Alpha)
+          faceColour[q.target - Red] = colourValue(double(v), q.type);
       }
     }
     if (e.isVertex)
       sink.store(int(i));
+    if (e.isFace && m_faceColours && !colourFace(firstTriangle, faceColour))
+      return false;
     if (!m_progress.step(i + 1))
       return stopped(m_r, m_in.name());
   }
@@ -569,6 +605,8 @@ bool Reader::read()
         return false;
   }
   m_b.triangleList.setCount(m_triangles);
+  if (m_faceColours)
+    m_triangleColours.finish();
   if (m_skippedFaces)
     m_r.warn("%s: %lld faces with fewer than three corners were skipped", m_in.name(), m_skippedFaces);
   return true;
@@ -645,6 +683,7 @@ bool KEXTriangleMeshIOPLY::writeBuffer(const char* fileName, const KEXTriangleMe
   Encoding enc = getEncoding() == DefaultEncoding ? BinaryLittleEndian : getEncoding();
   int nv = b.getVertexCount(), nt = b.getTriangleCount();
   bool normals = b.hasVertexNormalList(), colours = b.hasVertexColorList();
+  bool faceColours = b.hasTriangleColorList();
   OutputFile out;
   if (!out.open(fileName, report))
     return false;
@@ -659,6 +698,8 @@ bool KEXTriangleMeshIOPLY::writeBuffer(const char* fileName, const KEXTriangleMe
     h += "property uchar red\nproperty uchar green\nproperty uchar blue\nproperty uchar alpha\n";
   if (nt > 0)
     h += "element face " + std::to_string(nt) + "\nproperty list uchar int vertex_indices\n";
+  if (nt > 0 && faceColours)
+    h += "property uchar red\nproperty uchar green\nproperty uchar blue\nproperty uchar alpha\n";
   h += "end_header\n";
   out.put(h.c_str(), h.size());
   Writer w(out);
@@ -718,11 +759,25 @@ bool KEXTriangleMeshIOPLY::writeBuffer(const char* fileName, const KEXTriangleMe
         *p++ = ' ';
         p = formatInt(p, t[k]);
       }
+      if (faceColours) {
+        KEXRGBA<unsigned char> c(b.triangleColorList[i]);
+        for (int x : {c.r, c.g, c.b, c.a}) {
+          *p++ = ' ';
+          p = formatInt(p, x);
+        }
+      }
       *p++ = '\n';
     } else {
       *p++ = 3;
       for (int k = 0; k < 3; ++k)
         p = store(p, int32_t(t[k]), swap);
+      if (faceColours) {
+        KEXRGBA<unsigned char> c(b.triangleColorList[i]);
+        *p++ = char(c.r);
+        *p++ = char(c.g);
+        *p++ = char(c.b);
+        *p++ = char(c.a);
+      }
     }
     w.commit(p);
     stop = !progress.step(i + 1);

@@ -318,3 +318,39 @@ TEST(FormatRoundTrip, HandlersAreFoundByExtension)
   EXPECT_EQ(KEXTriangleMeshIO::create("KEXTriangleMeshIO"), nullptr); // abstract
   EXPECT_EQ(KEXTriangleMeshIO::create("KEXNoSuchClass"), nullptr);
 }
+
+TEST(FormatRoundTrip, PlyFaceColoursFollowTheirTriangles)
+{
+  std::mt19937 rng(15);
+  Handler h = handler("KEXTriangleMeshIOPLY");
+  ASSERT_TRUE(h);
+  for (KEXGeometryIO::Encoding e : {KEXGeometryIO::BinaryLittleEndian, KEXGeometryIO::BinaryBigEndian, KEXGeometryIO::Ascii}) {
+    h->setEncoding(e);
+    KEXTriangleMeshBuffer mesh = randomMesh(rng, {});
+    mesh.triangleColorList.setCount(mesh.getTriangleCount());
+    for (int i = 0; i < mesh.getTriangleCount(); ++i)
+      mesh.triangleColorList[i] = KEXRGBA<float>(KEXRGBA<unsigned char>(rng() % 256, rng() % 256, rng() % 256, rng() % 256));
+    std::string path = tempPath("fc.ply");
+    KEXGeometryIO::Report report;
+    ASSERT_TRUE(h->writeBuffer(path.c_str(), mesh, report)) << report.message;
+    KEXTriangleMeshBuffer back;
+    ASSERT_TRUE(h->readBuffer(path.c_str(), back, report)) << report.message;
+    ASSERT_EQ(back.getTriangleCount(), mesh.getTriangleCount());
+    ASSERT_TRUE(back.hasTriangleColorList());
+    for (int i = 0; i < mesh.getTriangleCount(); ++i)
+      ASSERT_EQ(back.triangleColorList[i], mesh.triangleColorList[i]) << i;
+    std::remove(path.c_str());
+  }
+  // A coloured quad becomes two triangles of its colour.
+  std::string path = tempPath("fq.ply");
+  writeFile(path, "ply\nformat ascii 1.0\nelement vertex 4\nproperty float x\nproperty float y\nproperty float z\n"
+                  "element face 1\nproperty list uchar int vertex_indices\nproperty uchar red\nproperty uchar green\n"
+                  "property uchar blue\nend_header\n0 0 0\n1 0 0\n1 1 0\n0 1 0\n4 0 1 2 3 255 0 0\n");
+  KEXTriangleMeshBuffer quad;
+  KEXGeometryIO::Report report;
+  ASSERT_TRUE(h->readBuffer(path.c_str(), quad, report)) << report.message;
+  ASSERT_EQ(quad.getTriangleCount(), 2);
+  ASSERT_TRUE(quad.hasTriangleColorList());
+  EXPECT_EQ(quad.triangleColorList[1], KEXRGBA<float>(1, 0, 0, 1));
+  std::remove(path.c_str());
+}
