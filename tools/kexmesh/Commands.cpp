@@ -153,6 +153,8 @@ int runInfo(const Options& o)
     attributes += " vertex-colours";
   if (b.hasTriangleNormalList())
     attributes += " triangle-normals";
+  if (b.hasTriangleColorList())
+    attributes += " triangle-colours";
   std::printf("  attributes:               %s\n", attributes.empty() ? " none" : attributes.c_str());
   bool valid = b.isConsistent() && s.nonFiniteVertices == 0 && s.invalidTriangles == 0;
   std::printf("  valid:                     %s\n", valid ? "yes" : "no");
