@@ -50,7 +50,11 @@ bool KEXExecuteSequenceAction::executeSequence(KEXObject* owner, const KEXenum* 
     actions[i] = static_cast<KEXTriangleMeshAction*>(a);
   }
 
-  KEXTriangleMeshAction::Parameters record(nullptr, parameters);
+  // A caller that hands in a record with a buffer asks for the steps to run on that buffer in place,
+  // as a single mesh action does; only without one are the linked objects read and written.
+  KEXTriangleMeshAction::Parameters* caller = KEXTriangleMeshAction::Parameters::fromPointer(parameters);
+  KEXTriangleMeshBuffer* callerBuffer = caller ? caller->getBuffer() : nullptr;
+  KEXTriangleMeshAction::Parameters record(callerBuffer, callerBuffer ? caller->getData() : parameters);
   KEXTriangleMeshBuffer local;
   KEXObjectLink source, destination;
   owner->getValue(KEX::FirstSource, source);
@@ -71,7 +75,7 @@ bool KEXExecuteSequenceAction::executeSequence(KEXObject* owner, const KEXenum* 
     if (task.wasStopped())
       break;
   }
-  if (record.getBuffer() && !KEXTriangleMeshAction::objectFromBuffer(destination.get(), &local))
+  if (record.getBuffer() == &local && !KEXTriangleMeshAction::objectFromBuffer(destination.get(), &local))
     return task.error(KEX::GenericError);
   return task.wasStopped() ? task.stopped() : task.ok();
 }

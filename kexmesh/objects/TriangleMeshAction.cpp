@@ -267,9 +267,7 @@ bool KEXTriangleMeshAction::prepare(KEXTriangleMeshAlgorithmIF* algorithm, void*
 bool KEXTriangleMeshAction::init(KEXTriangleMeshAlgorithmIF* algorithm, void*) { return algorithm != nullptr; }
 void KEXTriangleMeshAction::cleanup(KEXTriangleMeshAlgorithmIF*, bool) {}
 
-namespace {
-// The record behind parameters, when it is one (recognised without dereferencing foreign data).
-KEXTriangleMeshAction::Parameters* asParameters(void* parameters)
+KEXTriangleMeshAction::Parameters* KEXTriangleMeshAction::Parameters::fromPointer(void* parameters)
 {
   if (!KEXStructHeader::checkStruct(parameters))
     return nullptr;
@@ -277,6 +275,12 @@ KEXTriangleMeshAction::Parameters* asParameters(void* parameters)
   if (!base->getMetaClass().isOfType(KEXTriangleMeshAction::Parameters::metaClass()))
     return nullptr;
   return static_cast<KEXTriangleMeshAction::Parameters*>(base);
+}
+
+namespace {
+KEXTriangleMeshAction::Parameters* asParameters(void* parameters)
+{
+  return KEXTriangleMeshAction::Parameters::fromPointer(parameters);
 }
 } // namespace
 

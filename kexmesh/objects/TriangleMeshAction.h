@@ -31,6 +31,8 @@ public:
     KEXTriangleMeshBuffer* getBuffer() const;
     bool setData(void* data);
     void* getData() const;
+    /// The record behind parameters when it is one, else null (never dereferences foreign data).
+    static Parameters* fromPointer(void* parameters);
 
   private:
     struct Record {

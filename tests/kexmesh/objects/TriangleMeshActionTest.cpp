@@ -562,6 +562,33 @@ TEST(ExecuteSequence, AFailingMiddleStepLeavesTheDestinationUntouched)
   filter.setValue(KEX::Geometry, KEXObjectLink());
 }
 
+TEST(ExecuteSequence, ARecordWithABufferIsWorkedOnInPlaceAndTheObjectsStayUntouched)
+{
+  TestFilter filter;
+  KEXTriangleMeshData mesh;
+  KEXTriangleMeshBuffer cube = kexmeshtest::makeCube();
+  ASSERT_TRUE(mesh.fromBuffer(cube));
+  filter.setValue(KEX::Geometry, KEXObjectLink(&mesh));
+  ASSERT_TRUE(filter.setActionList({Shift, Shift}));
+  uint64_t stamp = mesh.getProperty(KEX::VertexList)->getModificationTime();
+
+  KEXTriangleMeshBuffer buffer = kexmeshtest::makeTetrahedron();
+  KEXTriangleMeshAction::Parameters record(&buffer, nullptr);
+  int runs = TestShiftAlgorithm::runs;
+  ASSERT_TRUE(filter.getAction(Sequence)->execute(&record));
+  EXPECT_EQ(TestShiftAlgorithm::runs, runs + 2);
+  EXPECT_EQ(buffer.getVertexCount(), 4) << "the steps ran on the caller's buffer";
+  EXPECT_EQ(buffer.vertexList[1].x, 1.0f + 2.0f);
+  EXPECT_EQ(mesh.getProperty(KEX::VertexList)->getModificationTime(), stamp) << "the linked mesh is not written";
+  EXPECT_EQ(vertices(mesh), kexmeshtest::vertices(cube));
+
+  // A record without a buffer still means: read the source, write the destination.
+  KEXTriangleMeshAction::Parameters empty(nullptr, nullptr);
+  ASSERT_TRUE(filter.getAction(Sequence)->execute(&empty));
+  EXPECT_EQ(vertices(mesh)[1].x, cube.vertexList[1].x + 2.0f);
+  filter.setValue(KEX::Geometry, KEXObjectLink());
+}
+
 TEST(ExecuteSequence, UnusableNamesOwnersAndLinks)
 {
   TestFilter filter;
