@@ -46,6 +46,7 @@
 #include "kexmesh/repair/DiscardInvalidTrianglesAlgorithm.h"
 #include "kexmesh/repair/DyeBadTrianglesAlgorithm.h"
 #include "kexmesh/repair/EnhanceTriangleMesh.h"
+#include "kexmesh/repair/FixReport.h"
 #include "kexmesh/repair/FixTriangleMesh.h"
 #include "kexmesh/repair/PointBSPTree.h"
 #include "kexmesh/repair/RemoveCapTrianglesAlgorithm.h"
