@@ -16,6 +16,15 @@ expect() {
   local got=$?
   [ "$got" -eq "$want" ] || fail "exit $got (wanted $want): $*  -- $(head -c 400 err.txt)"
 }
+# volume <file.off>: signed volume of the triangles of an OFF file (positive: facing outwards)
+volume() {
+  awk 'NR == 1 || /^#/ || NF == 0 { next }
+       !counts { nv = $1; counts = 1; next }
+       i < nv { x[i] = $1; y[i] = $2; z[i] = $3; i++; next }
+       { a = $2; b = $3; c = $4
+         v += x[a] * (y[b] * z[c] - z[b] * y[c]) - y[a] * (x[b] * z[c] - z[b] * x[c]) + z[a] * (x[b] * y[c] - y[b] * x[c]) }
+       END { printf "%.6f\n", v / 6 }' "$1"
+}
 contains() { grep -q -- "$2" "$1" || fail "$1 lacks '$2': $(head -c 400 "$1")"; }
 lacks() { ! grep -q -- "$2" "$1" || fail "$1 has '$2'"; }
 
@@ -93,6 +102,56 @@ expect 0 "$K" orient f.ply o.ply
 expect 0 "$K" fix soup.stl fixed.ply
 expect 0 "$K" info fixed.ply
 contains out.txt "valid:  *yes"
+
+# The repair filter from the command line: a chosen step list, refused settings, the report.
+expect 0 "$K" convert t.ply t-in.off
+expect 0 "$K" fix --steps FlipOrientation,Check t.ply t-flipped.off
+contains out.txt "FlipOrientation"
+lacks out.txt "ClusterVertices"
+v0=$(volume t-in.off)
+v1=$(volume t-flipped.off)
+awk -v a="$v0" -v b="$v1" 'BEGIN { exit !(a > 1 && b < -1 && (a + b) * (a + b) < 1e-6 * a * a) }' ||
+  fail "--steps FlipOrientation,Check: volume $v0 became $v1 (wanted its negative)"
+expect 2 "$K" fix --steps FlipOrientation,NoSuchStep t.ply x.ply
+contains err.txt "error: unknown repair step 'NoSuchStep'"
+contains err.txt "ClusterVertices"
+[ -f x.ply ] && fail "x.ply written with an unknown step"
+expect 2 "$K" fix --steps Filter t.ply x.ply
+contains err.txt "unknown repair step 'Filter'"
+expect 2 "$K" fix --cap-limits 80,180 t.ply x.ply
+contains err.txt "error: --cap-limits 80,180 refused"
+[ -f x.ply ] && fail "x.ply written with refused limits"
+expect 2 "$K" fix --needle-limits 0,30 t.ply x.ply
+expect 2 "$K" fix --angle-limits 5,2 t.ply x.ply
+expect 2 "$K" enhance --cap-limits 80,180 t.ply x.ply
+[ -f x.ply ] && fail "x.ply written by enhance with refused limits"
+expect 0 "$K" fix --cap-limits 90,170 --max-distance 0 t.ply t-fixed.ply
+contains out.txt "vertices welded:  *0"
+contains out.txt "components flipped:  *0"
+expect 0 "$K" check t-fixed.ply
+expect 0 "$K" enhance --cap-limits 90,170 t.ply t-enhanced.ply
+expect 0 "$K" check t-enhanced.ply
+
+# fix on a damaged generated mesh: a triangle soup with two holes and all but every seventh
+# triangle turned around (the surface faces inwards) comes out welded, closed, consistently
+# oriented and facing outwards.
+expect 0 "$K" generate torus soup-t.off -n 4000 --soup
+awk 'NR <= 2 { if (NR == 2) { $2 = $2 - 12 }; print; next }
+     NF == 4 && $1 == 3 { f++; if ((f > 500 && f <= 506) || (f > 2100 && f <= 2106)) next
+                          if (f % 7 != 0) { t = $3; $3 = $4; $4 = t } }
+     { print }' soup-t.off > damaged-t.off
+expect 0 "$K" info damaged-t.off
+contains out.txt "duplicate vertices:  *10240"
+expect 0 "$K" fix damaged-t.off repaired-t.off
+contains out.txt "holes filled:  *2 (2 before, 0 left)"
+contains out.txt "components flipped:  *1"
+contains out.txt "open edges left:  *0"
+contains out.txt "invalid triangles left:  *0"
+lacks out.txt "vertices welded:  *0$"
+expect 0 "$K" check repaired-t.off
+contains out.txt "no problems found"
+vr=$(volume repaired-t.off)
+awk -v a="$vr" 'BEGIN { exit !(a > 1) }' || fail "the repaired torus has volume $vr (wanted positive)"
 
 # --quiet silences warnings (writing triangles to a point format warns).
 expect 0 "$K" convert t.ply cloud.xyz

@@ -7,6 +7,11 @@
 #include "kex/Values.h"
 #include "kexmesh/core/TriangleMeshAlgorithmIF.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
+#include "kexmesh/objects/TriangleMeshAction.h"
+#include "kexmesh/objects/Vocabulary.h"
+#include "kexmesh/repair/EnhanceTriangleMesh.h"
+#include "kexmesh/repair/FixReport.h"
+#include "kexmesh/repair/FixTriangleMesh.h"
 
 #if __has_include("kexmesh/repair/ClusterVerticesAlgorithm.h")
 #include "kexmesh/repair/ClusterVerticesAlgorithm.h"
@@ -27,6 +32,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 namespace kexmeshtool {
 
@@ -130,6 +136,161 @@ int weldBuffer(KEXTriangleMeshBuffer& b, double distance)
   printError("welding is not available in this build");
   return OperationFailed;
 #endif
+}
+
+/// Owns one reference to a filter created by class name through its metaclass.
+template <class Filter>
+class FilterHandle {
+public:
+  explicit FilterHandle(const char* className)
+  {
+    const KEXMetaClass* meta = KEXMetaClass::find(className);
+    KEXClass* object = meta && meta->isOfType(Filter::metaClass()) ? meta->create() : nullptr;
+    m_filter = static_cast<Filter*>(object);
+    if (!m_filter)
+      printError("the filter %s is not available", className);
+  }
+  ~FilterHandle()
+  {
+    if (m_filter)
+      m_filter->release(); // the creator's reference; the metaclass destroys it at zero
+  }
+  FilterHandle(const FilterHandle&) = delete;
+  FilterHandle& operator=(const FilterHandle&) = delete;
+  explicit operator bool() const { return m_filter != nullptr; }
+  Filter* operator->() const { return m_filter; }
+  Filter& operator*() const { return *m_filter; }
+
+private:
+  Filter* m_filter = nullptr;
+};
+
+/// Sets the three angle-limit properties that were given; BadInput (printed) when one is refused.
+int applyLimits(KEXObject& filter, const RepairSettings& s)
+{
+  struct Limit {
+    const std::vector<double>* values;
+    KEXenum name;
+    const char* option;
+    KEXValuePair<float> range;
+  };
+  const Limit limits[3] = {
+      {&s.angleLimits, KEX::AngleLimits, "--angle-limits", KEXFixTriangleMesh::ANGLE_LIMITS_RANGE},
+      {&s.capLimits, KEX::CapAngleLimits, "--cap-limits", KEXFixTriangleMesh::CAP_ANGLE_LIMITS_RANGE},
+      {&s.needleLimits, KEX::NeedleAngleLimits, "--needle-limits", KEXFixTriangleMesh::NEEDLE_ANGLE_LIMITS_RANGE}};
+  for (const Limit& l : limits) {
+    if (l.values->empty())
+      continue;
+    if (l.values->size() != 2) {
+      printError("%s takes two angles in degrees (a,b)", l.option);
+      return BadInput;
+    }
+    KEXValuePair<float> pair{float((*l.values)[0]), float((*l.values)[1])};
+    if (!filter.setValue(l.name, pair)) {
+      printError("%s %g,%g refused: %s needs %g <= a <= b <= %g degrees", l.option, (*l.values)[0], (*l.values)[1],
+                 l.name.getString(), double(l.range.first), double(l.range.second));
+      return BadInput;
+    }
+  }
+  return Success;
+}
+
+/// The step names the fix filter accepts: its mesh actions, all but the sequence itself.
+std::string validStepNames(const KEXFixTriangleMesh& filter)
+{
+  std::string names;
+  for (int i = 0; i < filter.getActionCount(); ++i) {
+    KEXenum name = filter.getActionName(i);
+    if (name == KEX::Filter)
+      continue;
+    names += names.empty() ? "" : ", ";
+    names += name.getString();
+  }
+  return names;
+}
+
+/// Limits, steps and a given distance; BadInput (printed) when something is refused or unknown.
+int configureFix(KEXFixTriangleMesh& filter, const RepairSettings& s)
+{
+  if (int code = applyLimits(filter, s))
+    return code;
+  if (s.distanceGiven && !filter.setValue(KEX::MaximumDistance, float(s.maxDistance))) {
+    printError("--max-distance %g refused (it must be finite; negative: guessed)", s.maxDistance);
+    return BadInput;
+  }
+  if (s.steps.empty())
+    return Success;
+  // The property keeps the name pointers, so every name is the library's own string from its
+  // vocabulary, never a pointer into the command line.
+  std::vector<KEXenum> list;
+  for (const std::string& step : s.steps) {
+    KEXenum found;
+    for (int i = 0; i < KEXMesh::VOCABULARY_SIZE && !found.isValid(); ++i) {
+      const char* name = KEXMesh::vocabularyName(i);
+      if (name && step == name)
+        found = KEXenum(name);
+    }
+    KEXAction* action = found.isValid() ? filter.getAction(found) : nullptr;
+    if (!action || !action->getMetaClass().isOfType(KEXTriangleMeshAction::metaClass())) {
+      printError("unknown repair step '%s'; the steps are: %s", step.c_str(), validStepNames(filter).c_str());
+      return BadInput;
+    }
+    list.push_back(found);
+  }
+  if (!filter.setSequenceList(list.data(), int(list.size()))) {
+    printError("the repair filter refused the step list");
+    return OperationFailed;
+  }
+  return Success;
+}
+
+void printRepairReport(const KEXFixReport& r, bool steps)
+{
+  if (steps) {
+    std::printf("%-28s %9s %10s %10s\n", "step", "seconds", "vertices", "triangles");
+    for (const KEXFixReport::Step& s : r.steps)
+      std::printf("%-28s %9.3f %10d %10d%s\n", s.name.getString(), s.seconds, s.verticesAfter, s.trianglesAfter,
+                  s.name == r.failedStep ? "  FAILED" : "");
+    std::printf("\n");
+  }
+  std::printf("repair report\n");
+  std::printf("  vertices welded:           %d\n", r.verticesWelded);
+  std::printf("  triangles dropped:         %d\n", r.trianglesDropped);
+  std::printf("  triangles added:           %d\n", r.trianglesAdded);
+  if (r.holesBefore >= 0 && r.holesAfter >= 0)
+    std::printf("  holes filled:              %d (%d before, %d left)\n", r.holesBefore - r.holesAfter, r.holesBefore,
+                r.holesAfter);
+  if (r.trianglesReoriented >= 0)
+    std::printf("  triangles reoriented:      %d\n", r.trianglesReoriented);
+  if (r.componentsFlipped >= 0)
+    std::printf("  components flipped:        %d\n", r.componentsFlipped);
+  if (r.openEdges >= 0)
+    std::printf("  open edges left:           %d\n", r.openEdges);
+  if (r.nonManifoldEdges >= 0)
+    std::printf("  non-manifold edges left:   %d\n", r.nonManifoldEdges);
+  std::printf("  invalid vertices left:     %d\n", r.invalidVertices);
+  std::printf("  invalid triangles left:    %d\n", r.invalidTriangles);
+  std::fflush(stdout);
+}
+
+/// Runs the filter's sequence on b with the report and prints it.
+int runFixFilter(KEXFixTriangleMesh& filter, KEXTriangleMeshBuffer& b, bool verbose)
+{
+  KEXFixReport report;
+  bool ok = KEXFixReport::run(filter, b, &report);
+  printRepairReport(report, verbose);
+  if (interruptCount() > 0) {
+    printError("repair stopped by the user");
+    return OperationFailed;
+  }
+  if (!ok) {
+    if (report.failedStep.isValid())
+      printError("the repair step %s failed", report.failedStep.getString());
+    else
+      printError("the repair sequence could not run");
+    return OperationFailed;
+  }
+  return Success;
 }
 
 } // namespace
@@ -282,12 +443,33 @@ int runCloseGaps(const Options& o)
   });
 }
 
-int runEnhance(const Options& o)
+int runEnhance(const Options& o, const RepairSettings& settings)
 {
-  return transformFile(o, [](KEXTriangleMeshBuffer& b) {
-    if (int code = step(b, "KEXRemoveCapTrianglesAlgorithm", "cap triangle removal"))
-      return code;
-    return step(b, "KEXRepairBadTrianglesAlgorithm", "bad triangle repair");
+  FilterHandle<KEXEnhanceTriangleMesh> filter("KEXEnhanceTriangleMesh");
+  if (!filter)
+    return OperationFailed;
+  if (int code = applyLimits(*filter, settings))
+    return code;
+  return transformFile(o, [&](KEXTriangleMeshBuffer& b) {
+    // The filter's actions in buffer mode: its limits reach the algorithms as they would for a
+    // mesh object.
+    KEXTriangleMeshAction::Parameters record(&b, nullptr);
+    const KEXenum steps[2] = {KEX::RemoveCapTriangles, KEX::RemoveDegenerateTriangles};
+    const char* what[2] = {"cap triangle removal", "bad triangle repair"};
+    for (int i = 0; i < 2; ++i) {
+      if (interruptCount() > 0)
+        return int(Success); // transformFile reports the stop
+      KEXAction* action = filter->getAction(steps[i]);
+      if (!action) {
+        printError("the enhance filter has no step %s", steps[i].getString());
+        return int(OperationFailed);
+      }
+      if (!action->execute(&record) && interruptCount() == 0) {
+        printError("%s failed", what[i]);
+        return int(OperationFailed);
+      }
+    }
+    return int(Success);
   });
 }
 
@@ -298,17 +480,27 @@ int runDye(const Options& o)
   });
 }
 
-int repairPipeline(KEXTriangleMeshBuffer& b, double weldDistance, bool verbose);
-
-int runFix(const Options& o)
+int repairBuffer(KEXTriangleMeshBuffer& b, const RepairSettings& settings, bool verbose)
 {
-  // Only copies of a vertex are joined (a millionth of the diagonal): the estimated welding
-  // distance of `weld` would also merge genuinely close vertices of a clean mesh.
-  return transformFile(o, [](KEXTriangleMeshBuffer& b) {
-    KEXInterval<KEXVector3<float>> box;
-    double distance = b.calculateBoundingBox(box) && !box.isEmpty() ? 1e-6 * box.getDiameter() : -1.0;
-    return repairPipeline(b, distance, true);
-  });
+  FilterHandle<KEXFixTriangleMesh> filter("KEXFixTriangleMesh");
+  if (!filter)
+    return OperationFailed;
+  if (int code = configureFix(*filter, settings))
+    return code;
+  return runFixFilter(*filter, b, verbose);
+}
+
+int runFix(const Options& o, const RepairSettings& settings)
+{
+  // The filter is set up before the mesh is read: bad settings are usage errors whatever the input.
+  FilterHandle<KEXFixTriangleMesh> filter("KEXFixTriangleMesh");
+  if (!filter)
+    return OperationFailed;
+  if (int code = configureFix(*filter, settings))
+    return code;
+  // Without --max-distance the welding step guesses its distance from the mean sampling distance
+  // (a tiny fraction of it), which joins vertex copies and leaves the vertices of a clean mesh alone.
+  return transformFile(o, [&](KEXTriangleMeshBuffer& b) { return runFixFilter(*filter, b, true); });
 }
 
 } // namespace kexmeshtool

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+class KEXTriangleMeshBuffer;
+
 namespace kexmeshtool {
 
 struct Options {
@@ -10,6 +12,18 @@ struct Options {
   bool ascii = false;
   int threads = 0;
   std::string input, output;
+};
+
+/// Settings of `fix` and `enhance`, handed to the repair filters as property values.
+struct RepairSettings {
+  /// Step names of the repair sequence; empty: the filter's default sequence.
+  std::vector<std::string> steps;
+  /// Welding distance; only used when distanceGiven (otherwise, or negative: the welding step guesses
+  /// it).
+  double maxDistance = -1.0;
+  bool distanceGiven = false;
+  /// Angle limits in degrees: empty (the filter's defaults) or two numbers.
+  std::vector<double> angleLimits, capLimits, needleLimits;
 };
 
 int runInfo(const Options& o);
@@ -23,9 +37,13 @@ int runTransform(const Options& o, const std::vector<double>& matrix, const std:
 int runConvert(const Options& o);
 int runOrient(const Options& o);
 int runCloseGaps(const Options& o);
-int runEnhance(const Options& o);
+int runEnhance(const Options& o, const RepairSettings& settings);
 int runDye(const Options& o);
-int runFix(const Options& o);
+int runFix(const Options& o, const RepairSettings& settings);
+/// Repairs buffer in place with the repair filter's sequence and the settings; prints the repair
+/// report (with the per-step table when verbose). Returns the exit code (BadInput for refused or
+/// unknown settings, OperationFailed when a step fails or the run is stopped).
+int repairBuffer(KEXTriangleMeshBuffer& buffer, const RepairSettings& settings, bool verbose);
 /// Writes a generated shape: "sphere" or "torus", about `triangles` triangles, as a soup if asked.
 int runGenerate(const Options& o, const std::string& shape, int triangles, bool soup);
 int runDemo(const Options& o, const std::string& directory);

@@ -1,7 +1,7 @@
 // The demo: a generated surface is damaged the way scans come damaged (a triangle soup whose
 // vertex copies disagree in the last bits, a NaN vertex, invalid indices, cap slivers, holes,
-// triangles facing the wrong way), repaired with the library's steps, and compared before and
-// after. Also the shape generator of `kexmesh generate` and the repair pipeline of `kexmesh fix`.
+// triangles facing the wrong way), repaired with the repair filter's default sequence, and compared
+// before and after. Also the shape generator of `kexmesh generate`.
 #include "Commands.h"
 #include "Session.h"
 
@@ -9,10 +9,6 @@
 #include "kexmesh/core/TriangleMeshAlgorithmIF.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
 
-#if __has_include("kexmesh/repair/ClusterVerticesAlgorithm.h")
-#include "kexmesh/repair/ClusterVerticesAlgorithm.h"
-#define KEXMESH_DEMO_HAS_CLUSTER 1
-#endif
 #if __has_include("kexmesh/core/HarmonizeVertexNormalsAlgorithm.h")
 #include "kexmesh/core/HarmonizeVertexNormalsAlgorithm.h"
 #define KEXMESH_DEMO_HAS_HARMONIZE 1
@@ -209,23 +205,6 @@ Damage damage(const KEXTriangleMeshBuffer& clean, KEXTriangleMeshBuffer& soup, K
   return d;
 }
 
-struct StepLog {
-  std::string name;
-  RunResult result;
-  double seconds;
-  long long vertices, triangles;
-};
-
-const char* resultText(RunResult r)
-{
-  switch (r) {
-  case RunResult::Done: return "done";
-  case RunResult::Stopped: return "stopped";
-  case RunResult::Unavailable: return "not in this build";
-  default: return "FAILED";
-  }
-}
-
 bool ensureDirectory(const std::string& d)
 {
   struct stat st;
@@ -234,70 +213,34 @@ bool ensureDirectory(const std::string& d)
   return mkdir(d.c_str(), 0777) == 0;
 }
 
-std::vector<StepLog> g_steps;
+} // namespace
 
-RunResult logged(KEXTriangleMeshBuffer& b, const char* className, const char* name,
-                 const std::function<bool(KEXTriangleMeshAlgorithmIF&)>& configure = nullptr)
+namespace {
+
+/// The demo's repair: the repair filter's default sequence (welding only the vertex copies), then
+/// unit vertex normals for viewing.
+int repairPipeline(KEXTriangleMeshBuffer& b, double weldDistance)
 {
-  auto start = std::chrono::steady_clock::now();
-  RunResult r = interruptCount() ? RunResult::Stopped : runAlgorithm(className, b, configure);
-  double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  g_steps.push_back({name, r, s, b.getVertexCount(), b.getTriangleCount()});
-  return r;
+  RepairSettings settings;
+  settings.maxDistance = weldDistance;
+  settings.distanceGiven = true;
+  if (int code = repairBuffer(b, settings, true))
+    return code;
+  std::printf("\n");
+  if (int code = exitCodeOf(runAlgorithm("KEXCalculateVertexNormalsAlgorithm", b), "vertex normals"))
+    return code;
+#ifdef KEXMESH_DEMO_HAS_HARMONIZE
+  return exitCodeOf(runAlgorithm("KEXHarmonizeVertexNormalsAlgorithm", b,
+                                 [](KEXTriangleMeshAlgorithmIF& a) {
+                                   return static_cast<KEXHarmonizeVertexNormalsAlgorithm&>(a).setVectorLength(1.0f);
+                                 }),
+                    "unit normals");
+#else
+  return Success;
+#endif
 }
 
 } // namespace
-
-int repairPipeline(KEXTriangleMeshBuffer& b, double weldDistance, bool verbose)
-{
-  g_steps.clear();
-  bool failed = false, stopped = false;
-  auto run = [&](const char* cls, const char* name, const std::function<bool(KEXTriangleMeshAlgorithmIF&)>& cfg) {
-    if (stopped)
-      return;
-    RunResult r = logged(b, cls, name, cfg);
-    failed |= r == RunResult::Failed;
-    stopped |= r == RunResult::Stopped;
-  };
-  run("KEXDiscardInfiniteVerticesAlgorithm", "discard NaN/infinite vertices", nullptr);
-  run("KEXDiscardInvalidTrianglesAlgorithm", "discard invalid triangles", nullptr);
-#ifdef KEXMESH_DEMO_HAS_CLUSTER
-  run("KEXClusterVerticesAlgorithm", "weld vertex copies", [&](KEXTriangleMeshAlgorithmIF& a) {
-    return static_cast<KEXClusterVerticesAlgorithm&>(a).setMaximumDistance(float(weldDistance));
-  });
-#else
-  (void)weldDistance;
-#endif
-  run("KEXRemoveOrphanedVerticesAlgorithm", "remove unused vertices", nullptr);
-  run("KEXConsolidateOrientationAlgorithm", "consistent orientation", nullptr);
-  run("KEXRemoveCapTrianglesAlgorithm", "remove cap triangles", nullptr);
-  run("KEXRepairBadTrianglesAlgorithm", "repair needles and slivers", nullptr);
-  run("KEXRemoveOrphanedVerticesAlgorithm", "remove unused vertices", nullptr);
-  run("KEXCloseGapsAlgorithm", "close holes", nullptr);
-  run("KEXCalculateVertexNormalsAlgorithm", "vertex normals", nullptr);
-#ifdef KEXMESH_DEMO_HAS_HARMONIZE
-  run("KEXHarmonizeVertexNormalsAlgorithm", "unit normals", [](KEXTriangleMeshAlgorithmIF& a) {
-    return static_cast<KEXHarmonizeVertexNormalsAlgorithm&>(a).setVectorLength(1.0f);
-  });
-#endif
-  if (verbose) {
-    std::printf("%-32s %-18s %9s %10s %10s\n", "step", "result", "seconds", "vertices", "triangles");
-    for (const StepLog& s : g_steps)
-      std::printf("%-32s %-18s %9.3f %10lld %10lld\n", s.name.c_str(), resultText(s.result), s.seconds,
-                   s.vertices, s.triangles);
-    std::printf("\n");
-    std::fflush(stdout);
-  }
-  if (stopped) {
-    printError("repair stopped by the user");
-    return OperationFailed;
-  }
-  if (failed) {
-    printError("a repair step failed (see above)");
-    return OperationFailed;
-  }
-  return Success;
-}
 
 int runGenerate(const Options& o, const std::string& shape, int triangles, bool soup)
 {
@@ -365,7 +308,7 @@ int runDemo(const Options& o, const std::string& directory)
   double beforeVolume = signedVolume(soup);
   KEXTriangleMeshBuffer repaired = soup;
   muteDiagnostics(o.quiet);
-  int result = repairPipeline(repaired, 1e-6 * diagonal(clean), true);
+  int result = repairPipeline(repaired, 1e-6 * diagonal(clean));
   muteDiagnostics(false);
   if (result == Success)
     result = writeMesh(dir + "repaired.ply", repaired, o.ascii);

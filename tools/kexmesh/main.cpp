@@ -49,12 +49,30 @@ int main(int argc, char** argv)
   inputOutput(orient);
   CLI::App* closeGaps = app.add_subcommand("close-gaps", "Fill holes of the surface");
   inputOutput(closeGaps);
+  RepairSettings repair;
+  auto limitOptions = [&](CLI::App* c) {
+    c->add_option("--angle-limits", repair.angleLimits, "Degenerate-angle limits a,b in degrees (0 <= a <= b <= 90)")
+        ->expected(2)
+        ->delimiter(',');
+    c->add_option("--cap-limits", repair.capLimits, "Cap-angle limits a,b in degrees (90 <= a <= b <= 180)")
+        ->expected(2)
+        ->delimiter(',');
+    c->add_option("--needle-limits", repair.needleLimits, "Needle-angle limits a,b in degrees (0 <= a <= b <= 22.5)")
+        ->expected(2)
+        ->delimiter(',');
+  };
   CLI::App* enhance = app.add_subcommand("enhance", "Remove cap triangles and repair needles and slivers");
   inputOutput(enhance);
+  limitOptions(enhance);
   CLI::App* dye = app.add_subcommand("dye", "Colour the bad triangles (for viewing)");
   inputOutput(dye);
   CLI::App* fix = app.add_subcommand("fix", "Full repair: invalid data, weld, orientation, bad triangles, holes");
   inputOutput(fix);
+  fix->add_option("--steps", repair.steps, "Repair steps to run, in order (default: the full repair)")->delimiter(',');
+  CLI::Option* maxDistance =
+      fix->add_option("--max-distance", repair.maxDistance,
+                      "Welding distance (default or negative: guessed, a tiny fraction of the sampling distance)");
+  limitOptions(fix);
   std::string shape = "torus";
   int triangles = 20000;
   bool soup = false;
@@ -106,11 +124,13 @@ int main(int argc, char** argv)
   if (closeGaps->parsed())
     return runCloseGaps(o);
   if (enhance->parsed())
-    return runEnhance(o);
+    return runEnhance(o, repair);
   if (dye->parsed())
     return runDye(o);
-  if (fix->parsed())
-    return runFix(o);
+  if (fix->parsed()) {
+    repair.distanceGiven = maxDistance->count() > 0;
+    return runFix(o, repair);
+  }
   if (generate->parsed())
     return runGenerate(o, shape, triangles, soup);
   if (demo->parsed())
