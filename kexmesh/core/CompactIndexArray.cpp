@@ -50,6 +50,19 @@ bool KEXCompactIndexArray::setCount(int count)
   return true;
 }
 
+bool KEXCompactIndexArray::reserveGrown(int n)
+{
+  if (m_count != 0 || n <= 0 || n > (1 << 29))
+    return false;
+  KEXSmallArrayPool& pool = KEXSmallArrayPool::instance();
+  int* data = pool.allocateGrown(n);
+  if (!data)
+    return false;
+  pool.free(m_data); // an empty array holds no storage; this only guards against a stray one
+  m_data = data;
+  return true;
+}
+
 bool KEXCompactIndexArray::insert(int pos, int value)
 {
   if (pos < 0 || pos > m_count || m_count == (1 << 29))

@@ -24,6 +24,12 @@ public:
   /// Resizes to count entries (new ones undefined). Shrinking keeps the storage, 0 frees it.
   bool setCount(int count);
   bool append(int value) { return insert(m_count, value); }
+  /// Gives an empty array storage for n >= 1 entries, of the size class that appending n entries
+  /// one at a time would end in (so later growth behaves the same); the count stays 0 and
+  /// appendReserved() fills it. \pre isEmpty(). False when memory is short (the array stays empty).
+  bool reserveGrown(int n);
+  /// Appends without growth or check. \pre reserveGrown(n) was called and fewer than n appended.
+  void appendReserved(int value) { m_data[m_count++] = value; }
   /// Inserts at pos (0 ... count), shifting the following entries.
   bool insert(int pos, int value);
   /// Removes the entry at pos, shifting the following entries.

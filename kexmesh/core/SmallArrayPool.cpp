@@ -185,6 +185,21 @@ int* KEXSmallArrayPool::allocate(int n)
   return allocateHeap(n);
 }
 
+int* KEXSmallArrayPool::allocateGrown(int n)
+{
+  // The classes grow() moves to: a first entry takes a 5-slot, which is kept up to 5 entries; then
+  // 11- and 36-slots; beyond that a heap block rounded like every heap growth.
+  if (n <= 0)
+    return nullptr;
+  if (n <= SLOT_INTS[0])
+    return allocateSlot(0);
+  if (n <= SLOT_INTS[1])
+    return allocateSlot(1);
+  if (n <= SLOT_INTS[2])
+    return allocateSlot(2);
+  return allocateHeap(n);
+}
+
 int* KEXSmallArrayPool::grow(int* data, int count, int n)
 {
   if (!data)

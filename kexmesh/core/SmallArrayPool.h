@@ -22,6 +22,11 @@ public:
   /// can stay, a new pointer when the entries moved (old storage freed), or null (data untouched)
   /// when memory is short.
   int* grow(int* data, int count, int n);
+  /// Storage for n >= 1 ints of the size class that growing from empty one int at a time ends in:
+  /// a 5-slot for n <= 5, an 11-slot for n <= 11, a 36-slot for n <= 36, else a heap block of
+  /// ceil(n/256)*1024 + 8 bytes. For arrays whose final length is known before they are filled.
+  /// Null when memory is short.
+  int* allocateGrown(int n);
   void free(int* data);
 
   /// Capacity in ints of the storage at data (0 for null).

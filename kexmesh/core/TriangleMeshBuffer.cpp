@@ -9,15 +9,18 @@
 // redirecting a vertex) re-evaluate the few corners on the changed edges, so both adjacency lists
 // always equal a fresh build.
 //
-// The adjacency lists need no search structure. A vertex's corner list is built by visiting the
-// corners in ascending order, so every insertion is an append that touches the small-array pool
-// only when a list outgrows its slot. The partners of the corners at a vertex a are found among the
-// edge ends at a: every corner there whose next corner lies on the edge's start vertex closes the
-// edge the other way (consistent neighbour), every corner whose previous corner does closes it the
-// same way (inconsistent neighbour). Exactly one such corner is the partner; none or several (a
-// border or a non-manifold edge) give -1, as does an edge with an invalid or a repeated vertex. The
-// full build matches all corners of one vertex at once (sorting long lists), so a shuffled triangle
-// order costs one triangle read per corner; the local repairs walk a single corner's list.
+// The adjacency lists need no search structure. The vertex corner lists are built in two passes:
+// the first counts the corners of every vertex, so each list takes its storage from the small-array
+// pool once, in the size class that growing it entry by entry would have reached (later edits grow
+// it exactly as before); the second visits the corners in ascending order and appends each to its
+// vertex's list, so the lists come out ascending without a search or a move. The partners of the
+// corners at a vertex a are found among the edge ends at a: every corner there whose next corner
+// lies on the edge's start vertex closes the edge the other way (consistent neighbour), every
+// corner whose previous corner does closes it the same way (inconsistent neighbour). Exactly one
+// such corner is the partner; none or several (a border or a non-manifold edge) give -1, as does an
+// edge with an invalid or a repeated vertex. The full build matches all corners of one vertex at
+// once (sorting long lists), so a shuffled triangle order costs one triangle read per corner; the
+// local repairs walk a single corner's list.
 #include "kexmesh/core/TriangleMeshBuffer.h"
 
 #include "kex/Error.h"
@@ -677,18 +680,42 @@ bool KEXTriangleMeshBuffer::createVertexAdjacencyList()
     return task.ok();
   KEXCompactIndexArray* lists = vertexAdjacencyList.getData();
   const KEXTriangle<int>* tris = triangleList.getData();
+  const unsigned vertexCount = unsigned(V); // one compare rejects both v < 0 and v >= V
+  {
+    // Corners per vertex, then every list's storage at once. A failure leaves some lists with
+    // storage and no entries; emptying the list frees them.
+    KEXValueList<int> counts(VERTEX_BLOCK, true);
+    if (!counts.setCount(V, 0)) {
+      vertexAdjacencyList.clear();
+      return endOutOfMemory(task);
+    }
+    int* count = counts.getData();
+    for (int t = 0; t < T; ++t) {
+      const KEXTriangle<int>& tri = tris[t];
+      for (int k = 0; k < 3; ++k)
+        if (unsigned(tri[k]) < vertexCount)
+          ++count[tri[k]];
+    }
+    for (int v = 0; v < V; ++v)
+      if (count[v] != 0 && !lists[v].reserveGrown(count[v])) {
+        vertexAdjacencyList.clear();
+        return endOutOfMemory(task);
+      }
+  }
+  // Fill in ascending corner order: each list receives exactly the corners counted for it, each
+  // once and larger than the one before, so the lists are ascending and free of duplicates by
+  // construction and no append can overrun its reserved storage.
   const int corners = 3 * T;
   for (int first = 0; first < corners; first += VERTEX_ADJACENCY_CORNERS) {
     const int end = corners - first > VERTEX_ADJACENCY_CORNERS ? first + VERTEX_ADJACENCY_CORNERS : corners;
+    int t = first / 3, k = first % 3;
     for (int c = first; c < end; ++c) {
-      const int v = tris[c / 3][c % 3];
-      if (v < 0 || v >= V)
-        continue;
-      // Corners come in ascending order, so this appends; a corner present already cannot occur
-      // here, but is refused like a shortage.
-      if (!lists[v].insertSorted(c)) {
-        vertexAdjacencyList.clear();
-        return endOutOfMemory(task);
+      const int v = tris[t][k];
+      if (unsigned(v) < vertexCount)
+        lists[v].appendReserved(c);
+      if (++k == 3) {
+        k = 0;
+        ++t;
       }
     }
     if (!task.incProgress(double(end - first), true)) {

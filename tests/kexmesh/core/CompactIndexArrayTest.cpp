@@ -61,6 +61,47 @@ TEST(CompactIndexArray, AppendingInOrderMovesOnlyAtSizeClassSteps)
     ASSERT_EQ(a[i], 3 * i);
 }
 
+TEST(CompactIndexArray, ReservedStorageEqualsTheStorageOfGrowth)
+{
+  const long live = kexTest::liveAllocations();
+  for (int n = 1; n <= 800; n += (n < 40 ? 1 : 37)) {
+    KEXCompactIndexArray grown, reserved;
+    ASSERT_TRUE(reserved.reserveGrown(n));
+    EXPECT_TRUE(reserved.isEmpty());
+    for (int i = 0; i < n; ++i) {
+      ASSERT_TRUE(grown.append(2 * i));
+      reserved.appendReserved(2 * i);
+    }
+    ASSERT_EQ(contents(reserved), contents(grown)) << n;
+    EXPECT_EQ(KEXSmallArrayPool::capacity(reserved.getData()), KEXSmallArrayPool::capacity(grown.getData())) << n;
+    EXPECT_EQ(KEXSmallArrayPool::isPooled(reserved.getData()), KEXSmallArrayPool::isPooled(grown.getData())) << n;
+    // Later growth takes the same steps.
+    for (int i = 0; i < 300; ++i) {
+      ASSERT_TRUE(grown.append(-i));
+      ASSERT_TRUE(reserved.append(-i));
+      ASSERT_EQ(KEXSmallArrayPool::capacity(reserved.getData()), KEXSmallArrayPool::capacity(grown.getData()))
+          << n << " + " << i;
+    }
+    EXPECT_EQ(contents(reserved), contents(grown));
+  }
+  {
+    KEXCompactIndexArray a;
+    ASSERT_TRUE(a.append(1));
+    EXPECT_FALSE(a.reserveGrown(4)); // only an empty array takes reserved storage
+    EXPECT_EQ(contents(a), std::vector<int>{1});
+    KEXCompactIndexArray b;
+    EXPECT_FALSE(b.reserveGrown(0));
+    EXPECT_EQ(b.getData(), nullptr);
+    {
+      kexTest::AllocationFault fault(1, true);
+      EXPECT_FALSE(b.reserveGrown(100)); // a heap block
+    }
+    EXPECT_TRUE(b.isEmpty());
+    EXPECT_EQ(b.getData(), nullptr);
+  }
+  EXPECT_EQ(kexTest::liveAllocations(), live);
+}
+
 TEST(CompactIndexArray, CountsCopiesAndPositions)
 {
   const long live = kexTest::liveAllocations();

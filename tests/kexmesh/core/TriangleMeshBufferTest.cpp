@@ -348,6 +348,31 @@ TEST(TriangleMeshBuffer, AdjacencyListsMatchReferenceOnDamagedMeshes)
   }
 }
 
+TEST(TriangleMeshBuffer, CornerListsTakeTheStorageOfGrowth)
+{
+  // Each vertex's corner list holds the storage class that appending its corners one by one gives,
+  // so later edits grow it the same way. Fans give long lists of every class.
+  std::mt19937 rng(23);
+  for (int run = 0; run < 40; ++run) {
+    KEXTriangleMeshBuffer b = randomMesh(rng);
+    const int V = b.getVertexCount();
+    const int fan = int(rng() % 400);
+    for (int i = 0; i < fan; ++i) // randomMesh gives at least 4 vertices
+      b.triangleList.append(Tri(int(rng() % 3), 3 + i % (V - 3), int(rng() % V)));
+    ASSERT_TRUE(b.createVertexAdjacencyList()) << run;
+    ASSERT_TRUE(vertexAdjacencyMatches(b)) << run;
+    for (int v = 0; v < V; ++v) {
+      const KEXCompactIndexArray& list = b.vertexAdjacencyList[v];
+      KEXCompactIndexArray grown;
+      for (int c : list)
+        ASSERT_TRUE(grown.append(c));
+      ASSERT_EQ(KEXSmallArrayPool::capacity(list.getData()), KEXSmallArrayPool::capacity(grown.getData()))
+          << run << " vertex " << v;
+      ASSERT_EQ(KEXSmallArrayPool::isPooled(list.getData()), KEXSmallArrayPool::isPooled(grown.getData()));
+    }
+  }
+}
+
 TEST(TriangleMeshBuffer, TriangleAdjacencyOrientationCases)
 {
   // Consistent neighbours point at each other's corner at the far end of the shared edge.
