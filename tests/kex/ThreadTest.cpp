@@ -52,13 +52,15 @@ TEST(ThreadTest, GetAtomicHandsOutEachValueOnceAndRestartsPerRunAll)
   EXPECT_EQ(c.runs.load(), 4);
   EXPECT_EQ(c.mainRuns.load(), 1);
   EXPECT_EQ(kexTest::lastRunAllThreads(), 4);
-  for (int i = 0; i < items; ++i)
+  for (int i = 0; i < items; ++i) {
     ASSERT_EQ((*c.seen)[size_t(i)].load(), 1) << i;
+  }
   EXPECT_EQ(c.unlockedSum, items);
   // A second run starts again at 0 without an explicit reset.
   EXPECT_TRUE(c.runAll(3));
-  for (int i = 0; i < items; ++i)
+  for (int i = 0; i < items; ++i) {
     ASSERT_EQ((*c.seen)[size_t(i)].load(), 2) << i;
+  }
   EXPECT_EQ(c.unlockedSum, 2 * items);
   c.resetAtomic();
   EXPECT_EQ(c.getAtomic(), 0);

@@ -51,8 +51,9 @@ TEST(ValueListTest, CapacityIsRoundedToBlocksAndReallocatesOnlyWhenItChanges)
   EXPECT_EQ(l.getCapacity(), 0);
 
   long calls = kexTest::allocationCalls();
-  for (int i = 0; i < 128; ++i)
+  for (int i = 0; i < 128; ++i) {
     ASSERT_TRUE(l.append(i));
+  }
   EXPECT_EQ(kexTest::allocationCalls() - calls, 1); // one block for 128 appends
   EXPECT_EQ(l.getCapacity(), 128);
   ASSERT_TRUE(l.append(128));
@@ -144,8 +145,9 @@ TEST(ValueListTest, FailedShrinkingReallocStillShrinks)
   EXPECT_EQ(l.getData(), data); // the old memory is kept
   EXPECT_GE(l.getCapacity(), 1000);
   // The list keeps working: it can grow again into the kept memory and beyond.
-  for (int i = 9; i < 2000; ++i)
+  for (int i = 9; i < 2000; ++i) {
     ASSERT_TRUE(l.append(i));
+  }
   EXPECT_TRUE(holdsIota(l, 2000));
   {
     AllocationFault fault(1, true);
@@ -239,8 +241,9 @@ TEST(ValueListTest, NestedListsFreeInnerStorage)
     EXPECT_EQ(kexTest::liveAllocations(), base + 51);
     KEXValueList<KEXValueList<int>> copy(outer);
     ASSERT_EQ(copy.getCount(), 50);
-    for (int i = 0; i < 50; ++i)
+    for (int i = 0; i < 50; ++i) {
       ASSERT_EQ(copy[i].getCount(), outer[i].getCount());
+    }
     ASSERT_TRUE(outer.setCount(10)); // destroys 40 inner lists
     EXPECT_EQ(kexTest::liveAllocations(), base + 51 + 11);
     ASSERT_TRUE(outer.remove(0));
@@ -298,8 +301,9 @@ TEST(ValueListTest, InsertAndRemoveMatchAReference)
     }
   }
   ASSERT_EQ(l.getCount(), int(ref.size()));
-  for (int i = 0; i < l.getCount(); ++i)
+  for (int i = 0; i < l.getCount(); ++i) {
     ASSERT_EQ(l[i], ref[size_t(i)]);
+  }
 }
 
 TEST(ValueListTest, AddingAnElementOfTheListItselfSurvivesReallocation)
@@ -311,8 +315,9 @@ TEST(ValueListTest, AddingAnElementOfTheListItselfSurvivesReallocation)
   EXPECT_EQ(l[16], 3);
   KEXValueList<int> f = iota(16);
   ASSERT_TRUE(f.setLastIndex(40, f[5]));
-  for (int i = 16; i <= 40; ++i)
+  for (int i = 16; i <= 40; ++i) {
     ASSERT_EQ(f[i], 5);
+  }
   KEXValueList<int> g = iota(32);
   ASSERT_TRUE(g.insert(0, g[31]));
   EXPECT_EQ(g[0], 31);
@@ -320,10 +325,12 @@ TEST(ValueListTest, AddingAnElementOfTheListItselfSurvivesReallocation)
   // Nested: appending a copy of an own inner list.
   KEXValueList<KEXValueList<int>> n(1);
   n.append(iota(10));
-  for (int i = 0; i < 5; ++i)
+  for (int i = 0; i < 5; ++i) {
     ASSERT_TRUE(n.append(n[0]));
-  for (int i = 0; i < 6; ++i)
+  }
+  for (int i = 0; i < 6; ++i) {
     EXPECT_TRUE(holdsIota(n[i], 10));
+  }
 }
 
 } // namespace

@@ -70,22 +70,26 @@ void expectSameMesh(const KEXTriangleMeshBuffer& a, const KEXTriangleMeshBuffer&
 {
   ASSERT_EQ(a.getVertexCount(), b.getVertexCount());
   ASSERT_EQ(a.getTriangleCount(), b.getTriangleCount());
-  for (int i = 0; i < a.getVertexCount(); ++i)
+  for (int i = 0; i < a.getVertexCount(); ++i) {
     ASSERT_TRUE(sameBits(a.vertexList[i], b.vertexList[i])) << c.className << " vertex " << i;
-  for (int i = 0; i < a.getTriangleCount(); ++i)
+  }
+  for (int i = 0; i < a.getTriangleCount(); ++i) {
     ASSERT_EQ(a.triangleList[i], b.triangleList[i]) << c.className << " triangle " << i;
+  }
   EXPECT_EQ(b.hasVertexNormalList(), c.attributes.normals && a.getVertexCount() > 0);
   if (c.attributes.normals)
-    for (int i = 0; i < a.getVertexCount(); ++i)
+    for (int i = 0; i < a.getVertexCount(); ++i) {
       ASSERT_TRUE(sameBits(a.vertexNormalList[i], b.vertexNormalList[i])) << c.className << " normal " << i;
+    }
   EXPECT_EQ(b.hasVertexColorList(), c.attributes.colours);
   if (c.attributes.colours)
     for (int i = 0; i < a.getVertexCount(); ++i) {
       const KEXRGBA<float>& x = a.vertexColorList[i];
       const KEXRGBA<float>& y = b.vertexColorList[i];
       ASSERT_TRUE(x.r == y.r && x.g == y.g && x.b == y.b) << c.className << " colour " << i;
-      if (c.colourAlpha)
+      if (c.colourAlpha) {
         ASSERT_EQ(x.a, y.a);
+      }
     }
 }
 
@@ -182,8 +186,9 @@ TEST(FormatRoundTrip, StlGivesTheSoupWithFacetNormals)
       ASSERT_TRUE(h->writeBuffer(path.c_str(), back, report));
       KEXTriangleMeshBuffer again;
       ASSERT_TRUE(h->readBuffer(path.c_str(), again, report));
-      for (int t = 0; t < back.getTriangleCount(); ++t)
+      for (int t = 0; t < back.getTriangleCount(); ++t) {
         ASSERT_TRUE(std::abs(again.triangleNormalList[t].x - back.triangleNormalList[t].x) < 1e-6f);
+      }
       std::remove(path.c_str());
     }
   }
@@ -337,8 +342,9 @@ TEST(FormatRoundTrip, PlyFaceColoursFollowTheirTriangles)
     ASSERT_TRUE(h->readBuffer(path.c_str(), back, report)) << report.message;
     ASSERT_EQ(back.getTriangleCount(), mesh.getTriangleCount());
     ASSERT_TRUE(back.hasTriangleColorList());
-    for (int i = 0; i < mesh.getTriangleCount(); ++i)
+    for (int i = 0; i < mesh.getTriangleCount(); ++i) {
       ASSERT_EQ(back.triangleColorList[i], mesh.triangleColorList[i]) << i;
+    }
     std::remove(path.c_str());
   }
   // A coloured quad becomes two triangles of its colour.

@@ -35,8 +35,9 @@ Outcome readBytes(KEXTriangleMeshIO& h, const std::string& ext, const std::strin
   } else {
     EXPECT_TRUE(target.isConsistent());
     for (int t = 0; t < target.getTriangleCount(); ++t)
-      for (int k = 0; k < 3; ++k)
+      for (int k = 0; k < 3; ++k) {
         EXPECT_TRUE(target.isValidVertex(target.triangleList[t][k]));
+      }
   }
   std::remove(path.c_str());
   return o;
@@ -46,8 +47,9 @@ void expectError(KEXTriangleMeshIO& h, const std::string& ext, const std::string
 {
   Outcome o = readBytes(h, ext, bytes);
   EXPECT_FALSE(o.ok) << ext << ": accepted " << bytes.substr(0, 200);
-  if (expectedText)
+  if (expectedText) {
     EXPECT_NE(o.report.message.find(expectedText), std::string::npos) << o.report.message;
+  }
 }
 
 std::string validFile(const char* className, KEXGeometryIO::Encoding e, const KEXTriangleMeshBuffer& mesh)
@@ -112,8 +114,9 @@ TEST(MalformedInput, EveryTruncationFailsCleanly)
     // form a valid file (the final line end, the last digit of the last index).
     if (f.encoding != KEXGeometryIO::Ascii)
       EXPECT_EQ(accepted, 0) << f.className << " " << f.encoding;
-    else if (std::strcmp(f.ext, "ply") == 0 || std::strcmp(f.ext, "off") == 0)
+    else if (std::strcmp(f.ext, "ply") == 0 || std::strcmp(f.ext, "off") == 0) {
       EXPECT_LE(accepted, 2) << f.className;
+    }
   }
 }
 

@@ -37,8 +37,9 @@ TEST(CompactIndexArray, SortedOperationsMatchAnOrderedSet)
       int expected = int(std::distance(ref.begin(), it));
       if (it != ref.end() && *it == v)
         EXPECT_EQ(at, expected);
-      else
+      else {
         EXPECT_EQ(at, -expected - 1);
+      }
     }
   }
   EXPECT_EQ(kexTest::liveAllocations(), live);
@@ -57,8 +58,9 @@ TEST(CompactIndexArray, AppendingInOrderMovesOnlyAtSizeClassSteps)
   EXPECT_GE(places.size(), 4u);
   EXPECT_LE(places.size(), 6u);
   EXPECT_EQ(KEXSmallArrayPool::capacity(a.getData()), 768);
-  for (int i = 0; i < 600; ++i)
+  for (int i = 0; i < 600; ++i) {
     ASSERT_EQ(a[i], 3 * i);
+  }
 }
 
 TEST(CompactIndexArray, ReservedStorageEqualsTheStorageOfGrowth)
@@ -147,8 +149,9 @@ TEST(CompactIndexArray, ShortageLeavesTheArrayUnchanged)
   const long live = kexTest::liveAllocations();
   {
     KEXCompactIndexArray a;
-    for (int i = 0; i < 36; ++i)
+    for (int i = 0; i < 36; ++i) {
       ASSERT_TRUE(a.append(i));
+    }
     std::vector<int> before = contents(a);
     KEXCompactIndexArray target;
     ASSERT_TRUE(target.append(5));

@@ -114,8 +114,9 @@ TEST(FlipOrientation, FailureSweeps)
                     expectStopped(result, m, kind);
                     ASSERT_TRUE(b.hasVertexAdjacencyList());
                     const int t = b.getTriangleCount() - 1; // flipped only when the run got to the end
-                    for (int k = 0; k < 3; ++k)
+                    for (int k = 0; k < 3; ++k) {
                       EXPECT_EQ(b.vertexAdjacencyList[b.triangleList[t][k]].findSorted(3 * t + k) >= 0, true);
+                    }
                   },
                   kind),
               4);

@@ -71,24 +71,28 @@ TEST(NormalAlgorithms, RunTheBufferOperations)
   ASSERT_TRUE(direct.calculateVertexNormals());
   ASSERT_TRUE(runAlgorithm<KEXCalculateVertexNormalsAlgorithm>(viaFrame));
   ASSERT_TRUE(vertices(viaFrame) == vertices(direct));
-  for (int v = 0; v < direct.getVertexCount(); ++v)
+  for (int v = 0; v < direct.getVertexCount(); ++v) {
     EXPECT_EQ(viaFrame.vertexNormalList[v], direct.vertexNormalList[v]);
+  }
 
   KEXTriangleMeshBuffer tri = mesh;
   ASSERT_TRUE(runAlgorithm<KEXCalculateTriangleNormalsAlgorithm>(tri));
-  for (int t = 0; t < tri.getTriangleCount(); ++t)
+  for (int t = 0; t < tri.getTriangleCount(); ++t) {
     EXPECT_EQ(tri.triangleNormalList[t], direct.triangleNormalList[t]);
+  }
 
   KEXHarmonizeTriangleNormalsAlgorithm ht;
   ht.setVectorLength(2.0f);
   ASSERT_TRUE(runAlgorithm(tri, ht));
-  for (const Vec3& n : tri.triangleNormalList)
+  for (const Vec3& n : tri.triangleNormalList) {
     EXPECT_NEAR(n.length(), 2.0f, 1e-5f);
+  }
 
   KEXHarmonizeVertexNormalsAlgorithm hv;
   ASSERT_TRUE(runAlgorithm(viaFrame, hv));
-  for (const Vec3& n : viaFrame.vertexNormalList)
+  for (const Vec3& n : viaFrame.vertexNormalList) {
     EXPECT_NEAR(n.length(), 1.0f, 1e-6f);
+  }
   hv.setVectorLength(0.0f);
   kexTest::RecordingScope monitor;
   EXPECT_FALSE(runAlgorithm(viaFrame, hv));

@@ -88,8 +88,9 @@ TEST(SmallArrayPool, BlocksAreSharedAndReturnedWithTheirLastSlot)
     // Slots do not overlap.
     for (size_t i = 0; i < slots.size(); ++i)
       std::fill(slots[i], slots[i] + ints, int(i));
-    for (size_t i = 0; i < slots.size(); ++i)
+    for (size_t i = 0; i < slots.size(); ++i) {
       ASSERT_EQ(slots[i][ints - 1], int(i));
+    }
     // Free in random order; a freed slot is reused before a new block is taken.
     std::mt19937 rng{unsigned(cls)};
     std::shuffle(slots.begin(), slots.end(), rng);

@@ -74,8 +74,9 @@ TEST(TransformAlgorithms, VertexNormalsAndParameters)
   ASSERT_TRUE(b.calculateVertexNormals());
   // Scaling z by 4 turns a normal (0, 0, 1) into (0, 0, 1/4): inverse transpose, not renormalised.
   ASSERT_TRUE(transform<KEXTransformVertexNormalListAlgorithm>(b, KEXMatrix4<float>::createScaleMatrix(2, 3, 4)));
-  for (const Vec3& n : b.vertexNormalList)
+  for (const Vec3& n : b.vertexNormalList) {
     EXPECT_EQ(n, Vec3(0, 0, 0.25f));
+  }
   // Translation does not move normals.
   ASSERT_TRUE(transform<KEXTransformVertexNormalListAlgorithm>(b, KEXMatrix4<float>::createTranslationMatrix(5, 6, 7)));
   EXPECT_EQ(b.vertexNormalList[0], Vec3(0, 0, 0.25f));

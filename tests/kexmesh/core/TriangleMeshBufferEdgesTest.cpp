@@ -83,11 +83,13 @@ TEST(TriangleMeshBufferEdges, PartnerCornerMatchesHalfEdgeReferenceOnRandomMeshe
     for (KEXTriangleMeshBuffer* m : {&b, &s}) {
       EXPECT_EQ(m->partnerCorner(0), -1) << "no adjacency list at all";
       ASSERT_TRUE(m->createVertexAdjacencyList());
-      for (int c = 0; c < 3 * m->getTriangleCount(); ++c)
+      for (int c = 0; c < 3 * m->getTriangleCount(); ++c) {
         ASSERT_EQ(m->partnerCorner(c), referencePartner(*m, c)) << "round " << round << " corner " << c;
+      }
       ASSERT_TRUE(m->createTriangleAdjacencyList());
-      for (int c = 0; c < 3 * m->getTriangleCount(); ++c)
+      for (int c = 0; c < 3 * m->getTriangleCount(); ++c) {
         ASSERT_EQ(m->partnerCorner(c), m->triangleAdjacencyList[c / 3][c % 3]);
+      }
       EXPECT_EQ(m->partnerCorner(-1), -1);
       EXPECT_EQ(m->partnerCorner(3 * m->getTriangleCount()), -1);
     }
@@ -114,8 +116,9 @@ TEST(TriangleMeshBufferEdges, FlipEdgeRewiresTheQuadrilateralAndBlendsColoursByA
     KEXVector3<double> a;
     const KEXTriangle<int>& tri = b.triangleList[t];
     KEXTriangleCalculus3<float>::angles(a, b.vertexList[tri[0]], b.vertexList[tri[1]], b.vertexList[tri[2]]);
-    for (int k = 0; k < 3; ++k)
+    for (int k = 0; k < 3; ++k) {
       EXPECT_FLOAT_EQ(b.triangleAngleList[t][k], float(a[k]));
+    }
   }
   // m = (1.25, 0.5). New t: part (1, 2, m) of area 0.625 lies in old t, (2, 3, m) of 0.25 in old t'.
   EXPECT_NEAR(b.triangleColorList[0].r, 0.625f / 0.875f, 1e-6f);
@@ -165,8 +168,9 @@ TEST(TriangleMeshBufferEdges, FlipEdgeRefusesWhatWouldDamageTheMesh)
   // A tetrahedron: every flip would join two vertices that already share an edge.
   KEXTriangleMeshBuffer tet = withLists(makeTetrahedron(), false);
   KEXTriangleMeshBuffer before(tet);
-  for (int c = 0; c < 12; ++c)
+  for (int c = 0; c < 12; ++c) {
     EXPECT_FALSE(tet.flipEdge(c));
+  }
   EXPECT_TRUE(sameGeometry(before, tet));
   EXPECT_TRUE(vertexAdjacencyMatches(tet));
 
@@ -184,8 +188,9 @@ TEST(TriangleMeshBufferEdges, FlipEdgeRefusesWhatWouldDamageTheMesh)
   // Repeated vertices: a partner whose apex is one of the shared vertices.
   KEXTriangleMeshBuffer rep = makeBuffer({{0, 0, 0}, {4, 0, 0}, {1, 1, 0}}, {{0, 1, 2}, {0, 2, 2}});
   ASSERT_TRUE(rep.createTriangleAdjacencyList());
-  for (int c = 0; c < 6; ++c)
+  for (int c = 0; c < 6; ++c) {
     EXPECT_FALSE(rep.flipEdge(c));
+  }
 
   // Neither adjacency list: nothing is known about partners.
   KEXTriangleMeshBuffer bare = kite();
@@ -235,8 +240,9 @@ TEST(TriangleMeshBufferEdges, FlipEdgeAllocationFailureLeavesTheBufferUnchanged)
     EXPECT_TRUE(sameGeometry(input, b));
     EXPECT_TRUE(vertexAdjacencyMatches(b));
     EXPECT_TRUE(triangleAdjacencyMatches(b));
-    for (int i = 0; i < b.getTriangleCount(); ++i)
+    for (int i = 0; i < b.getTriangleCount(); ++i) {
       EXPECT_EQ(b.triangleColorList[i], input.triangleColorList[i]);
+    }
   }
   EXPECT_GE(faults, 1);
 }

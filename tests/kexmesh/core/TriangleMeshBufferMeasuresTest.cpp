@@ -65,12 +65,14 @@ TEST(Measures, BoundingBoxAndSamplingDistanceMatchBruteForce)
         p.z *= 0.001f; // a flat-ish mesh: the box decides z
     KEXInterval<Vec3> box;
     ASSERT_TRUE(b.calculateBoundingBox(box));
-    for (const Vec3& p : b.vertexList)
+    for (const Vec3& p : b.vertexList) {
       EXPECT_TRUE(box.contains(p));
+    }
     Vec3 msd, want = referenceSamplingDistance(b);
     ASSERT_TRUE(b.calculateMeanSamplingDistance(msd));
-    for (int a = 0; a < 3; ++a)
+    for (int a = 0; a < 3; ++a) {
       EXPECT_FLOAT_EQ(msd[a], want[a]) << round << " axis " << a;
+    }
   }
 }
 

@@ -185,8 +185,9 @@ TEST(VertexNormals, PointOutwardOnAClosedSphere)
   KEXTriangleMeshBuffer b = makeIcosphere(3);
   ASSERT_TRUE(b.calculateVertexNormals());
   ASSERT_TRUE(b.harmonizeVertexNormals(1.0f));
-  for (int v = 0; v < b.getVertexCount(); ++v)
+  for (int v = 0; v < b.getVertexCount(); ++v) {
     EXPECT_GT(d(b.vertexNormalList[v]).dot(d(b.vertexList[v])), 0.99) << v;
+  }
 }
 
 TEST(VertexNormals, UseAGivenTriangleNormalListAsItIs)
@@ -194,8 +195,9 @@ TEST(VertexNormals, UseAGivenTriangleNormalListAsItIs)
   KEXTriangleMeshBuffer b = makeGrid(2, 2);
   b.triangleNormalList.setCount(b.getTriangleCount(), Vec3(0, 5, 0));
   ASSERT_TRUE(b.calculateVertexNormals());
-  for (int v = 0; v < b.getVertexCount(); ++v)
+  for (int v = 0; v < b.getVertexCount(); ++v) {
     EXPECT_NEAR(b.vertexNormalList[v].y, 5.0f, 1e-5f);
+  }
 }
 
 TEST(VertexNormals, InvalidIndexWithGivenNormalsFailsSafely)
@@ -214,11 +216,13 @@ TEST(HarmonizeNormals, ScaleToLengthAndRejectInvalid)
   KEXTriangleMeshBuffer b = makeIcosphere(1);
   ASSERT_TRUE(b.calculateVertexNormals());
   ASSERT_TRUE(b.harmonizeTriangleNormals(2.5f));
-  for (const Vec3& n : b.triangleNormalList)
+  for (const Vec3& n : b.triangleNormalList) {
     EXPECT_NEAR(n.length(), 2.5f, 1e-5f);
+  }
   ASSERT_TRUE(b.harmonizeVertexNormals(0.5f));
-  for (const Vec3& n : b.vertexNormalList)
+  for (const Vec3& n : b.vertexNormalList) {
     EXPECT_NEAR(n.length(), 0.5f, 1e-6f);
+  }
 
   {
     kexTest::RecordingScope monitor;
@@ -305,8 +309,9 @@ TEST(CornerNormals, SmoothSphereCornersAgreePerVertex)
     const KEXCompactIndexArray& corners = b.vertexAdjacencyList[v];
     Vec3 first = cornerEntry(b.cornerNormalPages, corners[0]);
     EXPECT_GT(d(first).dot(d(b.vertexList[v])), 0.99);
-    for (int c : corners)
+    for (int c : corners) {
       EXPECT_NEAR(d(cornerEntry(b.cornerNormalPages, c)).dot(d(first)), 1.0, 0.02) << v;
+    }
   }
 }
 
@@ -351,8 +356,9 @@ TEST(NormalsFailures, AllocationSweeps)
       [](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& m) {
         EXPECT_FALSE(result);
         EXPECT_FALSE(b.hasVertexNormalList());
-        if (m.rootCode() == KEX::OutOfMemory)
+        if (m.rootCode() == KEX::OutOfMemory) {
           EXPECT_TRUE(m.hasDiagnostic("Out of memory"));
+        }
       });
   sweepAllocationFaults(
       mesh, [](KEXTriangleMeshBuffer& b) { return b.updateCornerNormals(40.0f); },

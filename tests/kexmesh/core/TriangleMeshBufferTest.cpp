@@ -364,8 +364,9 @@ TEST(TriangleMeshBuffer, CornerListsTakeTheStorageOfGrowth)
     for (int v = 0; v < V; ++v) {
       const KEXCompactIndexArray& list = b.vertexAdjacencyList[v];
       KEXCompactIndexArray grown;
-      for (int c : list)
+      for (int c : list) {
         ASSERT_TRUE(grown.append(c));
+      }
       ASSERT_EQ(KEXSmallArrayPool::capacity(list.getData()), KEXSmallArrayPool::capacity(grown.getData()))
           << run << " vertex " << v;
       ASSERT_EQ(KEXSmallArrayPool::isPooled(list.getData()), KEXSmallArrayPool::isPooled(grown.getData()));
@@ -397,8 +398,9 @@ TEST(TriangleMeshBuffer, TriangleAdjacencyOrientationCases)
         makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}}, {{0, 1, 2}, {1, 0, 3}, {0, 1, 4}});
     ASSERT_TRUE(b.createTriangleAdjacencyList());
     for (int t = 0; t < 3; ++t)
-      for (int k = 0; k < 3; ++k)
+      for (int k = 0; k < 3; ++k) {
         EXPECT_EQ(b.triangleAdjacencyList[t][k], -1) << t << k;
+      }
   }
   // Invalid index -1 or V: the corner is missing from the vertex lists, both its edges have no partner.
   for (int bad : {-1, 4}) {
@@ -753,11 +755,13 @@ TEST(TriangleMeshBuffer, ShrinkingLeavesNoLinkIntoRemovedCorners)
   ASSERT_TRUE(b.createTriangleAdjacencyList());
   for (int n : {300, 170, 40, 1, 0}) {
     ASSERT_TRUE(b.setTriangleCount(n));
-    for (int c = 0; c < 3 * n; ++c)
+    for (int c = 0; c < 3 * n; ++c) {
       EXPECT_LT(b.triangleAdjacencyList[c / 3][c % 3], 3 * n);
+    }
     for (const KEXCompactIndexArray& a : b.vertexAdjacencyList)
-      for (int c : a)
+      for (int c : a) {
         EXPECT_LT(c, 3 * n);
+      }
     EXPECT_TRUE(triangleAdjacencyMatches(b));
   }
 }
@@ -774,8 +778,9 @@ TEST(TriangleMeshBuffer, SwapsMatchRebuildOnClosedMesh)
   KEXTriangleMeshBuffer fresh = makeBuffer(vertices(b), triangles(b));
   ASSERT_TRUE(fresh.createTriangleAdjacencyList());
   EXPECT_EQ(adjacencyOf(b), adjacencyOf(fresh));
-  for (int t = 0; t < b.getTriangleCount(); ++t)
+  for (int t = 0; t < b.getTriangleCount(); ++t) {
     EXPECT_EQ(b.triangleAdjacencyList[t], fresh.triangleAdjacencyList[t]);
+  }
 }
 
 // --- derived-list scope ------------------------------------------------------------------------------

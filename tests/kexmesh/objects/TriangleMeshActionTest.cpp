@@ -201,8 +201,9 @@ TEST(TriangleMeshAction, RoundTripOfRandomMeshesKeepsEveryList)
       Recorder rec;
       target.addObserver(&rec);
       ASSERT_TRUE(KEXTriangleMeshAction::objectFromBuffer(&target, &buffer));
-      for (const std::string& n : rec.names)
+      for (const std::string& n : rec.names) {
         EXPECT_EQ(rec.count(n.c_str()), 1) << n << " delivered more than once";
+      }
       if (v > 0) {
         EXPECT_EQ(rec.count("BoundingBox"), 1);
       }

@@ -268,8 +268,9 @@ TEST(TriangleMesh, RenderingPropertiesAndClassIdentity)
                             "VertexColorList",       "VertexEdgeFlagList", "TextureCoordinateList", "TriangleList",
                             "TriangleNormalList",    "TriangleColorList"};
   ASSERT_EQ(mesh->getPropertyCount(), 14);
-  for (int i = 0; i < 14; ++i)
+  for (int i = 0; i < 14; ++i) {
     EXPECT_STREQ(mesh->getPropertyName(i).getString(), expected[i]);
+  }
   EXPECT_EQ(mesh->getProperty(KEX::VertexList)->getProtectedFlags() & 16u, 16u);
   EXPECT_EQ(mesh->getProperty(KEX::GeometryRenderer)->getFlags() & 0x80000000u, 0x80000000u);
   EXPECT_EQ(mesh->getProtectedFlags() & 0x110100u, 0x110100u);
@@ -368,8 +369,9 @@ TEST(TriangleMesh, ConstructionAndCopyUnderAllocationFailure)
       KEXTriangleMeshData copy(source);
       if (fault.fired()) {
         EXPECT_GE(errors.count(), 1u) << "every failure is reported, n = " << n;
-        for (const auto& e : errors.entries())
+        for (const auto& e : errors.entries()) {
           EXPECT_TRUE(e.code == KEX::OutOfMemory || e.code == KEX::GenericError) << e.code.getString();
+        }
       } else {
         finished = true;
         EXPECT_EQ(errors.count(), 0u);

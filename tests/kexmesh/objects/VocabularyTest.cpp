@@ -30,8 +30,9 @@ TEST(Vocabulary, EveryNameIsRegisteredOnceUnderTheLibraryModule)
   EXPECT_STREQ(KEXMesh::vocabularyName(96), "Normalize");
   EXPECT_STREQ(KEXMesh::vocabularyName(109), "VolumeCapacity");
   // The framework's own names are not the library's to register.
-  for (const char* name : {"VertexList", "BoundingBox", "Geometry", "PropertyMessage", "NoError", "Unknown"})
+  for (const char* name : {"VertexList", "BoundingBox", "Geometry", "PropertyMessage", "NoError", "Unknown"}) {
     EXPECT_EQ(kexTest::enumRegistrationCount(name, "kexmesh"), 0) << name;
+  }
 }
 
 TEST(Vocabulary, ConstantsCompareByName)
@@ -57,8 +58,9 @@ TEST(Vocabulary, InitialisationRetriesAfterAFailedDependency)
   EXPECT_TRUE(__kex_enum_init()) << "the dependency was asked again";
   EXPECT_TRUE(__kexmesh_enum_init());
   EXPECT_TRUE(KEXMesh::testing::enumInitDone());
-  for (int i = 0; i < KEXMesh::VOCABULARY_SIZE; ++i)
+  for (int i = 0; i < KEXMesh::VOCABULARY_SIZE; ++i) {
     EXPECT_EQ(kexTest::enumRegistrationCount(KEXMesh::vocabularyName(i), "kexmesh"), 1);
+  }
 }
 
 TEST(ClassRegistry, RegisteredClassesKnowTheirParentsAndModule)
@@ -145,8 +147,9 @@ TEST(LocateHook, ExactNamesBindTheirModule)
                {"KEXP2V", "kexmeshp2v"},
                {"KEXP2VParameterHint", "kexmeshp2v"},
                {"KEXTriangleMeshMpr", "kexddtrianglemeshmpr"}};
-  for (const auto& e : table)
+  for (const auto& e : table) {
     EXPECT_STREQ(KEXMesh::LibraryInit::LocateHook::moduleFor(e.name), e.module) << e.name;
+  }
 }
 
 TEST(LocateHook, TheLibraryHookAnswersTheFramework)

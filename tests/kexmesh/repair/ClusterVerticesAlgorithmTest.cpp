@@ -243,8 +243,9 @@ TEST(ClusterVerticesAlgorithm, SoupOfAClosedMeshWeldsBackToTheMesh)
   EXPECT_NEAR(signedVolume(soup), signedVolume(mesh), 1e-4);
   ASSERT_TRUE(soup.createTriangleAdjacencyList());
   for (const KEXTriangle<int>& a : soup.triangleAdjacencyList) // closed again: every edge has a partner
-    for (int k = 0; k < 3; ++k)
+    for (int k = 0; k < 3; ++k) {
       ASSERT_GE(a[k], 0);
+    }
 }
 
 TEST(ClusterVerticesAlgorithm, NormalsDecideAndAreRenormalised)

@@ -160,8 +160,9 @@ TEST(ConsolidateOrientation, OnlyTheInwardOfTwoDisjointSurfacesIsFlipped)
   append(b, inward);
   const int n = outward.getTriangleCount();
   ASSERT_TRUE(consolidate(b));
-  for (int t = 0; t < n; ++t)
+  for (int t = 0; t < n; ++t) {
     EXPECT_EQ(b.triangleList[t], outward.triangleList[t]) << "outward surface untouched";
+  }
   EXPECT_GT(signedVolumeOf(b, outward.getVertexCount(), b.getVertexCount()), 0.0);
 }
 
@@ -179,8 +180,9 @@ TEST(ConsolidateOrientation, SeedTriangleDecidesThePropagation)
   std::swap(odd5.triangleList[5][1], odd5.triangleList[5][2]);
   ASSERT_TRUE(consolidate(odd5));
   EXPECT_EQ(orientedSet(odd5), orientedSet(cube));
-  for (int t = 0; t < 12; ++t)
+  for (int t = 0; t < 12; ++t) {
     EXPECT_TRUE(t == 5 || odd5.triangleList[t] == cube.triangleList[t]) << "triangle " << t;
+  }
 
   // Triangle 0 is the odd one: the other eleven follow it in phase 1, then all turn outward.
   KEXTriangleMeshBuffer odd0(cube);

@@ -95,8 +95,9 @@ TEST(DiscardInfiniteVertices, RandomDamagedMeshes)
       b.triangleColorList.clear();
     }
     const bool adjacency = round % 3 == 0;
-    if (adjacency)
+    if (adjacency) {
       ASSERT_TRUE(b.createVertexAdjacencyList());
+    }
     const KEXTriangleMeshBuffer before = b;
     ASSERT_TRUE(runAlgorithm<KEXDiscardInfiniteVerticesAlgorithm>(b)) << round;
     ASSERT_TRUE(b.isConsistent());
@@ -136,8 +137,9 @@ TEST(DiscardInvalidTriangles, RandomDamagedMeshes)
           f[2] < b.getVertexCount())
         kept.push_back(f);
     ASSERT_EQ(b.getTriangleCount(), int(kept.size()));
-    for (int t = 0; t < b.getTriangleCount(); ++t)
+    for (int t = 0; t < b.getTriangleCount(); ++t) {
       EXPECT_EQ(b.triangleList[t], before.triangleList[int(b.triangleColorList[t].r)]);
+    }
     EXPECT_EQ(validGeometry(b), validGeometry(before));
     EXPECT_TRUE(vertices(b) == vertices(before));
     if (adjacency && b.getTriangleCount() > 0) {
@@ -145,8 +147,9 @@ TEST(DiscardInvalidTriangles, RandomDamagedMeshes)
       ASSERT_TRUE(fresh.createTriangleAdjacencyList());
       EXPECT_EQ(adjacencyOf(b), adjacencyOf(fresh));
       EXPECT_TRUE(triangles(fresh) == triangles(b));
-      for (int t = 0; t < b.getTriangleCount(); ++t)
+      for (int t = 0; t < b.getTriangleCount(); ++t) {
         EXPECT_EQ(b.triangleAdjacencyList[t], fresh.triangleAdjacencyList[t]) << round << " " << t;
+      }
     }
   }
 }

@@ -28,8 +28,9 @@ TEST(DyeBadTriangles, ClosedTetrahedronIsGreenSingleTriangleAndEdgeFanAreRed)
   KEXTriangleMeshBuffer tet = makeTetrahedron();
   ASSERT_TRUE(dye(tet));
   ASSERT_EQ(tet.triangleColorList.getCount(), 4);
-  for (int t = 0; t < 4; ++t)
+  for (int t = 0; t < 4; ++t) {
     EXPECT_EQ(tet.triangleColorList[t], GREEN);
+  }
   EXPECT_TRUE(tet.vertexAdjacencyList.isEmpty());
   EXPECT_TRUE(tet.triangleAdjacencyList.isEmpty());
 
@@ -40,8 +41,9 @@ TEST(DyeBadTriangles, ClosedTetrahedronIsGreenSingleTriangleAndEdgeFanAreRed)
   KEXTriangleMeshBuffer fan =
       makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}}, {{0, 1, 2}, {1, 0, 3}, {0, 1, 4}});
   ASSERT_TRUE(dye(fan));
-  for (int t = 0; t < 3; ++t)
+  for (int t = 0; t < 3; ++t) {
     EXPECT_EQ(fan.triangleColorList[t], RED);
+  }
 }
 
 TEST(DyeBadTriangles, RandomMeshesMatchTheReferenceAdjacency)

@@ -82,8 +82,9 @@ TEST(EnhanceTriangleMesh, CapRemovalFollowsTheFilterLimits)
     ASSERT_TRUE(KEXTriangleMeshAction::objectFromBuffer(&mesh, &quad));
     KEXEnhanceTriangleMesh f;
     ASSERT_TRUE(f.setValue(KEX::Geometry, KEXObjectLink(&mesh)));
-    if (narrow)
+    if (narrow) {
       ASSERT_TRUE(f.setValue(KEX::CapAngleLimits, Pair(172, 180)));
+    }
     ASSERT_TRUE(f.removeCapTriangles());
     KEXTriangleMeshBuffer out = fromObject(mesh);
     EXPECT_EQ(hasEdge(out, 2, 3), !narrow);

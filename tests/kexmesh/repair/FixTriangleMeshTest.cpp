@@ -180,10 +180,12 @@ void repairAndCheck(const Damaged& d, bool expectClosed, const char* what)
   if (expectClosed) {
     EXPECT_TRUE(closedAndConsistent(out));
   }
-  for (double v : componentVolumes(out))
+  for (double v : componentVolumes(out)) {
     EXPECT_GT(v, 0.0) << "every component is oriented outward";
-  for (const auto& p : out.vertexList)
+  }
+  for (const auto& p : out.vertexList) {
     ASSERT_TRUE(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z));
+  }
   // Soup copies coincide exactly, so welding moves nothing: every vertex of the result is a vertex
   // of the original surface (up to the weld distance, guessed as 2^-14 of the sampling distance)
   // and every original vertex that kept a triangle is still there.

@@ -97,8 +97,9 @@ TEST(RemoveOrphanedTriangles, SeparateTrianglesGoUnlessFlagged)
   EXPECT_TRUE(b.isConsistent());
   EXPECT_FALSE(b.hasVertexAdjacencyList());
   for (const KEXTriangle<int>& f : b.triangleList)
-    for (int k = 0; k < 3; ++k)
+    for (int k = 0; k < 3; ++k) {
       EXPECT_LT(b.vertexList[f[k]].x, 2.0f);
+    }
 
   flagged.vertexEdgeFlagList.setCount(10, char(1));
   ASSERT_TRUE(runAlgorithm<KEXRemoveOrphanedTrianglesAlgorithm>(flagged));
@@ -115,8 +116,9 @@ TEST(RemoveOrphanedTriangles, RandomMeshesKeepTheRestIntact)
   for (int round = 0; round < 60; ++round) {
     KEXTriangleMeshBuffer b = mixedMesh(rng);
     const bool adjacency = round % 2 == 0;
-    if (adjacency)
+    if (adjacency) {
       ASSERT_TRUE(b.createVertexAdjacencyList());
+    }
     const KEXTriangleMeshBuffer before = b;
     const std::vector<bool> gone = orphans(before);
     std::set<int> goneVertices;
@@ -141,8 +143,9 @@ TEST(RemoveOrphanedVertices, RandomMeshesKeepTheirGeometry)
   for (int round = 0; round < 60; ++round) {
     KEXTriangleMeshBuffer b = mixedMesh(rng);
     const bool adjacency = round % 2 == 0;
-    if (adjacency)
+    if (adjacency) {
       ASSERT_TRUE(b.createVertexAdjacencyList());
+    }
     b.vertexNormalList.setCount(b.getVertexCount());
     for (int i = 0; i < b.getVertexCount(); ++i)
       b.vertexNormalList[i] = b.vertexList[i] * 2.0f; // travels with its vertex
@@ -154,8 +157,9 @@ TEST(RemoveOrphanedVertices, RandomMeshesKeepTheirGeometry)
     ASSERT_TRUE(b.isConsistent());
     EXPECT_EQ(b.getVertexCount(), int(used.size()));
     EXPECT_EQ(geometry(b), geometry(before));
-    for (int i = 0; i < b.getVertexCount(); ++i)
+    for (int i = 0; i < b.getVertexCount(); ++i) {
       EXPECT_EQ(b.vertexNormalList[i], b.vertexList[i] * 2.0f);
+    }
     EXPECT_EQ(b.hasVertexAdjacencyList(), adjacency && b.getVertexCount() > 0);
   }
   KEXTriangleMeshBuffer cloud = makeBuffer({{1, 1, 1}, {2, 2, 2}}, {});

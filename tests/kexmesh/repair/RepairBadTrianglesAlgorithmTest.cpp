@@ -249,8 +249,9 @@ TEST(RepairBadTriangles, AllocationFailuresAndStopsLeaveAConsistentBuffer)
     EXPECT_LE(b.getTriangleCount(), T);
     EXPECT_TRUE(b.vertexAdjacencyList.isEmpty());
     for (int t = 0; t < b.getTriangleCount(); ++t)
-      for (int k = 0; k < 3; ++k)
+      for (int k = 0; k < 3; ++k) {
         EXPECT_TRUE(b.isValidVertex(b.triangleList[t][k]));
+      }
   });
   EXPECT_GT(failed, 0);
   for (auto kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort}) {

@@ -340,8 +340,9 @@ TEST(VertexTree, CreateBuildsOverTheBoundingBox)
     }
     EXPECT_EQ(tree->getOutsideVertexCount(), 2); // the NaN and the infinite vertex
     EXPECT_EQ(tree->getVertexCount(box), 39998);
-    for (int i : {0, 100, 39999})
+    for (int i : {0, 100, 39999}) {
       EXPECT_NE(tree->find(i, vertices[i]), nullptr);
+    }
     delete tree;
 
     KEXValueList<Vec3> empty;
