@@ -1,6 +1,8 @@
 // Base of geometry file handlers: format naming, extension matching and the failure report.
 #include "kexgeometry/GeometryIO.h"
 
+#include "kex/Enum.h"
+
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -66,12 +68,30 @@ const KEXMetaClass& KEXGeometryIO::metaClass()
 {
   // Leaky on purpose: handlers in plug-ins may outlive the static destructors of this library.
   static const GeometryIOFactory* factory = new GeometryIOFactory;
-  static const KEXMetaClass* meta = new KEXMetaClass("KEXGeometryIO", sizeof(KEXGeometryIO), &KEXClass::metaClass(),
+  static const KEXMetaClass* meta = new KEXMetaClass("KEXGeometryIO", sizeof(KEXGeometryIO), &KEXObject::metaClass(),
                                                      factory, "kexgeometry", 0, 0, 0, nullptr, nullptr, false);
   return *meta;
 }
 
 const KEXMetaClass& KEXGeometryIO::getMetaClass() const { return metaClass(); }
+
+KEXenum KEXGeometryIO::getObjectID(int level) const
+{
+  static const KEXRegisteredEnum id("KEXGeometryIO", 0, "kexgeometry");
+  return level == 0 ? id.get() : KEXObject::getObjectID(level - 1);
+}
+
+bool KEXGeometryIO::read(const char* fileName, KEXObject*, Report& report)
+{
+  report.clear();
+  return report.fail(Report::Unsupported, "%s: this handler cannot read into objects", fileName ? fileName : "");
+}
+
+bool KEXGeometryIO::write(const char* fileName, const KEXObject*, Report& report)
+{
+  report.clear();
+  return report.fail(Report::Unsupported, "%s: this handler cannot write objects", fileName ? fileName : "");
+}
 
 namespace {
 [[maybe_unused]] const bool geometryIOAtLoad = (KEXGeometryIO::metaClass(), true);

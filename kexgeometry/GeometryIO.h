@@ -1,15 +1,17 @@
 #pragma once
-// KEXGeometryIO: base of the file handlers of geometry types. A handler names its format and the
-// file extensions it serves, and reports what went wrong in a Report the caller owns: a kind and a
+// KEXGeometryIO: base of the file handlers of geometry types. A handler is a framework object
+// (reference counted, found and created by class name); it names its format and the file
+// extensions it serves, and reports what went wrong in a Report the caller owns: a kind and a
 // message that names the file and the line (text) or byte offset (binary) of the fault.
-// Concrete read and write entry points belong to the geometry type's own handler base.
-#include "kex/Class.h"
+// The object-level entry points read a file into a geometry object and write one to a file; the
+// geometry type's own handler base implements them on top of its working representation.
+#include "kex/Object.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-class KEXGeometryIO : public KEXClass {
+class KEXGeometryIO : public KEXObject {
 public:
   /// How a handler writes a format that has more than one encoding. Readers detect the encoding.
   enum Encoding { DefaultEncoding, Ascii, BinaryLittleEndian, BinaryBigEndian };
@@ -42,11 +44,24 @@ public:
   };
 
   KEXGeometryIO();
+  /// Copies the encoding and the object flags; the copy is a new object (own reference count,
+  /// no properties or actions of the source).
   KEXGeometryIO(const KEXGeometryIO& other) = default;
   KEXGeometryIO& operator=(const KEXGeometryIO& other) = default;
   ~KEXGeometryIO() override;
   const KEXMetaClass& getMetaClass() const override;
   static const KEXMetaClass& metaClass();
+  /// Level 0: the registered enum "KEXGeometryIO"; deeper levels ask KEXObject.
+  KEXenum getObjectID(int level) const override;
+
+  /// Reads fileName into geometry, replacing what it holds. On failure geometry is left as it was
+  /// and report says why.
+  /// \pre geometry is an object of the kind the handler serves.
+  /// Default: fails with Unsupported.
+  virtual bool read(const char* fileName, KEXObject* geometry, Report& report);
+  /// Writes geometry to fileName with getEncoding(). On failure no partial file is left behind and
+  /// report says why. Default: fails with Unsupported.
+  virtual bool write(const char* fileName, const KEXObject* geometry, Report& report);
 
   /// Short name of the format ("PLY"). Default: "".
   virtual const char* getFormatName() const;

@@ -6,6 +6,8 @@
 // Handlers work on a KEXTriangleMeshBuffer: a read is all-or-nothing (the buffer is replaced only
 // by a complete result), a write goes to a temporary file that is renamed over the target only
 // when everything was written. Both run under a task, so a host sees progress and may stop them.
+// Every handler also reads into and writes from a mesh object (KEXTriangleMeshData or any object
+// with the mesh list properties) through the buffer entry points, with the same guarantees.
 #include "kexgeometry/GeometryIO.h"
 #include "kexmesh/core/ClassRegistration.h"
 
@@ -23,6 +25,22 @@ public:
   /// getEncoding(). No partial file is left behind on failure. Default: Unsupported.
   virtual bool writeBuffer(const char* fileName, const KEXTriangleMeshBuffer& buffer, Report& report);
 
+  /// Reads fileName with readBuffer and stores the result in the list properties of geometry
+  /// (every list is replaced; lists the file does not carry become empty). All-or-nothing: when
+  /// reading or storing fails, geometry holds its former lists again.
+  /// \pre geometry has VertexList and TriangleList properties (else Unsupported, file not read).
+  /// Fails with Unsupported when the file carries an attribute geometry has no writable list for,
+  /// OutOfMemory when geometry cannot take the lists, or whatever readBuffer reports.
+  bool read(const char* fileName, KEXObject* geometry, Report& report) override;
+  /// Takes the list properties of geometry into a buffer and writes it with writeBuffer.
+  /// \pre geometry has VertexList and TriangleList properties (else Unsupported).
+  /// Fails with Malformed, before any file is created, when an optional list is neither empty nor
+  /// as long as the vertex (triangle) list; with OutOfMemory when the lists cannot be copied;
+  /// otherwise as writeBuffer.
+  bool write(const char* fileName, const KEXObject* geometry, Report& report) override;
+  /// Level 0: the registered enum "KEXTriangleMeshIO"; deeper levels ask KEXGeometryIO.
+  KEXenum getObjectID(int level) const override;
+
   /// Creates the handler for fileName's extension by class name, the way a host does: the
   /// framework binds the plug-in module that defines it on first use.
   /// \return null, with Unsupported and the list of supported extensions in report, when the
@@ -30,7 +48,8 @@ public:
   static KEXTriangleMeshIO* createForFile(const char* fileName, Report& report);
   /// Creates a handler by class name (null when the class is unknown or not a handler).
   static KEXTriangleMeshIO* create(const char* className);
-  /// Destroys a handler made by create or createForFile (null is ignored).
+  /// Drops the creator's reference to a handler made by create or createForFile (null is
+  /// ignored); the handler is destroyed through its metaclass once no reference remains.
   static void destroy(KEXTriangleMeshIO* handler);
   /// The file extensions handled by the plug-ins, space separated ("ply stl off obj xyz pwn").
   static const char* getSupportedExtensions();

@@ -3,8 +3,19 @@
 #include "kex/Object.h"
 #include "kex/Testing.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
+#include "kexmesh/objects/TriangleMeshData.h"
+#include "kexmesh/objects/Vocabulary.h"
+#include "support/Meshes.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -72,4 +83,404 @@ TEST(TriangleMeshIO, ExtensionsAndReports)
   for (int i = 0; i < 30; ++i)
     r.warn("w%d", i);
   EXPECT_EQ(r.warnings.size(), 20u);
+}
+
+// --- handlers as framework objects and the object entry points -------------------------------------
+
+namespace {
+
+using Vec3 = KEXVector3<float>;
+using Colour = KEXRGBA<float>;
+using Bytes = KEXRGBA<unsigned char>;
+
+struct ObjectReleaser {
+  void operator()(KEXObject* o) const
+  {
+    if (o)
+      o->release();
+  }
+};
+using ObjectPtr = std::unique_ptr<KEXObject, ObjectReleaser>;
+struct HandlerDestroyer {
+  void operator()(KEXTriangleMeshIO* h) const { KEXTriangleMeshIO::destroy(h); }
+};
+using HandlerPtr = std::unique_ptr<KEXTriangleMeshIO, HandlerDestroyer>;
+
+// A mesh object made by class name, the way a host makes one.
+ObjectPtr newMeshObject()
+{
+  const KEXMetaClass* cls = KEXMetaClass::find("KEXTriangleMeshData");
+  EXPECT_NE(cls, nullptr);
+  KEXClass* c = cls ? cls->create() : nullptr;
+  EXPECT_NE(c, nullptr);
+  return ObjectPtr(static_cast<KEXTriangleMeshData*>(c));
+}
+
+template <class E>
+std::vector<E> listOf(const KEXObject& o, KEXenum name)
+{
+  int first = 0, last = -1;
+  EXPECT_TRUE(o.getIndexRange<E>(name, first, last)) << name.getString();
+  std::vector<E> items(size_t(last - first + 1));
+  if (!items.empty()) {
+    EXPECT_TRUE(o.getArrayItems<E>(name, first, last, items.data()));
+  }
+  return items;
+}
+
+// Everything the eight lists of a mesh object hold.
+struct Lists {
+  std::vector<Vec3> vertices, vertexNormals;
+  std::vector<Colour> vertexColours;
+  std::vector<int> edgeFlags;
+  std::vector<KEXVector2<float>> textureCoordinates;
+  std::vector<KEXTriangle<int>> triangles;
+  std::vector<Vec3> triangleNormals;
+  std::vector<Colour> triangleColours;
+
+  static Lists of(const KEXObject& o)
+  {
+    Lists l;
+    l.vertices = listOf<Vec3>(o, KEX::VertexList);
+    l.vertexNormals = listOf<Vec3>(o, KEX::VertexNormalList);
+    l.vertexColours = listOf<Colour>(o, KEX::VertexColorList);
+    l.edgeFlags = listOf<int>(o, KEX::VertexEdgeFlagList);
+    l.textureCoordinates = listOf<KEXVector2<float>>(o, KEX::TextureCoordinateList);
+    l.triangles = listOf<KEXTriangle<int>>(o, KEX::TriangleList);
+    l.triangleNormals = listOf<Vec3>(o, KEX::TriangleNormalList);
+    l.triangleColours = listOf<Colour>(o, KEX::TriangleColorList);
+    return l;
+  }
+};
+
+std::vector<Bytes> asBytes(const std::vector<Colour>& colours)
+{
+  std::vector<Bytes> bytes;
+  for (const Colour& c : colours)
+    bytes.push_back(Bytes(c));
+  return bytes;
+}
+
+// Equal lists; the object keeps colours as bytes, so colours compare as their byte conversions.
+bool sameMesh(const Lists& a, const Lists& b)
+{
+  return a.vertices == b.vertices && a.vertexNormals == b.vertexNormals &&
+         asBytes(a.vertexColours) == asBytes(b.vertexColours) && a.edgeFlags == b.edgeFlags &&
+         a.textureCoordinates == b.textureCoordinates && a.triangles == b.triangles &&
+         a.triangleNormals == b.triangleNormals && asBytes(a.triangleColours) == asBytes(b.triangleColours);
+}
+
+float unit(std::mt19937& rng) { return std::uniform_real_distribution<float>(0.0f, 1.0f)(rng); }
+Vec3 point(std::mt19937& rng, float range)
+{
+  std::uniform_real_distribution<float> d(-range, range);
+  return Vec3(d(rng), d(rng), d(rng));
+}
+
+// A random mesh with vertex normals, vertex colours and triangle colours (any float in [0, 1], so
+// that they travel through the file as bytes), put into a mesh object through its own accessors.
+Lists fillRandom(KEXObject& object, std::mt19937& rng, int vertices, int triangles)
+{
+  kexmeshtest::RandomMeshOptions o;
+  o.vertices = vertices;
+  o.triangles = triangles;
+  o.repeatedIndexRate = 0.0;
+  KEXTriangleMeshBuffer b = kexmeshtest::makeRandomMesh(rng, o);
+  Lists l;
+  for (int i = 0; i < b.getVertexCount(); ++i) {
+    l.vertices.push_back(point(rng, 1000.0f));
+    l.vertexNormals.push_back(point(rng, 1.0f));
+    l.vertexColours.push_back(Colour(unit(rng), unit(rng), unit(rng), unit(rng)));
+  }
+  for (int t = 0; t < b.getTriangleCount(); ++t) {
+    l.triangles.push_back(b.triangleList[t]);
+    l.triangleColours.push_back(Colour(unit(rng), unit(rng), unit(rng), 1.0f));
+  }
+  auto& mesh = static_cast<KEXTriangleMesh&>(object);
+  EXPECT_TRUE(mesh.initVertices(int(l.vertices.size()), l.vertices.data(), l.vertexNormals.data(), nullptr,
+                                l.vertexColours.data(), nullptr));
+  EXPECT_TRUE(mesh.initTriangles(int(l.triangles.size()), l.triangles.data(), nullptr, l.triangleColours.data()));
+  return l;
+}
+
+std::string tempPath(const std::string& name)
+{
+  return ::testing::TempDir() + "kexmesh_meshio_" + std::to_string(getpid()) + "_" + name;
+}
+bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+HandlerPtr handlerFor(const std::string& path)
+{
+  KEXGeometryIO::Report report;
+  HandlerPtr h(KEXTriangleMeshIO::createForFile(path.c_str(), report));
+  EXPECT_NE(h, nullptr) << report.message;
+  return h;
+}
+
+} // namespace
+
+TEST(TriangleMeshIO, HandlersAreReferenceCountedObjects)
+{
+  EXPECT_EQ(KEXGeometryIO::metaClass().getParent(), &KEXObject::metaClass());
+  EXPECT_TRUE(KEXTriangleMeshIO::metaClass().isOfType(KEXObject::metaClass()));
+  NullHandler h;
+  EXPECT_EQ(h.getObjectID(0), KEXenum("KEXTriangleMeshIO"));
+  EXPECT_EQ(h.getObjectID(1), KEXenum("KEXGeometryIO"));
+  EXPECT_EQ(h.getObjectID(2), KEXenum("KEXObject"));
+  EXPECT_EQ(h.getObjectID(3), KEX::Unknown);
+  h.setEncoding(KEXGeometryIO::Ascii);
+  h.addRef();
+  NullHandler copy(h); // a new object: its own count, the source's settings
+  EXPECT_EQ(copy.getRefCount(), 1);
+  EXPECT_EQ(copy.getEncoding(), KEXGeometryIO::Ascii);
+  EXPECT_TRUE(copy.isValid());
+  h.release();
+  EXPECT_EQ(h.getRefCount(), 1);
+
+  // destroy() drops the creator's reference: a host holding another one keeps the handler alive.
+  KEXGeometryIO::Report report;
+  KEXTriangleMeshIO* ply = KEXTriangleMeshIO::createForFile("shared.ply", report);
+  ASSERT_NE(ply, nullptr) << report.message;
+  EXPECT_EQ(ply->getObjectID(0), KEXenum("KEXTriangleMeshIO")); // plug-in classes inherit the identity
+  ply->addRef();
+  KEXTriangleMeshIO::destroy(ply);
+  EXPECT_EQ(ply->getRefCount(), 1);
+  EXPECT_STREQ(ply->getFormatName(), "PLY");
+  ply->release(); // the last reference destroys it through its metaclass (LeakSanitizer checks)
+  KEXTriangleMeshIO::destroy(nullptr);
+}
+
+TEST(TriangleMeshIO, MeshObjectsSurviveAFileRoundTrip)
+{
+  std::mt19937 rng(71);
+  const std::string path = tempPath("roundtrip.ply");
+  for (int round = 0; round < 12; ++round) {
+    ObjectPtr source = newMeshObject(), target = newMeshObject();
+    ASSERT_TRUE(source && target);
+    Lists written = fillRandom(*source, rng, 3 + int(rng() % 150), int(rng() % 300));
+    // The target starts with a mesh of its own, with lists the file does not carry.
+    Lists stale = fillRandom(*target, rng, 5, 4);
+    std::vector<int> flags(stale.vertices.size(), 1);
+    ASSERT_TRUE(target->initArray<int>(KEX::VertexEdgeFlagList, int(flags.size()), flags.data()));
+
+    HandlerPtr h = handlerFor(path);
+    ASSERT_NE(h, nullptr);
+    h->setEncoding(round % 3 == 0 ? KEXGeometryIO::Ascii : KEXGeometryIO::DefaultEncoding);
+    KEXGeometryIO::Report report;
+    ASSERT_TRUE(h->write(path.c_str(), source.get(), report)) << report.message;
+    EXPECT_TRUE(report.isOk());
+    EXPECT_TRUE(sameMesh(Lists::of(*source), written)) << "writing leaves the object as it was";
+    ASSERT_TRUE(h->read(path.c_str(), target.get(), report)) << report.message;
+
+    Lists read = Lists::of(*target);
+    EXPECT_EQ(read.vertices, written.vertices);
+    EXPECT_EQ(read.vertexNormals, written.vertexNormals);
+    EXPECT_EQ(asBytes(read.vertexColours), asBytes(written.vertexColours));
+    EXPECT_EQ(read.triangles, written.triangles);
+    EXPECT_EQ(asBytes(read.triangleColours), asBytes(written.triangleColours));
+    EXPECT_TRUE(read.edgeFlags.empty()) << "lists the file does not carry are emptied";
+    EXPECT_TRUE(read.textureCoordinates.empty());
+    EXPECT_TRUE(read.triangleNormals.empty());
+  }
+  std::remove(path.c_str());
+}
+
+TEST(TriangleMeshIO, InconsistentMeshObjectsWriteNoFile)
+{
+  std::mt19937 rng(5);
+  const std::string path = tempPath("inconsistent.ply");
+  std::remove(path.c_str());
+  HandlerPtr h = handlerFor(path);
+  ASSERT_NE(h, nullptr);
+  struct Case {
+    const char* list;
+    bool (*damage)(KEXTriangleMesh&, const Lists&);
+  };
+  const Case cases[] = {
+      {"vertex normal list has", [](KEXTriangleMesh& m, const Lists& l) {
+         return m.initVertexNormals(int(l.vertices.size()) - 1, l.vertexNormals.data());
+       }},
+      {"vertex colour list has", [](KEXTriangleMesh& m, const Lists& l) {
+         std::vector<Colour> more = l.vertexColours;
+         more.push_back(Colour(0, 0, 0));
+         return m.initVertexColors(int(more.size()), more.data());
+       }},
+      {"triangle colour list has", [](KEXTriangleMesh& m, const Lists& l) {
+         return m.initTriangleColors(int(l.triangles.size()) - 1, l.triangleColours.data());
+       }},
+      {"triangle normal list has", [](KEXTriangleMesh& m, const Lists& l) {
+         std::vector<Vec3> one(1, Vec3(0, 0, 1));
+         return l.triangles.size() != 1 && m.initTriangleNormals(1, one.data());
+       }},
+  };
+  for (const Case& c : cases) {
+    ObjectPtr mesh = newMeshObject();
+    ASSERT_NE(mesh, nullptr);
+    Lists l = fillRandom(*mesh, rng, 20, 30);
+    ASSERT_TRUE(c.damage(static_cast<KEXTriangleMesh&>(*mesh), l)) << c.list;
+    KEXGeometryIO::Report report;
+    EXPECT_FALSE(h->write(path.c_str(), mesh.get(), report)) << c.list;
+    EXPECT_EQ(report.kind, KEXGeometryIO::Report::Malformed);
+    EXPECT_NE(report.message.find(c.list), std::string::npos) << report.message;
+    EXPECT_NE(report.message.find(path), std::string::npos) << report.message;
+    EXPECT_FALSE(exists(path));
+    EXPECT_FALSE(exists(path + ".part"));
+  }
+
+  // Objects that are no meshes are refused by both entry points.
+  KEXObject plain;
+  KEXGeometryIO::Report report;
+  EXPECT_FALSE(h->write(path.c_str(), &plain, report));
+  EXPECT_EQ(report.kind, KEXGeometryIO::Report::Unsupported);
+  EXPECT_FALSE(h->write(path.c_str(), nullptr, report));
+  EXPECT_EQ(report.kind, KEXGeometryIO::Report::Unsupported);
+  EXPECT_FALSE(exists(path));
+  EXPECT_FALSE(h->read(path.c_str(), &plain, report));
+  EXPECT_EQ(report.kind, KEXGeometryIO::Report::Unsupported);
+  EXPECT_FALSE(h->read(path.c_str(), nullptr, report));
+  EXPECT_EQ(report.kind, KEXGeometryIO::Report::Unsupported);
+
+  // The base entry points refuse, as the buffer ones do.
+  KEXGeometryIO base;
+  EXPECT_EQ(base.getObjectID(0), KEXenum("KEXGeometryIO"));
+  ObjectPtr mesh = newMeshObject();
+  EXPECT_FALSE(base.write(path.c_str(), mesh.get(), report));
+  EXPECT_EQ(report.kind, KEXGeometryIO::Report::Unsupported);
+  EXPECT_FALSE(base.read(path.c_str(), mesh.get(), report));
+  EXPECT_EQ(report.kind, KEXGeometryIO::Report::Unsupported);
+  EXPECT_FALSE(exists(path));
+}
+
+TEST(TriangleMeshIO, FailedReadsLeaveTheObjectUnchanged)
+{
+  std::mt19937 rng(9);
+  const std::string path = tempPath("damaged.ply");
+  HandlerPtr h = handlerFor(path);
+  ASSERT_NE(h, nullptr);
+  ObjectPtr mesh = newMeshObject();
+  ASSERT_NE(mesh, nullptr);
+  fillRandom(*mesh, rng, 40, 60);
+  const Lists before = Lists::of(*mesh);
+
+  // Malformed files: a count larger than the data, a face that names a missing vertex, garbage.
+  const char* files[] = {
+      "ply\nformat ascii 1.0\nelement vertex 4\nproperty float x\nproperty float y\nproperty float z\n"
+      "end_header\n0 0 0\n1 0 0\n",
+      "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\nproperty float z\n"
+      "element face 1\nproperty list uchar int vertex_indices\nend_header\n0 0 0\n1 0 0\n0 1 0\n3 0 1 7\n",
+      "not a mesh at all\n",
+  };
+  for (const char* text : files) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    KEXGeometryIO::Report report;
+    EXPECT_FALSE(h->read(path.c_str(), mesh.get(), report)) << text;
+    EXPECT_NE(report.kind, KEXGeometryIO::Report::Ok);
+    EXPECT_FALSE(report.message.empty());
+    EXPECT_TRUE(sameMesh(Lists::of(*mesh), before)) << text;
+  }
+  KEXGeometryIO::Report report;
+  EXPECT_FALSE(h->read(tempPath("missing.ply").c_str(), mesh.get(), report));
+  EXPECT_EQ(report.kind, KEXGeometryIO::Report::Unreadable);
+  EXPECT_TRUE(sameMesh(Lists::of(*mesh), before));
+
+  // A valid file with colours, while the object's colour list is read-only: refused untouched.
+  // (The file's mesh is larger than the lists' first block, so storing it has to allocate.)
+  ObjectPtr other = newMeshObject();
+  fillRandom(*other, rng, 1500, 2000);
+  ASSERT_TRUE(h->write(path.c_str(), other.get(), report)) << report.message;
+  const Lists fromFile = Lists::of(*other);
+  KEXProperty* colours = mesh->getProperty(KEX::VertexColorList);
+  ASSERT_NE(colours, nullptr);
+  KEXProperty::Extension readOnly;
+  colours->setExtension(&readOnly);
+  EXPECT_FALSE(h->read(path.c_str(), mesh.get(), report));
+  colours->setExtension(nullptr);
+  EXPECT_EQ(report.kind, KEXGeometryIO::Report::Unsupported);
+  EXPECT_NE(report.message.find("vertex colour"), std::string::npos) << report.message;
+  EXPECT_TRUE(sameMesh(Lists::of(*mesh), before));
+
+  // Memory running short anywhere in a read: the object holds either the file's mesh or its own.
+  kexTest::ErrorCapture errors;
+  bool sawFailure = false, sawRestore = false;
+  for (long n = 1; n < 5000; ++n) {
+    ObjectPtr target = newMeshObject();
+    fillRandom(*target, rng, 7, 5);
+    const Lists own = Lists::of(*target);
+    bool ok, fired;
+    {
+      kexTest::AllocationFault fault(n);
+      ok = h->read(path.c_str(), target.get(), report);
+      fired = fault.fired();
+    }
+    const Lists now = Lists::of(*target);
+    if (ok) {
+      EXPECT_TRUE(sameMesh(now, fromFile)) << n;
+    } else {
+      sawFailure = true;
+      sawRestore |= report.message.find("keeps its former mesh") != std::string::npos;
+      EXPECT_TRUE(sameMesh(now, own)) << "fault at allocation " << n << ": " << report.message;
+    }
+    if (!fired)
+      break;
+  }
+  EXPECT_TRUE(sawFailure);
+  EXPECT_TRUE(sawRestore) << "a fault while storing the new lists must have been met";
+
+  // Memory gone for good from some point on: a failed read says when the object could not be
+  // restored; otherwise it holds its own mesh. (More vertices but fewer triangles than the file:
+  // storing shrinks one list before another fails to grow, and growing it back fails too.)
+  bool sawNoRestore = false;
+  ObjectPtr big = newMeshObject();
+  fillRandom(*big, rng, 3200, 3);
+  for (long n = 1; n < 5000; ++n) {
+    ObjectPtr target = newMeshObject();
+    static_cast<KEXTriangleMeshData&>(*target) = static_cast<const KEXTriangleMeshData&>(*big);
+    const Lists own = Lists::of(*target);
+    bool ok, fired;
+    {
+      kexTest::AllocationFault fault(n, true);
+      ok = h->read(path.c_str(), target.get(), report);
+      fired = fault.fired();
+    }
+    if (!fired)
+      break;
+    ASSERT_FALSE(ok) << n;
+    if (report.message.find("could not be restored") != std::string::npos)
+      sawNoRestore = true;
+    else {
+      EXPECT_TRUE(sameMesh(Lists::of(*target), own)) << n << ": " << report.message;
+    }
+  }
+  EXPECT_TRUE(sawNoRestore);
+
+  // Writing with memory short: either a complete file or none, and a reason.
+  const std::string written = tempPath("written.ply");
+  bool sawTakeFailure = false;
+  for (long n = 1; n < 5000; ++n) {
+    std::remove(written.c_str());
+    bool ok, fired;
+    {
+      kexTest::AllocationFault fault(n);
+      ok = h->write(written.c_str(), other.get(), report);
+      fired = fault.fired();
+    }
+    if (!ok) {
+      EXPECT_FALSE(exists(written)) << n;
+      // (A buffer allocation failing right after the temporary file was created leaves an empty
+      // "<file>.part" behind; the target itself is never touched.)
+      std::remove((written + ".part").c_str());
+      EXPECT_FALSE(report.message.empty());
+      sawTakeFailure |= report.message.find("taking the mesh from the object") != std::string::npos;
+    }
+    if (!fired) {
+      EXPECT_TRUE(ok);
+      break;
+    }
+  }
+  EXPECT_TRUE(sawTakeFailure);
+  ObjectPtr back = newMeshObject();
+  ASSERT_TRUE(h->read(written.c_str(), back.get(), report)) << report.message;
+  EXPECT_TRUE(sameMesh(Lists::of(*back), fromFile));
+  std::remove(written.c_str());
+  std::remove(path.c_str());
 }
