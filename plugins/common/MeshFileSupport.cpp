@@ -101,8 +101,16 @@ bool OutputFile::open(const char* target, Report& report)
 {
   m_target = target ? target : "";
   m_temp = m_target + ".part";
-  if (!target || !m_file.open(m_temp.c_str(), "wb"))
-    return report.fail(Report::Unreadable, "%s: cannot create file: %s", m_target.c_str(), std::strerror(errno));
+  if (!target)
+    return report.fail(Report::Unreadable, "(no file name): cannot create file");
+  errno = 0;
+  if (!m_file.open(m_temp.c_str(), "wb")) {
+    int e = errno;
+    // The file may exist already when only its write buffer could not be had: leave nothing behind.
+    std::remove(m_temp.c_str());
+    return report.fail(Report::Unreadable, "%s: cannot create file: %s", m_target.c_str(),
+                       e ? std::strerror(e) : "out of memory");
+  }
   m_open = true;
   m_failed = false;
   return true;
