@@ -97,6 +97,15 @@ OutputFile::~OutputFile()
     m_file.remove();
 }
 
+bool loadNonEmpty(InputFile& in, const char* fileName, Report& report)
+{
+  if (!in.load(fileName, report))
+    return false;
+  if (in.size() == 0)
+    return report.fail(Report::Malformed, "%s: the file is empty", in.name());
+  return true;
+}
+
 bool OutputFile::open(const char* target, Report& report)
 {
   m_target = target ? target : "";

@@ -209,6 +209,26 @@ bool stopped(Report& report, const char* fileName);
 /// Records an allocation failure; false.
 bool outOfMemory(Report& report, const char* fileName);
 
+/// Loads a file that must hold at least one byte; false with the reason in report otherwise.
+bool loadNonEmpty(InputFile& in, const char* fileName, Report& report);
+
+/// The common frame of the readers: loads fileName, parses it into a fresh buffer with
+/// parse(InputFile&, KEXTriangleMeshBuffer&, Report&) and hands the result to buffer only when the
+/// parse succeeded, so a failed read leaves the caller's buffer as it was.
+template <class Parse>
+bool readWith(const char* fileName, KEXTriangleMeshBuffer& buffer, Report& report, Parse parse)
+{
+  report.clear();
+  InputFile in;
+  if (!loadNonEmpty(in, fileName, report))
+    return false;
+  KEXTriangleMeshBuffer result;
+  if (!parse(in, result, report))
+    return false;
+  buffer.swap(result);
+  return true;
+}
+
 /// Checks the attribute lists of a buffer about to be written (present lists parallel, indices in
 /// range); false with Malformed in report otherwise.
 bool checkWritable(const KEXTriangleMeshBuffer& buffer, const char* fileName, Report& report);

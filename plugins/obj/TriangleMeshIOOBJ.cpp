@@ -201,19 +201,13 @@ bool readOBJ(const InputFile& in, KEXTriangleMeshBuffer& b, Report& report)
 
 bool KEXTriangleMeshIOOBJ::readBuffer(const char* fileName, KEXTriangleMeshBuffer& buffer, Report& report)
 {
-  report.clear();
-  InputFile in;
-  if (!in.load(fileName, report))
-    return false;
-  if (in.size() == 0)
-    return report.fail(Report::Malformed, "%s: the file is empty", in.name());
-  KEXTriangleMeshBuffer result;
-  if (!readOBJ(in, result, report))
-    return false;
-  if (result.getVertexCount() == 0)
-    return report.fail(Report::Malformed, "%s: no vertices (not an OBJ file?)", in.name());
-  buffer.swap(result);
-  return true;
+  return readWith(fileName, buffer, report, [](InputFile& in, KEXTriangleMeshBuffer& result, Report& r) {
+    if (!readOBJ(in, result, r))
+      return false;
+    if (result.getVertexCount() == 0)
+      return r.fail(Report::Malformed, "%s: no vertices (not an OBJ file?)", in.name());
+    return true;
+  });
 }
 
 bool KEXTriangleMeshIOOBJ::writeBuffer(const char* fileName, const KEXTriangleMeshBuffer& b, Report& report)

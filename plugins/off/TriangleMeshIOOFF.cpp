@@ -138,17 +138,7 @@ bool readOFF(const InputFile& in, KEXTriangleMeshBuffer& b, Report& report)
 
 bool KEXTriangleMeshIOOFF::readBuffer(const char* fileName, KEXTriangleMeshBuffer& buffer, Report& report)
 {
-  report.clear();
-  InputFile in;
-  if (!in.load(fileName, report))
-    return false;
-  if (in.size() == 0)
-    return report.fail(Report::Malformed, "%s: the file is empty", in.name());
-  KEXTriangleMeshBuffer result;
-  if (!readOFF(in, result, report))
-    return false;
-  buffer.swap(result);
-  return true;
+  return readWith(fileName, buffer, report, readOFF);
 }
 
 bool KEXTriangleMeshIOOFF::writeBuffer(const char* fileName, const KEXTriangleMeshBuffer& b, Report& report)

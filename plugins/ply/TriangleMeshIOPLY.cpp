@@ -618,10 +618,8 @@ bool KEXTriangleMeshIOPLY::readBuffer(const char* fileName, KEXTriangleMeshBuffe
 {
   report.clear();
   InputFile in;
-  if (!in.load(fileName, report))
+  if (!loadNonEmpty(in, fileName, report))
     return false;
-  if (in.size() == 0)
-    return report.fail(Report::Malformed, "%s: the file is empty", in.name());
   TextScanner header(in.data(), in.data() + in.size(), in.name());
   Header h;
   if (!parseHeader(header, h, report))

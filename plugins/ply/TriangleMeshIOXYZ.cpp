@@ -86,17 +86,7 @@ bool readXYZ(const InputFile& in, KEXTriangleMeshBuffer& b, Report& report)
 
 bool KEXTriangleMeshIOXYZ::readBuffer(const char* fileName, KEXTriangleMeshBuffer& buffer, Report& report)
 {
-  report.clear();
-  InputFile in;
-  if (!in.load(fileName, report))
-    return false;
-  if (in.size() == 0)
-    return report.fail(Report::Malformed, "%s: the file is empty", in.name());
-  KEXTriangleMeshBuffer result;
-  if (!readXYZ(in, result, report))
-    return false;
-  buffer.swap(result);
-  return true;
+  return readWith(fileName, buffer, report, readXYZ);
 }
 
 bool KEXTriangleMeshIOXYZ::writeBuffer(const char* fileName, const KEXTriangleMeshBuffer& b, Report& report)

@@ -154,10 +154,8 @@ bool KEXTriangleMeshIOSTL::readBuffer(const char* fileName, KEXTriangleMeshBuffe
 {
   report.clear();
   InputFile in;
-  if (!in.load(fileName, report))
+  if (!loadNonEmpty(in, fileName, report))
     return false;
-  if (in.size() == 0)
-    return report.fail(Report::Malformed, "%s: the file is empty", in.name());
   KEXTriangleMeshBuffer result;
   bool ok;
   uint32_t count = 0;
