@@ -4,6 +4,7 @@
 // shuffled. Prints the ratio OpenMesh time / kexmesh time for each order.
 #include "kexmesh/core/TriangleMeshBuffer.h"
 #include "support/Meshes.h"
+#include "RatioReporter.h"
 
 #include <OpenMesh/Core/Mesh/TriMesh_ArrayKernelT.hh>
 #include <benchmark/benchmark.h>
@@ -74,18 +75,6 @@ void BM_OpenMesh(benchmark::State& state)
 }
 
 // Keeps the mean real time of every run so that the ratios can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& runs) override
-  {
-    for (const Run& r : runs)
-      if (r.run_type == Run::RT_Iteration)
-        times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
-
 } // namespace
 
 BENCHMARK(BM_Kexmesh)->ArgName("shuffled")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);

@@ -8,6 +8,8 @@
 // Prints the ratio peer time / kexmesh time for each peer.
 #include "../HoleMeshes.h"
 #include "kexmesh/repair/CloseGapsAlgorithm.h"
+#include "RatioReporter.h"
+#include "VtkMesh.h"
 
 #include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
 #include <CGAL/Polygon_mesh_processing/triangulate_hole.h>
@@ -109,20 +111,7 @@ void BM_CgalCubic(benchmark::State& state) { cgal(state, true); }
 void BM_VtkFillHoles(benchmark::State& state)
 {
   const KEXTriangleMeshBuffer& m = input(int(state.range(0)));
-  vtkNew<vtkPolyData> poly;
-  vtkNew<vtkPoints> points;
-  points->SetDataTypeToFloat();
-  points->SetNumberOfPoints(m.getVertexCount());
-  for (int v = 0; v < m.getVertexCount(); ++v)
-    points->SetPoint(v, m.vertexList[v].x, m.vertexList[v].y, m.vertexList[v].z);
-  vtkNew<vtkCellArray> cells;
-  cells->AllocateExact(m.getTriangleCount(), 3 * m.getTriangleCount());
-  for (const KEXTriangle<int>& f : m.triangleList) {
-    vtkIdType ids[3] = {f[0], f[1], f[2]};
-    cells->InsertNextCell(3, ids);
-  }
-  poly->SetPoints(points);
-  poly->SetPolys(cells);
+  vtkSmartPointer<vtkPolyData> poly = toPolyData(m);
   vtkIdType cellsOut = 0;
   for (auto _ : state) {
     state.PauseTiming();
@@ -135,18 +124,6 @@ void BM_VtkFillHoles(benchmark::State& state)
   }
   state.counters["added"] = double(cellsOut - m.getTriangleCount());
 }
-
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& runs) override
-  {
-    for (const Run& r : runs)
-      if (r.run_type == Run::RT_Iteration)
-        times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
 
 } // namespace
 

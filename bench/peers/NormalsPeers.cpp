@@ -6,6 +6,8 @@
 // Prints the ratio peer time / kexmesh time for each peer.
 #include "kexmesh/core/TriangleMeshBuffer.h"
 #include "support/Meshes.h"
+#include "RatioReporter.h"
+#include "VtkMesh.h"
 
 #include <OpenMesh/Core/Mesh/TriMesh_ArrayKernelT.hh>
 #include <benchmark/benchmark.h>
@@ -84,25 +86,9 @@ void BM_Open3D(benchmark::State& state)
   }
 }
 
-vtkNew<vtkPolyData>& vtkMesh()
+vtkPolyData* vtkMesh()
 {
-  static vtkNew<vtkPolyData> poly;
-  if (poly->GetNumberOfPoints() == 0) {
-    const KEXTriangleMeshBuffer& m = mesh();
-    vtkNew<vtkPoints> points;
-    points->SetDataTypeToFloat();
-    points->SetNumberOfPoints(m.getVertexCount());
-    for (int v = 0; v < m.getVertexCount(); ++v)
-      points->SetPoint(v, m.vertexList[v].x, m.vertexList[v].y, m.vertexList[v].z);
-    vtkNew<vtkCellArray> cells;
-    cells->AllocateExact(m.getTriangleCount(), 3 * m.getTriangleCount());
-    for (const KEXTriangle<int>& f : m.triangleList) {
-      vtkIdType ids[3] = {f[0], f[1], f[2]};
-      cells->InsertNextCell(3, ids);
-    }
-    poly->SetPoints(points);
-    poly->SetPolys(cells);
-  }
+  static vtkSmartPointer<vtkPolyData> poly = toPolyData(mesh());
   return poly;
 }
 
@@ -136,18 +122,6 @@ void BM_VtkTriangleMeshPointNormals(benchmark::State& state)
     benchmark::DoNotOptimize(filter->GetOutput()->GetPointData());
   }
 }
-
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& runs) override
-  {
-    for (const Run& r : runs)
-      if (r.run_type == Run::RT_Iteration)
-        times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
 
 } // namespace
 

@@ -8,6 +8,8 @@
 // the timing for every iteration. Prints the ratio peer time / kexmesh time for each peer.
 #include "kexmesh/repair/ConsolidateOrientationAlgorithm.h"
 #include "support/Meshes.h"
+#include "RatioReporter.h"
+#include "VtkMesh.h"
 
 #include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
 #include <CGAL/Polygon_mesh_processing/orient_polygon_soup.h>
@@ -111,20 +113,7 @@ void BM_Open3D(benchmark::State& state)
 void BM_VTK(benchmark::State& state)
 {
   const KEXTriangleMeshBuffer& m = mesh();
-  vtkNew<vtkPolyData> poly;
-  vtkNew<vtkPoints> points;
-  points->SetDataTypeToFloat();
-  points->SetNumberOfPoints(m.getVertexCount());
-  for (int v = 0; v < m.getVertexCount(); ++v)
-    points->SetPoint(v, m.vertexList[v].x, m.vertexList[v].y, m.vertexList[v].z);
-  vtkNew<vtkCellArray> cells;
-  cells->AllocateExact(m.getTriangleCount(), 3 * m.getTriangleCount());
-  for (const KEXTriangle<int>& f : m.triangleList) {
-    vtkIdType ids[3] = {f[0], f[1], f[2]};
-    cells->InsertNextCell(3, ids);
-  }
-  poly->SetPoints(points);
-  poly->SetPolys(cells);
+  vtkSmartPointer<vtkPolyData> poly = toPolyData(m);
   for (auto _ : state) {
     state.PauseTiming();
     vtkNew<vtkPolyDataNormals> filter;
@@ -138,18 +127,6 @@ void BM_VTK(benchmark::State& state)
   }
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& runs) override
-  {
-    for (const Run& r : runs)
-      if (r.run_type == Run::RT_Iteration)
-        times[r.run_name.function_name] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
-
 } // namespace
 
 BENCHMARK(BM_Kexmesh)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
@@ -162,10 +139,10 @@ int main(int argc, char** argv)
   benchmark::Initialize(&argc, argv);
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  auto ours = reporter.times.find("BM_Kexmesh");
-  if (ours == reporter.times.end())
+  auto ours = reporter.byFunction.find("BM_Kexmesh");
+  if (ours == reporter.byFunction.end())
     return 0;
-  for (const auto& [name, time] : reporter.times)
+  for (const auto& [name, time] : reporter.byFunction)
     if (name != ours->first)
       std::printf("orientation  %-12s peer/kexmesh time ratio: %.2f\n", name.c_str(), time / ours->second);
   return 0;

@@ -8,6 +8,8 @@
 // --benchmark_filter, to read each welder's peak).
 #include "../WeldSoup.h"
 #include "kexmesh/repair/ClusterVerticesAlgorithm.h"
+#include "RatioReporter.h"
+#include "VtkMesh.h"
 
 #include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
 #include <CGAL/Polygon_mesh_processing/repair_polygon_soup.h>
@@ -71,25 +73,6 @@ void BM_Open3D(benchmark::State& state)
     state.counters["vertices"] = double(m.vertices_.size());
     state.ResumeTiming();
   }
-}
-
-vtkSmartPointer<vtkPolyData> toPolyData(const KEXTriangleMeshBuffer& m)
-{
-  auto poly = vtkSmartPointer<vtkPolyData>::New();
-  vtkNew<vtkPoints> points;
-  points->SetDataTypeToFloat();
-  points->SetNumberOfPoints(m.getVertexCount());
-  for (int v = 0; v < m.getVertexCount(); ++v)
-    points->SetPoint(v, m.vertexList[v].x, m.vertexList[v].y, m.vertexList[v].z);
-  vtkNew<vtkCellArray> cells;
-  cells->AllocateExact(m.getTriangleCount(), 3 * m.getTriangleCount());
-  for (const KEXTriangle<int>& f : m.triangleList) {
-    vtkIdType ids[3] = {f[0], f[1], f[2]};
-    cells->InsertNextCell(3, ids);
-  }
-  poly->SetPoints(points);
-  poly->SetPolys(cells);
-  return poly;
 }
 
 template <class Filter>
@@ -157,18 +140,6 @@ void BM_MeshoptExact(benchmark::State& state)
     state.ResumeTiming();
   }
 }
-
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& runs) override
-  {
-    for (const Run& r : runs)
-      if (r.run_type == Run::RT_Iteration)
-        times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
 
 } // namespace
 
