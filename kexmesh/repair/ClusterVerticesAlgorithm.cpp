@@ -32,6 +32,7 @@ namespace {
 
 constexpr int CLAIM_SIZE = 8192;
 constexpr float GUESS_FACTOR = 6.1035156e-5f; // 2^-14
+constexpr double REPAIR_DIAGONAL_SHARE = 1e-5;  // repairs weld at most this share of the diagonal
 // Two vertex normals are compatible when at most 90.01 degrees apart.
 const double NORMAL_LIMIT = std::cos(1.5709708597200962);
 
@@ -73,7 +74,8 @@ inline void unite(int* table, int a, int b)
 KEXClusterVerticesAlgorithm::KEXClusterVerticesAlgorithm(float distance) : maximumDistance(distance) {}
 
 KEXClusterVerticesAlgorithm::KEXClusterVerticesAlgorithm(const KEXClusterVerticesAlgorithm& other)
-    : KEXTriangleMeshAlgorithmIF(other), KEXMultiThread(other), maximumDistance(other.maximumDistance)
+    : KEXTriangleMeshAlgorithmIF(other), KEXMultiThread(other), maximumDistance(other.maximumDistance),
+      repairMode(other.repairMode)
 {
 }
 
@@ -82,6 +84,7 @@ KEXClusterVerticesAlgorithm& KEXClusterVerticesAlgorithm::operator=(const KEXClu
   if (this != &other) {
     KEXTriangleMeshAlgorithmIF::operator=(other);
     maximumDistance = other.maximumDistance;
+    repairMode = other.repairMode;
   }
   return *this;
 }
@@ -102,6 +105,99 @@ float KEXClusterVerticesAlgorithm::guessMaximumDistance() const
   return std::min(msd.x, std::min(msd.y, msd.z)) * GUESS_FACTOR;
 }
 
+float KEXClusterVerticesAlgorithm::estimateRepairDistance(const KEXTriangleMeshBuffer& b)
+{
+  const int V = b.getVertexCount();
+  if (V == 0)
+    return FLT_MAX;
+  KEXVector3<float> msd;
+  const float guess =
+      b.calculateMeanSamplingDistance(msd) ? std::min(msd.x, std::min(msd.y, msd.z)) * GUESS_FACTOR : 0.0f;
+  KEXInterval<KEXVector3<float>> box;
+  if (!b.calculateBoundingBox(box) || box.isEmpty())
+    return guess;
+  const KEXVector3<float>& lo = box.getMin();
+  const KEXVector3<float>& hi = box.getMax();
+  const double dx = double(hi.x) - lo.x, dy = double(hi.y) - lo.y, dz = double(hi.z) - lo.z;
+  double distance = REPAIR_DIAGONAL_SHARE * std::sqrt(dx * dx + dy * dy + dz * dz);
+  if (!std::isfinite(distance))
+    return guess;
+  double shortest = INFINITY; // squared
+  const KEXVector3<float>* p = b.vertexList.getData();
+  for (const KEXTriangle<int>& t : b.triangleList) {
+    if (unsigned(t[0]) >= unsigned(V) || unsigned(t[1]) >= unsigned(V) || unsigned(t[2]) >= unsigned(V))
+      continue;
+    for (int k = 0; k < 3; ++k) {
+      const KEXVector3<float>& u = p[t[k]];
+      const KEXVector3<float>& w = p[t[k == 2 ? 0 : k + 1]];
+      const double ex = double(w.x) - u.x, ey = double(w.y) - u.y, ez = double(w.z) - u.z;
+      const double l = ex * ex + ey * ey + ez * ez;
+      if (l > 0.0 && l < shortest)
+        shortest = l;
+    }
+  }
+  if (std::isfinite(shortest))
+    distance = std::min(distance, 0.5 * std::sqrt(shortest));
+  return std::max(float(distance), guess);
+}
+
+bool KEXClusterVerticesAlgorithm::markClosedVertices()
+{
+  // Corners grouped by vertex (a counting sort), then each fan is tested: closed when the edges
+  // leaving the vertex and the edges arriving at it name the same neighbours, each exactly once.
+  const KEXTriangleMeshBuffer& b = m_buffer;
+  const int V = b.getVertexCount(), T = b.getTriangleCount();
+  if (!closedVertex.setCount(V, 0))
+    return false;
+  KEXValueList<int> start(16, true), corners(16, true), scratch(16, true);
+  if (!start.setCount(V + 1, 0))
+    return false;
+  auto valid = [V](const KEXTriangle<int>& t) {
+    return unsigned(t[0]) < unsigned(V) && unsigned(t[1]) < unsigned(V) && unsigned(t[2]) < unsigned(V);
+  };
+  bool shared = false;
+  for (const KEXTriangle<int>& t : b.triangleList)
+    if (valid(t))
+      for (int k = 0; k < 3; ++k)
+        shared = ++start[t[k] + 1] > 2 || shared;
+  if (!shared)
+    return true; // a soup or nearly one: no vertex has a fan of three triangles
+  for (int v = 0; v < V; ++v)
+    start[v + 1] += start[v];
+  if (!corners.setCount(start[V]))
+    return false;
+  for (int t = 0; t < T; ++t)
+    if (valid(b.triangleList[t]))
+      for (int k = 0; k < 3; ++k)
+        corners[start[b.triangleList[t][k]]++] = 3 * t + k;
+  for (int v = V; v > 0; --v)
+    start[v] = start[v - 1];
+  start[0] = 0;
+  for (int v = 0; v < V; ++v) {
+    const int n = start[v + 1] - start[v];
+    if (n < 3)
+      continue;
+    if (scratch.getCount() < 2 * n && !scratch.setCount(2 * n))
+      return false;
+    int* out = scratch.getData();
+    int* in = out + n;
+    for (int i = 0; i < n; ++i) {
+      const int c = corners[start[v] + i];
+      const KEXTriangle<int>& t = b.triangleList[c / 3];
+      const int k = c % 3;
+      out[i] = t[k == 2 ? 0 : k + 1];
+      in[i] = t[k == 0 ? 2 : k - 1];
+    }
+    std::sort(out, out + n);
+    std::sort(in, in + n);
+    bool closed = true;
+    for (int i = 0; i < n && closed; ++i)
+      closed = out[i] == in[i] && out[i] != v && (i == 0 || out[i] != out[i - 1]);
+    closedVertex[v] = closed ? 1 : 0;
+  }
+  return true;
+}
+
 bool KEXClusterVerticesAlgorithm::run(void*)
 {
   KEXTask task("Clustering vertices", 1.0, 0x1010000);
@@ -110,8 +206,9 @@ bool KEXClusterVerticesAlgorithm::run(void*)
     KEXSubTask sub("Preparing operation", 0.0625);
     distance = maximumDistance;
     if (distance < 0.0f)
-      distance = guessMaximumDistance();
+      distance = repairMode ? estimateRepairDistance(m_buffer) : guessMaximumDistance();
   }
+  usedDistance = distance;
   if (task.wasAborted())
     return task.aborted();
   if (task.wasStopped())
@@ -131,6 +228,7 @@ bool KEXClusterVerticesAlgorithm::run(void*)
 void KEXClusterVerticesAlgorithm::cleanup(bool success)
 {
   pointTree.release();
+  closedVertex.clear();
   mergeTable.clear();
   KEXTriangleMeshAlgorithmIF::cleanup(success);
 }
@@ -151,8 +249,14 @@ bool KEXClusterVerticesAlgorithm::clusterSimilarVertices(float distance)
   if (V <= 1)
     return true;
   carryNormals = b.hasVertexNormalList();
+  closedVertex.clear();
 
   KEXTask task("Clustering vertices", 1.0, 0x1010000);
+  if (repairMode && !markClosedVertices()) {
+    closedVertex.clear();
+    KEXTask::Diagnostics d(KEX::Error, "Out of memory");
+    return task.error(KEX::OutOfMemory, &d);
+  }
   {
     KEXSubTask sub("Initialization", 0.39);
     if (!pointTree.create(b.vertexList.getData(), V))
@@ -219,12 +323,15 @@ bool KEXClusterVerticesAlgorithm::run()
   const Entry* entries = pointTree.getEntries();
   const int E = pointTree.getPointCount();
   const KEXVector3<float>* normals = carryNormals ? m_buffer.vertexNormalList.getData() : nullptr;
+  const char* closed = closedVertex.getCount() == V ? closedVertex.getData() : nullptr;
   const double limit = squaredDistance;
   const float d = distanceVector.x;
 
-  auto accept = [entries, normals, limit](int a, int b) {
+  auto accept = [entries, normals, closed, limit](int a, int b) {
     const Entry& p = entries[a];
     const Entry& q = entries[b];
+    if (closed && (closed[p.index] || closed[q.index]))
+      return false;
     double dx = double(q.p[0]) - double(p.p[0]);
     double dy = double(q.p[1]) - double(p.p[1]);
     double dz = double(q.p[2]) - double(p.p[2]);

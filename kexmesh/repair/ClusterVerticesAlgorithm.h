@@ -26,6 +26,23 @@ public:
   bool setMaximumDistance(float maximumDistance);
   float getMaximumDistance() const { return maximumDistance; }
 
+  /// Welding as a repair step (what the fix filter runs): a negative maximum distance is replaced by
+  /// estimateRepairDistance() instead of the guess, and only vertices on an open, non-manifold or
+  /// inconsistent edge take part. A vertex whose every edge is shared by exactly two consistently
+  /// oriented triangles is already joined to its surface: welding it to a coincident vertex of
+  /// another sheet could only pinch the two sheets together. Off by default.
+  void setRepairMode(bool on) { repairMode = on; }
+  bool getRepairMode() const { return repairMode; }
+  /// The distance the last run welded with (after a guess or an estimate); -1 before any run.
+  float getUsedDistance() const { return usedDistance; }
+
+  /// A welding distance for repairs: half the shortest edge of positive length, at most 1e-5 of
+  /// the bounding box diagonal, and never below the guess (2^-14 of the sampling distance).
+  /// Vertex copies of a triangle soup are joined by no edge, so every copy within float noise of
+  /// its siblings (1e-6 of the diagonal and more) is welded, while no two vertices of one edge can
+  /// be. FLT_MAX when the buffer has no vertices.
+  static float estimateRepairDistance(const KEXTriangleMeshBuffer& buffer);
+
 protected:
   /// Task "Clustering vertices": resolves the distance (a negative one is guessed; still negative
   /// fails with InvalidOperation, "Found no suitable maximum distance") and clusters.
@@ -45,6 +62,8 @@ private:
   bool run() override;
   /// Renumbers, averages, drops collapsed triangles and cuts the vertex lists.
   bool updateBuffer(KEXTask& task);
+  /// Repair mode: marks the vertices that stay out of the welding (their fan is closed).
+  bool markClosedVertices();
 
   float maximumDistance;
   KEXPointBSPTree pointTree;
@@ -53,4 +72,7 @@ private:
   double squaredDistance = 0.0;
   KEXTask* mergeTask = nullptr;
   bool carryNormals = false;
+  bool repairMode = false;
+  float usedDistance = -1.0f;
+  KEXValueList<char> closedVertex{16, true}; ///< repair mode: 1 for a vertex kept out of the welding
 };

@@ -129,6 +129,110 @@ bool KEXFixReport::countEdges(const KEXTriangleMeshBuffer& b, int& openEdges, in
   return true;
 }
 
+bool KEXFixReport::problemsLeft() const
+{
+  return openEdges != 0 || nonManifoldEdges != 0 || inwardComponents != 0 || duplicateTriangles != 0 ||
+         invalidVertices != 0 || invalidTriangles != 0;
+}
+
+bool KEXFixReport::countComponents(const KEXTriangleMeshBuffer& b, int& duplicateTriangles, int& closedComponents,
+                                   int& inwardComponents)
+{
+  const int T = b.getTriangleCount(), V = b.getVertexCount();
+  struct HalfEdge {
+    uint64_t key; // undirected: low vertex in the high half
+    int triangle;
+    bool forward;
+  };
+  KEXValueList<HalfEdge> edges(16, true);
+  KEXValueList<KEXTriangle<int>> sets(16, true);
+  KEXValueList<int> parent(16, true), anchor(16, true);
+  KEXValueList<double> volume(16, true);
+  KEXValueList<char> open(16, true);
+  if (!edges.setCount(3 * T) || !parent.setCount(T) || !anchor.setCount(T, -1) || !volume.setCount(T, 0.0) ||
+      !open.setCount(T, 0) || !sets.setCount(T))
+    return false;
+  int count = 0, triangles = 0;
+  for (int t = 0; t < T; ++t) {
+    parent[t] = t;
+    const KEXTriangle<int>& tri = b.triangleList[t];
+    if (!validTriangle(tri, V) || tri[0] == tri[1] || tri[1] == tri[2] || tri[0] == tri[2]) {
+      open[t] = 1;
+      continue;
+    }
+    for (int k = 0; k < 3; ++k) {
+      const uint32_t u = uint32_t(tri[k]), w = uint32_t(tri[(k + 1) % 3]);
+      edges[count++] = HalfEdge{(uint64_t(std::min(u, w)) << 32) | std::max(u, w), t, u < w};
+    }
+    // Duplicates by their sorted vertex triple.
+    KEXTriangle<int>& sorted = sets[triangles++];
+    sorted = tri;
+    if (sorted[0] > sorted[1])
+      std::swap(sorted[0], sorted[1]);
+    if (sorted[1] > sorted[2])
+      std::swap(sorted[1], sorted[2]);
+    if (sorted[0] > sorted[1])
+      std::swap(sorted[0], sorted[1]);
+  }
+  edges.setCount(count); // shrinking never fails
+  sets.setCount(triangles);
+  std::sort(sets.begin(), sets.end(), [](const KEXTriangle<int>& x, const KEXTriangle<int>& y) {
+    return x[0] != y[0] ? x[0] < y[0] : (x[1] != y[1] ? x[1] < y[1] : x[2] < y[2]);
+  });
+  int duplicates = 0;
+  for (int i = 1; i < triangles; ++i)
+    duplicates += sets[i][0] == sets[i - 1][0] && sets[i][1] == sets[i - 1][1] && sets[i][2] == sets[i - 1][2];
+  std::sort(edges.begin(), edges.end(), [](const HalfEdge& x, const HalfEdge& y) { return x.key < y.key; });
+  for (int i = 0; i < count;) {
+    int j = i + 1;
+    while (j < count && edges[j].key == edges[i].key)
+      ++j;
+    if (j - i == 2 && edges[i].forward != edges[i + 1].forward)
+      parent[findRoot(parent, edges[i].triangle)] = findRoot(parent, edges[i + 1].triangle);
+    else
+      for (int e = i; e < j; ++e)
+        open[edges[e].triangle] = 1;
+    i = j;
+  }
+  // An open triangle opens its component; the volume is summed relative to one vertex of the
+  // component so that meshes far from the origin keep their precision.
+  for (int t = 0; t < T; ++t) {
+    if (!validTriangle(b.triangleList[t], V))
+      continue;
+    const int r = findRoot(parent, t);
+    if (open[t])
+      open[r] = 1;
+    if (anchor[r] < 0)
+      anchor[r] = b.triangleList[t][0];
+  }
+  for (int t = 0; t < T; ++t) {
+    const KEXTriangle<int>& tri = b.triangleList[t];
+    if (open[t] || !validTriangle(tri, V))
+      continue;
+    const int r = findRoot(parent, t);
+    const KEXVector3<float>& o = b.vertexList[anchor[r]];
+    double p[3][3];
+    for (int k = 0; k < 3; ++k) {
+      const KEXVector3<float>& v = b.vertexList[tri[k]];
+      p[k][0] = double(v.x) - o.x;
+      p[k][1] = double(v.y) - o.y;
+      p[k][2] = double(v.z) - o.z;
+    }
+    volume[r] += p[0][0] * (p[1][1] * p[2][2] - p[1][2] * p[2][1]) - p[0][1] * (p[1][0] * p[2][2] - p[1][2] * p[2][0]) +
+                 p[0][2] * (p[1][0] * p[2][1] - p[1][1] * p[2][0]);
+  }
+  int closed = 0, inward = 0;
+  for (int t = 0; t < T; ++t)
+    if (parent[t] == t && !open[t] && validTriangle(b.triangleList[t], V)) {
+      ++closed;
+      inward += volume[t] < 0.0;
+    }
+  duplicateTriangles = duplicates;
+  closedComponents = closed;
+  inwardComponents = inward;
+  return true;
+}
+
 bool KEXFixReport::run(KEXFixTriangleMesh& filter, KEXTriangleMeshBuffer& buffer, KEXFixReport* report)
 {
   const int n = filter.getSequenceCount();
@@ -191,8 +295,10 @@ bool KEXFixReport::run(KEXFixTriangleMesh& filter, KEXTriangleMeshBuffer& buffer
       report->steps.append(step);
       const int dt = step.trianglesAfter - step.trianglesBefore;
       (dt < 0 ? report->trianglesDropped : report->trianglesAdded) += dt < 0 ? -dt : dt;
-      if (names[i] == KEX::ClusterVertices)
+      if (names[i] == KEX::ClusterVertices) {
         report->verticesWelded += step.verticesBefore - step.verticesAfter;
+        report->weldDistance = filter.getLastWeldDistance();
+      }
       if (orienting) {
         int triangles = 0, components = 0;
         if (countReoriented(before, buffer, triangles, components)) {
@@ -219,10 +325,10 @@ bool KEXFixReport::run(KEXFixTriangleMesh& filter, KEXTriangleMeshBuffer& buffer
     report->invalidTriangles = 0;
     for (const auto& t : buffer.triangleList)
       report->invalidTriangles += !validTriangle(t, V);
-    int holes = 0;
-    if (!countEdges(buffer, report->openEdges, report->nonManifoldEdges, holes)) {
-      report->openEdges = report->nonManifoldEdges = -1;
-    }
+    if (!countEdges(buffer, report->openEdges, report->nonManifoldEdges, report->openLoops))
+      report->openEdges = report->nonManifoldEdges = report->openLoops = -1;
+    if (!countComponents(buffer, report->duplicateTriangles, report->closedComponents, report->inwardComponents))
+      report->duplicateTriangles = report->closedComponents = report->inwardComponents = -1;
   }
   return task.wasStopped() ? task.stopped() : task.ok();
 }

@@ -42,6 +42,21 @@ public:
   int nonManifoldEdges = -1;
   int invalidVertices = 0;
   int invalidTriangles = 0;
+  /// After the last step: chains of border edges (open loops), triangles whose three vertices
+  /// another triangle has already, closed components (every edge shared by two consistently
+  /// oriented triangles) and those of them that face inward (negative volume); -1 when memory was
+  /// short.
+  int openLoops = -1;
+  int duplicateTriangles = -1;
+  int closedComponents = -1;
+  int inwardComponents = -1;
+  /// The distance the welding step used (given or estimated); -1 when no welding step ran.
+  float weldDistance = -1.0f;
+
+  /// Whether the mesh still has something a repair should have removed: open or non-manifold
+  /// edges, inward components, duplicate triangles, invalid vertices or triangles (also when a
+  /// count could not be taken).
+  bool problemsLeft() const;
 
   /// Runs the steps of filter's ActionList on buffer (in place) under the task "Executing
   /// operation sequence", one sub-task per step, with the filter's property values. With report
@@ -56,4 +71,8 @@ public:
   /// Counts border and non-manifold edges and the holes (chains of border edges) of buffer.
   /// \return false when memory is short (counts untouched).
   static bool countEdges(const KEXTriangleMeshBuffer& buffer, int& openEdges, int& nonManifoldEdges, int& holes);
+  /// Counts duplicate triangles, closed components and inward closed components of buffer in
+  /// O(T log T). \return false when memory is short (counts untouched).
+  static bool countComponents(const KEXTriangleMeshBuffer& buffer, int& duplicateTriangles, int& closedComponents,
+                              int& inwardComponents);
 };

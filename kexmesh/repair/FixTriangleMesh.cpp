@@ -123,11 +123,20 @@ bool KEXFixTriangleMesh::ClusterVerticesActionAttr::prepare(KEXTriangleMeshAlgor
   auto* cluster = dynamic_cast<KEXClusterVerticesAlgorithm*>(algorithm);
   if (!cluster)
     return false;
+  cluster->setRepairMode(true);
   float distance = DEFAULT_MAXIMUM_DISTANCE;
   const KEXObject* owner = getOwner();
   if (owner && owner->getValue(KEX::MaximumDistance, distance))
     return cluster->setMaximumDistance(distance);
   return true;
+}
+
+bool KEXFixTriangleMesh::ClusterVerticesActionAttr::run(KEXTriangleMeshAlgorithmIF* algorithm, void* parameters)
+{
+  const bool ok = KEXTriangleMeshActionAttr::run(algorithm, parameters);
+  if (auto* cluster = dynamic_cast<KEXClusterVerticesAlgorithm*>(algorithm))
+    m_usedDistance = cluster->getUsedDistance();
+  return ok;
 }
 
 KEXFixTriangleMesh::RemoveCapTrianglesActionAttr::RemoveCapTrianglesActionAttr()
@@ -158,6 +167,11 @@ bool KEXFixTriangleMesh::RemoveCapTrianglesActionAttr::prepare(KEXTriangleMeshAl
 }
 
 // --- the filter --------------------------------------------------------------------------------------
+float KEXFixTriangleMesh::getLastWeldDistance() const
+{
+  return m_private ? m_private->clusterVertices.getUsedDistance() : -1.0f;
+}
+
 const KEXenum* KEXFixTriangleMesh::getDefaultSequence()
 {
   static const KEXenum table[DEFAULT_SEQUENCE_COUNT] = {

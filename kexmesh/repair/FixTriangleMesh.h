@@ -15,11 +15,19 @@ class KEXFixTriangleMesh : public KEXTriangleMeshFilter {
 
 public:
   /// The ClusterVertices step: hands the owner's MaximumDistance (when it has one) to the welding
-  /// algorithm before every run or check.
+  /// algorithm before every run or check and welds in repair mode: without a distance of its own
+  /// the step estimates one that joins float-noise copies but never the two ends of an edge, and
+  /// vertices with a closed fan stay out (see KEXClusterVerticesAlgorithm::setRepairMode).
   class ClusterVerticesActionAttr : public KEXTriangleMeshActionAttr {
   public:
     ClusterVerticesActionAttr();
     bool prepare(KEXTriangleMeshAlgorithmIF* algorithm, void* parameters) override;
+    bool run(KEXTriangleMeshAlgorithmIF* algorithm, void* parameters) override;
+    /// The distance the last run welded with; -1 before the first.
+    float getUsedDistance() const { return m_usedDistance; }
+
+  private:
+    float m_usedDistance = -1.0f;
   };
   /// The RemoveCapTriangles step: hands the owner's AngleLimits, CapAngleLimits and
   /// NeedleAngleLimits (those it has) to the cap-removal algorithm before every run or check.
@@ -85,6 +93,9 @@ public:
   /// object through the sequence routine. \return false when a step fails or a name is not an
   /// action of this filter (nothing is written then); true also after a stop request.
   bool preprocessing();
+  /// The distance the last ClusterVertices step welded with (the given MaximumDistance, or the
+  /// estimate when it was negative); -1 when no welding step ran yet.
+  float getLastWeldDistance() const;
   /// Executes Filter (the steps of ActionList) with parameters: null for object mode, or a
   /// KEXTriangleMeshAction::Parameters record whose buffer is repaired in place.
   /// \return false when the private record is missing or the sequence fails.

@@ -83,6 +83,11 @@ contains out.txt "boundary edges:  *0"
 contains out.txt "duplicate vertices:  *0"
 expect 0 "$K" check welded.ply
 contains out.txt "no problems found"
+# A raw soup and an open surface are problems for check (exit 3), and fix says what it left.
+expect 3 "$K" check soup.stl
+contains out.txt "problems found"
+printf 'OFF\n4 2 0\n0 0 0\n1 0 0\n1 1 0\n0 1 0\n3 0 1 2\n3 0 2 3\n' > sheet.off
+expect 3 "$K" check sheet.off
 
 # Transform: a mirror keeps the volume positive (the orientation is flipped back).
 expect 0 "$K" transform t.ply scaled.ply --scale 2
@@ -105,7 +110,9 @@ contains out.txt "valid:  *yes"
 
 # The repair filter from the command line: a chosen step list, refused settings, the report.
 expect 0 "$K" convert t.ply t-in.off
-expect 0 "$K" fix --steps FlipOrientation,Check t.ply t-flipped.off
+# Turned inside out on purpose: the report counts the inward component and the exit code says so.
+expect 3 "$K" fix --steps FlipOrientation,Check t.ply t-flipped.off
+contains out.txt "inward components left:  *1"
 contains out.txt "FlipOrientation"
 lacks out.txt "ClusterVertices"
 v0=$(volume t-in.off)
@@ -163,7 +170,7 @@ lacks err.txt "warning: "
 expect 0 "$K" demo -o demo-out
 contains out.txt "repaired"
 for f in original damaged repaired; do [ -f "demo-out/$f.ply" ] || fail "demo-out/$f.ply missing"; done
-expect 1 "$K" check demo-out/damaged.ply
+expect 3 "$K" check demo-out/damaged.ply
 contains out.txt "problems found"
 expect 0 "$K" check demo-out/repaired.ply
 

@@ -86,19 +86,24 @@ int transformFile(const Options& o, const std::function<int(KEXTriangleMeshBuffe
   KEXTriangleMeshBuffer b;
   if (int code = readMesh(o.input, b))
     return code;
-  if (int code = steps(b))
+  // ProblemsLeft still writes: the repair did what it could, and the report says what is left.
+  const int code = steps(b);
+  if (code != Success && code != ProblemsLeft)
     return code;
   if (interruptCount() > 0) {
     printError("stopped by the user; %s was not written", o.output.c_str());
     return OperationFailed;
   }
-  return writeMesh(o.output, b, o.ascii);
+  if (int written = writeMesh(o.output, b, o.ascii))
+    return written;
+  return code;
 }
 
 int step(KEXTriangleMeshBuffer& b, const char* className, const char* what,
-         const std::function<bool(KEXTriangleMeshAlgorithmIF&)>& configure = nullptr)
+         const std::function<bool(KEXTriangleMeshAlgorithmIF&)>& configure = nullptr,
+         const std::function<void(KEXTriangleMeshAlgorithmIF&)>& inspect = nullptr)
 {
-  return exitCodeOf(runAlgorithm(className, b, configure), what);
+  return exitCodeOf(runAlgorithm(className, b, configure, inspect), what);
 }
 
 int computeNormals(KEXTriangleMeshBuffer& b)
@@ -122,13 +127,17 @@ int weldBuffer(KEXTriangleMeshBuffer& b, double distance)
 {
 #ifdef KEXMESH_TOOL_HAS_CLUSTER
   int before = b.getVertexCount();
+  float used = -1.0f;
   int code = step(b, "KEXClusterVerticesAlgorithm", "weld", [&](KEXTriangleMeshAlgorithmIF& a) {
-    return static_cast<KEXClusterVerticesAlgorithm&>(a).setMaximumDistance(float(distance));
-  });
+    auto& cluster = static_cast<KEXClusterVerticesAlgorithm&>(a);
+    // Without a distance the weld is the repair's: an estimated distance, closed fans kept apart.
+    cluster.setRepairMode(distance < 0.0);
+    return cluster.setMaximumDistance(float(distance));
+  }, [&](KEXTriangleMeshAlgorithmIF& a) { used = static_cast<KEXClusterVerticesAlgorithm&>(a).getUsedDistance(); });
   if (code == Success && b.getTriangleCount() > 0)
     code = step(b, "KEXRemoveOrphanedVerticesAlgorithm", "removing unused vertices");
   if (code == Success)
-    std::fprintf(stderr, "welded %d vertices into %d\n", before, b.getVertexCount());
+    std::fprintf(stderr, "welded %d vertices into %d (distance %g)\n", before, b.getVertexCount(), double(used));
   return code;
 #else
   (void)b;
@@ -215,7 +224,7 @@ int configureFix(KEXFixTriangleMesh& filter, const RepairSettings& s)
   if (int code = applyLimits(filter, s))
     return code;
   if (s.distanceGiven && !filter.setValue(KEX::MaximumDistance, float(s.maxDistance))) {
-    printError("--max-distance %g refused (it must be finite; negative: guessed)", s.maxDistance);
+    printError("--distance %g refused (it must be finite; negative: estimated)", s.maxDistance);
     return BadInput;
   }
   if (s.steps.empty())
@@ -264,10 +273,16 @@ void printRepairReport(const KEXFixReport& r, bool steps)
     std::printf("  triangles reoriented:      %d\n", r.trianglesReoriented);
   if (r.componentsFlipped >= 0)
     std::printf("  components flipped:        %d\n", r.componentsFlipped);
+  if (r.weldDistance >= 0.0f)
+    std::printf("  welding distance:          %g\n", double(r.weldDistance));
   if (r.openEdges >= 0)
-    std::printf("  open edges left:           %d\n", r.openEdges);
+    std::printf("  open edges left:           %d (in %d loops)\n", r.openEdges, r.openLoops);
   if (r.nonManifoldEdges >= 0)
     std::printf("  non-manifold edges left:   %d\n", r.nonManifoldEdges);
+  if (r.duplicateTriangles >= 0)
+    std::printf("  duplicate triangles left:  %d\n", r.duplicateTriangles);
+  if (r.inwardComponents >= 0)
+    std::printf("  inward components left:    %d (of %d closed)\n", r.inwardComponents, r.closedComponents);
   std::printf("  invalid vertices left:     %d\n", r.invalidVertices);
   std::printf("  invalid triangles left:    %d\n", r.invalidTriangles);
   std::fflush(stdout);
@@ -289,6 +304,10 @@ int runFixFilter(KEXFixTriangleMesh& filter, KEXTriangleMeshBuffer& b, bool verb
     else
       printError("the repair sequence could not run");
     return OperationFailed;
+  }
+  if (report.problemsLeft()) {
+    printWarning("the repaired mesh still has problems (see the report)");
+    return ProblemsLeft;
   }
   return Success;
 }
@@ -351,10 +370,12 @@ int runCheck(const Options& o)
     std::printf("  integrity check:           %d invalid vertices, %d invalid triangles, %d empty triangles\n",
                 c.invalidVertices, c.invalidTriangles, c.emptyTriangles);
   printStatsLines(s);
+  // Open borders are problems too (a triangle soup has nothing else): a repair would close them.
   bool problems = c.invalidVertices || c.invalidTriangles || c.emptyTriangles || s.nonFiniteVertices ||
-                  s.invalidTriangles || s.nonManifoldEdges || s.flippedEdges || s.degenerateTriangles;
+                  s.invalidTriangles || s.nonManifoldEdges || s.flippedEdges || s.degenerateTriangles ||
+                  s.boundaryEdges;
   std::printf("%s\n", problems ? "problems found" : "no problems found");
-  return problems ? OperationFailed : Success;
+  return problems ? ProblemsLeft : Success;
 }
 
 int runNormals(const Options& o) { return transformFile(o, computeNormals); }
@@ -498,8 +519,8 @@ int runFix(const Options& o, const RepairSettings& settings)
     return OperationFailed;
   if (int code = configureFix(*filter, settings))
     return code;
-  // Without --max-distance the welding step guesses its distance from the mean sampling distance
-  // (a tiny fraction of it), which joins vertex copies and leaves the vertices of a clean mesh alone.
+  // Without a distance the welding step estimates one from the mesh (half its shortest edge, at
+  // most 1e-5 of the diagonal): it joins vertex copies and never the two ends of an edge.
   return transformFile(o, [&](KEXTriangleMeshBuffer& b) { return runFixFilter(*filter, b, true); });
 }
 

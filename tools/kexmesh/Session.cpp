@@ -195,7 +195,8 @@ int writeMesh(const std::string& path, const KEXTriangleMeshBuffer& buffer, bool
 }
 
 RunResult runAlgorithm(const char* className, KEXTriangleMeshBuffer& buffer,
-                       const std::function<bool(KEXTriangleMeshAlgorithmIF&)>& configure)
+                       const std::function<bool(KEXTriangleMeshAlgorithmIF&)>& configure,
+                       const std::function<void(KEXTriangleMeshAlgorithmIF&)>& inspect)
 {
   const KEXMetaClass* meta = KEXMetaClass::find(className);
   if (!meta || !meta->isOfType(KEXTriangleMeshAlgorithmIF::metaClass()))
@@ -208,6 +209,8 @@ RunResult runAlgorithm(const char* className, KEXTriangleMeshBuffer& buffer,
   if ((!configure || configure(*algorithm)) && algorithm->setBuffer(&buffer)) {
     bool ok = algorithm->execute(nullptr);
     algorithm->setBuffer(nullptr);
+    if (ok && inspect)
+      inspect(*algorithm);
     if (interruptCount() > 0)
       result = RunResult::Stopped;
     else

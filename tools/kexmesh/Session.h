@@ -17,7 +17,9 @@ class KEXTriangleMeshAlgorithmIF;
 namespace kexmeshtool {
 
 /// Exit codes of the tool.
-enum ExitCode { Success = 0, OperationFailed = 1, BadInput = 2 };
+/// 3: the operation ran, but the mesh still has problems (fix: what the repair could not remove;
+/// check: what it found).
+enum ExitCode { Success = 0, OperationFailed = 1, BadInput = 2, ProblemsLeft = 3 };
 
 /// Ctrl-C handling: the first press requests a stop, the second an abort, a third ends the process.
 void installInterruptHandler();
@@ -67,7 +69,8 @@ int writeMesh(const std::string& path, const KEXTriangleMeshBuffer& buffer, bool
 enum class RunResult { Done, Failed, Stopped, Unavailable };
 /// Creates the algorithm by class name, configures it, attaches the buffer and executes it.
 RunResult runAlgorithm(const char* className, KEXTriangleMeshBuffer& buffer,
-                       const std::function<bool(KEXTriangleMeshAlgorithmIF&)>& configure = nullptr);
+                       const std::function<bool(KEXTriangleMeshAlgorithmIF&)>& configure = nullptr,
+                       const std::function<void(KEXTriangleMeshAlgorithmIF&)>& inspect = nullptr);
 /// Maps a run result to an exit code, printing why it failed (unavailable: a warning, Success).
 int exitCodeOf(RunResult result, const char* what);
 

@@ -1,6 +1,7 @@
 // kexmesh: the command-line tool. Reads meshes through the format plug-ins (the format follows the
 // file extension), runs the library's algorithms created by class name, and writes the result.
-// Exit codes: 0 success, 1 the operation failed, 2 bad usage or unreadable input.
+// Exit codes: 0 success, 1 the operation failed, 2 bad usage or unreadable input, 3 the mesh still
+// has problems (what fix could not repair, what check found).
 #include "Commands.h"
 #include "Session.h"
 
@@ -27,14 +28,16 @@ int main(int argc, char** argv)
 
   CLI::App* info = app.add_subcommand("info", "Counts, validity, bounding box, sampling distance, integrity check");
   inputOnly(info);
-  CLI::App* check = app.add_subcommand("check", "Integrity check; exit code 1 when problems are found");
+  CLI::App* check = app.add_subcommand("check", "Integrity and shape check; exit code 3 when problems are found");
   inputOnly(check);
   CLI::App* normals = app.add_subcommand("normals", "Compute unit vertex normals");
   inputOutput(normals);
   double distance = -1.0;
   CLI::App* weld = app.add_subcommand("weld", "Join vertices closer than a distance (default: estimated)");
   inputOutput(weld);
-  weld->add_option("-d,--distance", distance, "Largest distance of vertices that are joined");
+  weld->add_option("-d,--distance", distance,
+                   "Largest distance of vertices that are joined (default: half the shortest edge, at most 1e-5 "
+                   "of the diagonal)");
   CLI::App* flip = app.add_subcommand("flip", "Reverse the orientation of every triangle");
   inputOutput(flip);
   std::vector<double> matrix, scale, translate;
@@ -70,8 +73,8 @@ int main(int argc, char** argv)
   inputOutput(fix);
   fix->add_option("--steps", repair.steps, "Repair steps to run, in order (default: the full repair)")->delimiter(',');
   CLI::Option* maxDistance =
-      fix->add_option("--max-distance", repair.maxDistance,
-                      "Welding distance (default or negative: guessed, a tiny fraction of the sampling distance)");
+      fix->add_option("-d,--distance,--max-distance", repair.maxDistance,
+                      "Welding distance (default or negative: half the shortest edge, at most 1e-5 of the diagonal)");
   limitOptions(fix);
   std::string shape = "torus";
   int triangles = 20000;

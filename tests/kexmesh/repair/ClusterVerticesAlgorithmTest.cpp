@@ -423,3 +423,89 @@ TEST(ClusterVerticesAlgorithm, StopsAndAbortsLeaveTheBufferUnchanged)
     EXPECT_GT(reports, 3);
   }
 }
+
+// Repair mode: the estimated distance welds float-noise copies of soups and never the two ends of
+// an edge; vertices whose fan is closed stay out, so two closed bodies touching at coincident
+// vertices are not pinched together.
+TEST(ClusterVerticesAlgorithm, RepairModeWeldsSoupsButNeitherEdgesNorClosedFans)
+{
+  std::mt19937 rng(12);
+  for (int round = 0; round < 12; ++round) {
+    // Two closed convex bodies touching at one point: a copy moved so that its extreme vertex in a
+    // generic direction sits on the first one's opposite extreme vertex.
+    KEXTriangleMeshBuffer mesh = makeIcosphere(1 + round % 3);
+    const float scale = std::pow(10.0f, float(int(rng() % 7) - 3));
+    for (KEXVector3<float>& p : mesh.vertexList)
+      p *= scale;
+    const Vec3 u(1.0f, 0.3f + 0.01f * float(round), 0.1f);
+    int top = 0, bottom = 0;
+    for (int v = 0; v < mesh.getVertexCount(); ++v) {
+      top = mesh.vertexList[v].dot(u) > mesh.vertexList[top].dot(u) ? v : top;
+      bottom = mesh.vertexList[v].dot(u) < mesh.vertexList[bottom].dot(u) ? v : bottom;
+    }
+    KEXTriangleMeshBuffer other(mesh);
+    const Vec3 shift = mesh.vertexList[top] - mesh.vertexList[bottom];
+    for (KEXVector3<float>& p : other.vertexList)
+      p += shift;
+    other.vertexList[bottom] = mesh.vertexList[top]; // exactly coincident despite the rounding
+    append(mesh, other);
+    const int V = mesh.getVertexCount();
+
+    const float d = KEXClusterVerticesAlgorithm::estimateRepairDistance(mesh);
+    double shortest = 1e300;
+    for (const Tri& t : mesh.triangleList)
+      for (int k = 0; k < 3; ++k)
+        shortest = std::min(shortest, double((mesh.vertexList[t[k]] - mesh.vertexList[t[(k + 1) % 3]]).length()));
+    EXPECT_LE(d, 0.5 * shortest) << round;
+    EXPECT_GT(d, 2e-6 * 2.0 * 3.0 * scale) << round; // above the noise of the soup below
+
+    KEXClusterVerticesAlgorithm repair;
+    repair.setRepairMode(true);
+    KEXTriangleMeshBuffer kept(mesh);
+    ASSERT_TRUE(runAlgorithm(kept, repair));
+    EXPECT_EQ(kept.getVertexCount(), V) << "closed fans stay apart";
+    EXPECT_EQ(repair.getUsedDistance(), d);
+
+    KEXClusterVerticesAlgorithm plain(d);
+    KEXTriangleMeshBuffer pinched(mesh);
+    ASSERT_TRUE(runAlgorithm(pinched, plain));
+    EXPECT_EQ(pinched.getVertexCount(), V - 1) << "without repair mode the touching vertices weld";
+
+    // A soup of it with copies jittered by 1e-6 of the size comes back (the touching pair as one).
+    KEXTriangleMeshBuffer soup = toSoup(mesh);
+    shuffleTriangles(soup, rng);
+    std::uniform_real_distribution<float> j(-1e-6f * scale, 1e-6f * scale);
+    for (KEXVector3<float>& p : soup.vertexList)
+      p += Vec3(j(rng), j(rng), j(rng));
+    KEXClusterVerticesAlgorithm soupWeld;
+    soupWeld.setRepairMode(true);
+    ASSERT_TRUE(runAlgorithm(soup, soupWeld));
+    EXPECT_EQ(soup.getVertexCount(), V - 1) << round;
+    EXPECT_EQ(soup.getTriangleCount(), mesh.getTriangleCount()) << round;
+  }
+}
+
+TEST(ClusterVerticesAlgorithm, RepairModeUnderAllocationFailures)
+{
+  KEXTriangleMeshBuffer input = makeIcosphere(1);
+  append(input, toSoup(makeIcosphere(1, Vec3(3, 0, 0))));
+  KEXTriangleMeshBuffer expected(input);
+  KEXClusterVerticesAlgorithm reference;
+  reference.setRepairMode(true);
+  ASSERT_TRUE(runAlgorithm(expected, reference));
+  ASSERT_EQ(expected.getVertexCount(), 2 * makeIcosphere(1).getVertexCount());
+  KEXTriangleMeshBuffer prepared(input);
+  KEXClusterVerticesAlgorithm algorithm;
+  algorithm.setRepairMode(true);
+  int n = sweepAllocationFaults(
+      input, [&algorithm](KEXTriangleMeshBuffer& b) { return runAlgorithm(b, algorithm); },
+      [&](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& monitor) {
+        if (result) {
+          EXPECT_TRUE(sameBuffer(b, expected));
+          return;
+        }
+        EXPECT_TRUE(sameBuffer(b, prepared));
+        EXPECT_EQ(monitor.rootCode(), KEX::OutOfMemory);
+      });
+  EXPECT_GT(n, 4);
+}

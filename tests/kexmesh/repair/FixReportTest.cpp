@@ -9,6 +9,7 @@
 #include "kexmesh/objects/Vocabulary.h"
 #include "kexmesh/repair/FixTriangleMesh.h"
 #include "support/MeshChecks.h"
+#include "support/MeshQuality.h"
 #include "support/Meshes.h"
 
 #include <gtest/gtest.h>
@@ -124,4 +125,63 @@ TEST(FixReport, EdgeCountsAgainstBruteForce)
     EXPECT_LE(holes, open);
     EXPECT_EQ(holes == 0, open == 0);
   }
+}
+
+TEST(FixReport, ComponentCountsAgainstAnIndependentCount)
+{
+  std::mt19937 rng(5);
+  for (int round = 0; round < 40; ++round) {
+    KEXTriangleMeshBuffer b;
+    if (round % 2 == 0) {
+      RandomMeshOptions o;
+      o.vertices = 10 + round;
+      o.triangles = 12 + 2 * round;
+      b = makeRandomMesh(rng, o);
+    } else {
+      // Closed bodies, some inside out, some with a triangle removed, doubled or turned.
+      b = makeIcosphere(1);
+      for (int body = 0; body < 3; ++body) {
+        KEXTriangleMeshBuffer other = makeIcosphere(1, Vec3(3.0f * float(body + 1), 0, 0));
+        if (rng() % 2)
+          flipRandomTriangles(other, 1.0, rng);
+        append(b, other);
+      }
+      const int t = int(rng() % unsigned(b.getTriangleCount()));
+      switch (rng() % 4) {
+      case 0: b.triangleList[t] = b.triangleList[b.getTriangleCount() - 1]; break;
+      case 1: std::swap(b.triangleList[t][1], b.triangleList[t][2]); break;
+      case 2: b.triangleList.append(b.triangleList[t]); break;
+      default: break;
+      }
+    }
+    int duplicates = -1, closed = -1, inward = -1;
+    ASSERT_TRUE(KEXFixReport::countComponents(b, duplicates, closed, inward));
+    const MeshQuality q = measure(b);
+    EXPECT_EQ(duplicates, q.duplicateTriangles) << round;
+    EXPECT_EQ(closed, q.closedComponents) << round;
+    EXPECT_EQ(inward, q.inwardComponents) << round;
+  }
+}
+
+TEST(FixReport, ComponentCountsUnderAllocationFailures)
+{
+  const KEXTriangleMeshBuffer b = makeIcosphere(2);
+  int faults = 0;
+  for (long n = 1; n < 100; ++n) {
+    int duplicates = -7, closed = -7, inward = -7;
+    bool counted;
+    {
+      kexTest::AllocationFault fault(n);
+      counted = KEXFixReport::countComponents(b, duplicates, closed, inward);
+      if (!fault.fired()) {
+        EXPECT_TRUE(counted);
+        EXPECT_EQ(closed, 1);
+        break;
+      }
+    }
+    ++faults;
+    EXPECT_FALSE(counted);
+    EXPECT_EQ(duplicates + closed + inward, -21) << "counts untouched";
+  }
+  EXPECT_GT(faults, 3);
 }

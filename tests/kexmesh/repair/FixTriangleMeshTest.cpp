@@ -208,8 +208,7 @@ void repairAndCheck(const Damaged& d, bool expectClosed, const char* what)
 
 std::string dataFile(const char* name)
 {
-  std::filesystem::path root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().parent_path();
-  return (root / "data" / "meshes" / name).string();
+  return (std::filesystem::path(KEXMESH_DATA_DIR) / "meshes" / name).string();
 }
 
 } // namespace

@@ -1,0 +1,283 @@
+#include "support/MeshQuality.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <numeric>
+
+namespace kexmeshtest {
+
+namespace {
+
+using D3 = KEXVector3<double>;
+
+D3 toD(const KEXVector3<float>& v) { return D3(v.x, v.y, v.z); }
+
+bool validTriangle(const KEXTriangle<int>& t, int V)
+{
+  for (int k = 0; k < 3; ++k)
+    if (t[k] < 0 || t[k] >= V)
+      return false;
+  return t[0] != t[1] && t[1] != t[2] && t[0] != t[2];
+}
+
+int findRoot(std::vector<int>& parent, int x)
+{
+  while (parent[x] != x)
+    x = parent[x] = parent[parent[x]];
+  return x;
+}
+
+} // namespace
+
+std::string MeshQuality::summary() const
+{
+  char text[400];
+  std::snprintf(text, sizeof text,
+                "V %d (used %d) T %d border %d non-manifold %d inconsistent %d duplicates %d components %d "
+                "(closed %d, inward %d) area %.6g",
+                vertices, usedVertices, triangles, borderEdges, nonManifoldEdges, inconsistentEdges,
+                duplicateTriangles, components, closedComponents, inwardComponents, area);
+  return text;
+}
+
+MeshQuality measure(const KEXTriangleMeshBuffer& b)
+{
+  MeshQuality q;
+  const int V = b.getVertexCount(), T = b.getTriangleCount();
+  q.vertices = V;
+  q.triangles = T;
+  std::vector<char> used(size_t(V), 0);
+  std::vector<int> good;
+  for (int t = 0; t < T; ++t)
+    if (validTriangle(b.triangleList[t], V)) {
+      good.push_back(t);
+      for (int k = 0; k < 3; ++k)
+        used[size_t(b.triangleList[t][k])] = 1;
+    }
+  q.usedVertices = int(std::count(used.begin(), used.end(), 1));
+
+  // Duplicates: the sorted vertex triple seen before.
+  std::vector<std::array<int, 3>> sets;
+  for (int t : good) {
+    std::array<int, 3> s{b.triangleList[t][0], b.triangleList[t][1], b.triangleList[t][2]};
+    std::sort(s.begin(), s.end());
+    sets.push_back(s);
+  }
+  std::sort(sets.begin(), sets.end());
+  for (size_t i = 1; i < sets.size(); ++i)
+    q.duplicateTriangles += sets[i] == sets[i - 1];
+
+  // Edges: (low, high, direction, triangle).
+  struct HalfEdge {
+    int lo, hi, forward, t;
+  };
+  std::vector<HalfEdge> edges;
+  edges.reserve(3 * good.size());
+  for (int t : good)
+    for (int k = 0; k < 3; ++k) {
+      const int a = b.triangleList[t][k], c = b.triangleList[t][(k + 1) % 3];
+      edges.push_back(HalfEdge{std::min(a, c), std::max(a, c), a < c ? 1 : 0, t});
+    }
+  std::sort(edges.begin(), edges.end(), [](const HalfEdge& x, const HalfEdge& y) {
+    return x.lo != y.lo ? x.lo < y.lo : (x.hi != y.hi ? x.hi < y.hi : x.t < y.t);
+  });
+  std::vector<int> parent(static_cast<size_t>(T));
+  std::iota(parent.begin(), parent.end(), 0);
+  std::vector<char> open(size_t(T), 0); // the triangle has an edge that is not closed and consistent
+  for (size_t i = 0; i < edges.size();) {
+    size_t j = i + 1;
+    while (j < edges.size() && edges[j].lo == edges[i].lo && edges[j].hi == edges[i].hi)
+      ++j;
+    const size_t n = j - i;
+    bool closed = false;
+    if (n == 1)
+      ++q.borderEdges;
+    else if (n > 2)
+      ++q.nonManifoldEdges;
+    else if (edges[i].forward == edges[i + 1].forward)
+      ++q.inconsistentEdges;
+    else
+      closed = true;
+    for (size_t e = i + 1; e < j; ++e)
+      parent[size_t(findRoot(parent, edges[e].t))] = findRoot(parent, edges[i].t);
+    if (!closed)
+      for (size_t e = i; e < j; ++e)
+        open[size_t(edges[e].t)] = 1;
+    i = j;
+  }
+
+  // Components: closed when no triangle of them touches an open edge; volume from a point of the
+  // component, for precision far from the origin.
+  std::vector<char> componentOpen(size_t(T), 0);
+  std::vector<double> volume(size_t(T), 0.0);
+  std::vector<int> anchor(size_t(T), -1);
+  for (int t : good) {
+    const int r = findRoot(parent, t);
+    componentOpen[size_t(r)] |= open[size_t(t)];
+    if (anchor[size_t(r)] < 0)
+      anchor[size_t(r)] = b.triangleList[t][0];
+  }
+  for (int t : good) {
+    const int r = findRoot(parent, t);
+    const D3 o = toD(b.vertexList[anchor[size_t(r)]]);
+    const D3 p0 = toD(b.vertexList[b.triangleList[t][0]]) - o, p1 = toD(b.vertexList[b.triangleList[t][1]]) - o,
+             p2 = toD(b.vertexList[b.triangleList[t][2]]) - o;
+    volume[size_t(r)] += p0.dot(p1.cross(p2)) / 6.0;
+    q.area += 0.5 * (p1 - p0).cross(p2 - p0).length();
+  }
+  for (int t : good) {
+    if (findRoot(parent, t) != t)
+      continue;
+    ++q.components;
+    if (componentOpen[size_t(t)])
+      continue;
+    ++q.closedComponents;
+    q.inwardComponents += volume[size_t(t)] < 0.0;
+  }
+  return q;
+}
+
+double pointTriangleDistance(const D3& p, const D3& a, const D3& b, const D3& c)
+{
+  // Closest point by the Voronoi regions of the triangle's vertices, edges and face.
+  const D3 ab = b - a, ac = c - a, ap = p - a;
+  const double d1 = ab.dot(ap), d2 = ac.dot(ap);
+  if (d1 <= 0 && d2 <= 0)
+    return ap.length();
+  const D3 bp = p - b;
+  const double d3 = ab.dot(bp), d4 = ac.dot(bp);
+  if (d3 >= 0 && d4 <= d3)
+    return bp.length();
+  const double vc = d1 * d4 - d3 * d2;
+  if (vc <= 0 && d1 >= 0 && d3 <= 0 && d1 - d3 > 0)
+    return (p - (a + ab * (d1 / (d1 - d3)))).length();
+  const D3 cp = p - c;
+  const double d5 = ab.dot(cp), d6 = ac.dot(cp);
+  if (d6 >= 0 && d5 <= d6)
+    return cp.length();
+  const double vb = d5 * d2 - d1 * d6;
+  if (vb <= 0 && d2 >= 0 && d6 <= 0 && d2 - d6 > 0)
+    return (p - (a + ac * (d2 / (d2 - d6)))).length();
+  const double va = d3 * d6 - d5 * d4;
+  if (va <= 0 && d4 - d3 >= 0 && d5 - d6 >= 0 && (d4 - d3) + (d5 - d6) > 0)
+    return (p - (b + (c - b) * ((d4 - d3) / ((d4 - d3) + (d5 - d6))))).length();
+  const double sum = va + vb + vc;
+  if (!(std::fabs(sum) > 0)) { // degenerate: the nearest of the three edges
+    auto segment = [&p](const D3& u, const D3& v) {
+      const D3 d = v - u;
+      const double l = d.squaredLength();
+      const double s = l > 0 ? std::clamp((p - u).dot(d) / l, 0.0, 1.0) : 0.0;
+      return (p - (u + d * s)).length();
+    };
+    return std::min({segment(a, b), segment(b, c), segment(c, a)});
+  }
+  const double v = vb / sum, w = vc / sum;
+  return (p - (a + ab * v + ac * w)).length();
+}
+
+int64_t SurfaceDistance::key(int64_t x, int64_t y, int64_t z) const
+{
+  return (x & 0x1fffff) | ((y & 0x1fffff) << 21) | ((z & 0x1fffff) << 42);
+}
+
+SurfaceDistance::SurfaceDistance(const KEXTriangleMeshBuffer& s)
+{
+  const int V = s.getVertexCount();
+  double edgeSum = 0.0;
+  D3 lo(1e300, 1e300, 1e300);
+  for (const KEXTriangle<int>& t : s.triangleList) {
+    if (!validTriangle(t, V))
+      continue;
+    for (int k = 0; k < 3; ++k) {
+      const D3 p = toD(s.vertexList[t[k]]);
+      m_corners.push_back(p);
+      lo = D3(std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z));
+      edgeSum += (toD(s.vertexList[t[(k + 1) % 3]]) - p).length();
+    }
+  }
+  const size_t n = m_corners.size() / 3;
+  m_origin = lo;
+  m_cell = n > 0 && edgeSum > 0 ? 2.0 * edgeSum / double(3 * n) : 1.0;
+  // Each triangle goes into every cell its box touches.
+  std::vector<std::pair<int64_t, int>> entries;
+  for (size_t t = 0; t < n; ++t) {
+    D3 a = m_corners[3 * t], b = a;
+    for (int k = 1; k < 3; ++k) {
+      const D3& p = m_corners[3 * t + size_t(k)];
+      a = D3(std::min(a.x, p.x), std::min(a.y, p.y), std::min(a.z, p.z));
+      b = D3(std::max(b.x, p.x), std::max(b.y, p.y), std::max(b.z, p.z));
+    }
+    const int64_t x0 = int64_t((a.x - lo.x) / m_cell), y0 = int64_t((a.y - lo.y) / m_cell),
+                  z0 = int64_t((a.z - lo.z) / m_cell);
+    const int64_t x1 = int64_t((b.x - lo.x) / m_cell), y1 = int64_t((b.y - lo.y) / m_cell),
+                  z1 = int64_t((b.z - lo.z) / m_cell);
+    for (int64_t x = x0; x <= x1; ++x)
+      for (int64_t y = y0; y <= y1; ++y)
+        for (int64_t z = z0; z <= z1; ++z)
+          entries.emplace_back(key(x, y, z), int(t));
+  }
+  std::sort(entries.begin(), entries.end());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (i == 0 || entries[i].first != entries[i - 1].first) {
+      m_cellKeys.push_back(entries[i].first);
+      m_cellStart.push_back(int(m_items.size()));
+    }
+    m_items.push_back(entries[i].second);
+  }
+  m_cellStart.push_back(int(m_items.size()));
+}
+
+double SurfaceDistance::within(const D3& p, double r) const
+{
+  double best = 2.0 * r + 1.0;
+  if (!(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z)))
+    return best;
+  const int64_t x0 = int64_t(std::floor((p.x - r - m_origin.x) / m_cell)),
+                x1 = int64_t(std::floor((p.x + r - m_origin.x) / m_cell));
+  const int64_t y0 = int64_t(std::floor((p.y - r - m_origin.y) / m_cell)),
+                y1 = int64_t(std::floor((p.y + r - m_origin.y) / m_cell));
+  const int64_t z0 = int64_t(std::floor((p.z - r - m_origin.z) / m_cell)),
+                z1 = int64_t(std::floor((p.z + r - m_origin.z) / m_cell));
+  if ((x1 - x0 + 1) * (y1 - y0 + 1) * (z1 - z0 + 1) > 4096)
+    return best; // a radius far above the cell size is not what this grid is for
+  for (int64_t x = x0; x <= x1; ++x)
+    for (int64_t y = y0; y <= y1; ++y)
+      for (int64_t z = z0; z <= z1; ++z) {
+        if (x < 0 || y < 0 || z < 0)
+          continue;
+        auto it = std::lower_bound(m_cellKeys.begin(), m_cellKeys.end(), key(x, y, z));
+        if (it == m_cellKeys.end() || *it != key(x, y, z))
+          continue;
+        const size_t c = size_t(it - m_cellKeys.begin());
+        for (int i = m_cellStart[c]; i < m_cellStart[c + 1]; ++i) {
+          const size_t t = size_t(m_items[size_t(i)]);
+          best = std::min(best, pointTriangleDistance(p, m_corners[3 * t], m_corners[3 * t + 1], m_corners[3 * t + 2]));
+        }
+      }
+  return best;
+}
+
+int SurfaceDistance::countFarther(const KEXTriangleMeshBuffer& points, double r, double& worst, bool usedOnly) const
+{
+  const int V = points.getVertexCount();
+  std::vector<char> used(size_t(V), usedOnly ? 0 : 1);
+  if (usedOnly)
+    for (const KEXTriangle<int>& t : points.triangleList)
+      if (validTriangle(t, V))
+        for (int k = 0; k < 3; ++k)
+          used[size_t(t[k])] = 1;
+  int farther = 0;
+  worst = 0.0;
+  for (int v = 0; v < V; ++v) {
+    if (!used[size_t(v)])
+      continue;
+    const double d = within(toD(points.vertexList[v]), r);
+    worst = std::max(worst, std::min(d, 2.0 * r));
+    farther += d > r;
+  }
+  return farther;
+}
+
+} // namespace kexmeshtest
