@@ -13,22 +13,10 @@
 #include "kexmesh/repair/FixReport.h"
 #include "kexmesh/repair/FixTriangleMesh.h"
 
-#if __has_include("kexmesh/repair/ClusterVerticesAlgorithm.h")
 #include "kexmesh/repair/ClusterVerticesAlgorithm.h"
-#define KEXMESH_TOOL_HAS_CLUSTER 1
-#endif
-#if __has_include("kexmesh/repair/CheckTriangleMeshAlgorithm.h")
 #include "kexmesh/repair/CheckTriangleMeshAlgorithm.h"
-#define KEXMESH_TOOL_HAS_CHECK 1
-#endif
-#if __has_include("kexmesh/core/TransformListAlgorithmBase.h")
 #include "kexmesh/core/TransformListAlgorithmBase.h"
-#define KEXMESH_TOOL_HAS_TRANSFORM 1
-#endif
-#if __has_include("kexmesh/core/HarmonizeVertexNormalsAlgorithm.h")
 #include "kexmesh/core/HarmonizeVertexNormalsAlgorithm.h"
-#define KEXMESH_TOOL_HAS_HARMONIZE 1
-#endif
 
 #include <cmath>
 #include <cstdio>
@@ -46,7 +34,6 @@ struct CheckCounts {
 CheckCounts runCheckAlgorithm(KEXTriangleMeshBuffer& b)
 {
   CheckCounts c;
-#ifdef KEXMESH_TOOL_HAS_CHECK
   // Created by class name like every step; the counts are read through the class's interface.
   const KEXMetaClass* meta = KEXMetaClass::find("KEXCheckTriangleMeshAlgorithm");
   if (meta) {
@@ -62,9 +49,6 @@ CheckCounts runCheckAlgorithm(KEXTriangleMeshBuffer& b)
       meta->destruct(check, true);
     }
   }
-#else
-  (void)b;
-#endif
   return c;
 }
 
@@ -114,18 +98,13 @@ int computeNormals(KEXTriangleMeshBuffer& b)
   }
   if (int code = step(b, "KEXCalculateVertexNormalsAlgorithm", "vertex normals"))
     return code;
-#ifdef KEXMESH_TOOL_HAS_HARMONIZE
   return step(b, "KEXHarmonizeVertexNormalsAlgorithm", "normal harmonisation", [](KEXTriangleMeshAlgorithmIF& a) {
     return static_cast<KEXHarmonizeVertexNormalsAlgorithm&>(a).setVectorLength(1.0f);
   });
-#else
-  return Success;
-#endif
 }
 
 int weldBuffer(KEXTriangleMeshBuffer& b, double distance)
 {
-#ifdef KEXMESH_TOOL_HAS_CLUSTER
   int before = b.getVertexCount();
   float used = -1.0f;
   int code = step(b, "KEXClusterVerticesAlgorithm", "weld", [&](KEXTriangleMeshAlgorithmIF& a) {
@@ -139,12 +118,6 @@ int weldBuffer(KEXTriangleMeshBuffer& b, double distance)
   if (code == Success)
     std::fprintf(stderr, "welded %d vertices into %d (distance %g)\n", before, b.getVertexCount(), double(used));
   return code;
-#else
-  (void)b;
-  (void)distance;
-  printError("welding is not available in this build");
-  return OperationFailed;
-#endif
 }
 
 /// Owns one reference to a filter created by class name through its metaclass.
@@ -414,7 +387,6 @@ int runTransform(const Options& o, const std::vector<double>& matrix, const std:
     printError("the transform is singular (determinant %g)", det);
     return BadInput;
   }
-#ifdef KEXMESH_TOOL_HAS_TRANSFORM
   return transformFile(o, [&](KEXTriangleMeshBuffer& b) {
     auto set = [&](KEXTriangleMeshAlgorithmIF& a) {
       return static_cast<KEXTransformListAlgorithmBase&>(a).setTransformMatrix(m);
@@ -435,10 +407,6 @@ int runTransform(const Options& o, const std::vector<double>& matrix, const std:
     }
     return int(Success);
   });
-#else
-  printError("transforms are not available in this build");
-  return OperationFailed;
-#endif
 }
 
 int runConvert(const Options& o)

@@ -9,10 +9,7 @@
 #include "kexmesh/core/TriangleMeshAlgorithmIF.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
 
-#if __has_include("kexmesh/core/HarmonizeVertexNormalsAlgorithm.h")
 #include "kexmesh/core/HarmonizeVertexNormalsAlgorithm.h"
-#define KEXMESH_DEMO_HAS_HARMONIZE 1
-#endif
 
 #include <algorithm>
 #include <chrono>

@@ -56,7 +56,6 @@ void installInterruptHandler()
 
 int interruptCount() { return int(g_interrupts); }
 
-void resetInterrupts() { g_interrupts = 0; }
 
 void setWarningsShown(bool shown) { g_showWarnings = shown; }
 
@@ -144,8 +143,6 @@ KEXTaskMonitor::Reply TerminalMonitor::taskEnded(const KEXTask&, KEXTaskInfo::St
 void TerminalMonitor::diagnostic(const KEXTask*, KEXenum severity, const char*, const char* text)
 {
   bool error = severity == KEX::Error;
-  if (error)
-    ++m_errors;
   if (m_muted)
     return;
   if (error)
@@ -229,8 +226,8 @@ int exitCodeOf(RunResult result, const char* what)
     printError("%s: stopped by the user", what);
     return OperationFailed;
   case RunResult::Unavailable:
-    printWarning("%s is not available in this build; step skipped", what);
-    return Success;
+    printError("%s: its algorithm is not registered", what);
+    return OperationFailed;
   default:
     printError("%s failed", what);
     return OperationFailed;

@@ -25,7 +25,6 @@ enum ExitCode { Success = 0, OperationFailed = 1, BadInput = 2, ProblemsLeft = 3
 void installInterruptHandler();
 /// 0: no request, 1: stop requested, 2 or more: abort requested.
 int interruptCount();
-void resetInterrupts();
 
 /// Prints the progress bar on stderr (only when it is a terminal and not quiet) and diagnostics as
 /// "error: " / "warning: " lines; answers progress reports with Stop or Abort after Ctrl-C.
@@ -41,13 +40,11 @@ public:
   void setMuted(bool muted) { m_muted = muted; }
   /// Removes the bar from the terminal.
   void clearBar();
-  int errorCount() const { return m_errors; }
 
 private:
   Reply reply() const;
   std::mutex m_mutex;
   bool m_quiet, m_terminal, m_muted = false, m_barShown = false;
-  int m_errors = 0;
   std::chrono::steady_clock::time_point m_start, m_lastDraw;
 };
 
@@ -71,7 +68,7 @@ enum class RunResult { Done, Failed, Stopped, Unavailable };
 RunResult runAlgorithm(const char* className, KEXTriangleMeshBuffer& buffer,
                        const std::function<bool(KEXTriangleMeshAlgorithmIF&)>& configure = nullptr,
                        const std::function<void(KEXTriangleMeshAlgorithmIF&)>& inspect = nullptr);
-/// Maps a run result to an exit code, printing why it failed (unavailable: a warning, Success).
+/// Maps a run result to an exit code, printing why it failed.
 int exitCodeOf(RunResult result, const char* what);
 
 /// Numbers that describe a mesh's health.
