@@ -375,28 +375,39 @@ TEST(ClusterVerticesAlgorithm, ReportsItsStepsAndCapsThreadsByMemory)
 
 TEST(ClusterVerticesAlgorithm, AllocationFailuresLeaveTheBufferUnchanged)
 {
+  // Plain welding of a random cloud, and repair-mode welding of a closed mesh beside a soup (the
+  // closed-fan marking allocates too).
   std::mt19937 rng(9);
-  KEXTriangleMeshBuffer input = makeCloud(rng, 400, 0.3f, true);
-  ASSERT_TRUE(input.createTriangleAdjacencyList()); // emptied up front
-  const KEXTriangleMeshBuffer expected = referenceWeld(input, 0.3f);
-  KEXTriangleMeshBuffer prepared(input);
-  prepared.triangleAdjacencyList.clear();
-  prepared.vertexAdjacencyList.clear();
-  for (int threads : {1, 2}) {
-    ThreadCount tc(threads);
-    KEXClusterVerticesAlgorithm algorithm(0.3f); // its attachment cell is allocated here
-    int n = sweepAllocationFaults(
-        input, [&algorithm](KEXTriangleMeshBuffer& b) { return runAlgorithm(b, algorithm); },
-        [&](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& monitor) {
-          if (result) {
-            EXPECT_TRUE(sameBuffer(b, expected));
-            return;
-          }
-          EXPECT_TRUE(sameBuffer(b, prepared));
-          EXPECT_EQ(monitor.rootCode(), KEX::OutOfMemory);
-          EXPECT_TRUE(monitor.hasDiagnostic("Out of memory"));
-        });
-    EXPECT_GT(n, 4);
+  KEXTriangleMeshBuffer cloud = makeCloud(rng, 400, 0.3f, true);
+  ASSERT_TRUE(cloud.createTriangleAdjacencyList()); // emptied up front
+  KEXTriangleMeshBuffer mixed = makeIcosphere(1);
+  append(mixed, toSoup(makeIcosphere(1, Vec3(3, 0, 0))));
+  for (bool repair : {false, true}) {
+    const KEXTriangleMeshBuffer& input = repair ? mixed : cloud;
+    KEXTriangleMeshBuffer expected(input);
+    KEXClusterVerticesAlgorithm reference(repair ? -1.0f : 0.3f);
+    reference.setRepairMode(repair);
+    ASSERT_TRUE(runAlgorithm(expected, reference));
+    KEXTriangleMeshBuffer prepared(input);
+    prepared.triangleAdjacencyList.clear();
+    prepared.vertexAdjacencyList.clear();
+    for (int threads : {1, 2}) {
+      ThreadCount tc(threads);
+      KEXClusterVerticesAlgorithm algorithm(repair ? -1.0f : 0.3f); // its attachment cell is allocated here
+      algorithm.setRepairMode(repair);
+      int n = sweepAllocationFaults(
+          input, [&algorithm](KEXTriangleMeshBuffer& b) { return runAlgorithm(b, algorithm); },
+          [&](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& monitor) {
+            if (result) {
+              EXPECT_TRUE(sameBuffer(b, expected));
+              return;
+            }
+            EXPECT_TRUE(sameBuffer(b, prepared));
+            EXPECT_EQ(monitor.rootCode(), KEX::OutOfMemory);
+            EXPECT_TRUE(monitor.hasDiagnostic("Out of memory"));
+          });
+      EXPECT_GT(n, 4);
+    }
   }
 }
 
@@ -483,29 +494,4 @@ TEST(ClusterVerticesAlgorithm, RepairModeWeldsSoupsButNeitherEdgesNorClosedFans)
     EXPECT_EQ(soup.getVertexCount(), V - 1) << round;
     EXPECT_EQ(soup.getTriangleCount(), mesh.getTriangleCount()) << round;
   }
-}
-
-TEST(ClusterVerticesAlgorithm, RepairModeUnderAllocationFailures)
-{
-  KEXTriangleMeshBuffer input = makeIcosphere(1);
-  append(input, toSoup(makeIcosphere(1, Vec3(3, 0, 0))));
-  KEXTriangleMeshBuffer expected(input);
-  KEXClusterVerticesAlgorithm reference;
-  reference.setRepairMode(true);
-  ASSERT_TRUE(runAlgorithm(expected, reference));
-  ASSERT_EQ(expected.getVertexCount(), 2 * makeIcosphere(1).getVertexCount());
-  KEXTriangleMeshBuffer prepared(input);
-  KEXClusterVerticesAlgorithm algorithm;
-  algorithm.setRepairMode(true);
-  int n = sweepAllocationFaults(
-      input, [&algorithm](KEXTriangleMeshBuffer& b) { return runAlgorithm(b, algorithm); },
-      [&](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& monitor) {
-        if (result) {
-          EXPECT_TRUE(sameBuffer(b, expected));
-          return;
-        }
-        EXPECT_TRUE(sameBuffer(b, prepared));
-        EXPECT_EQ(monitor.rootCode(), KEX::OutOfMemory);
-      });
-  EXPECT_GT(n, 4);
 }
