@@ -216,4 +216,65 @@ double signedVolume(const KEXTriangleMeshBuffer& b)
   return vol / 6.0;
 }
 
+KEXTriangleMeshBuffer makeCone(int n, float height)
+{
+  const double pi = 3.14159265358979323846;
+  std::vector<Vec3> v = {Vec3(0, 0, height)};
+  std::vector<Tri> t;
+  for (int i = 0; i < n; ++i)
+    v.push_back(Vec3(float(std::cos(2 * pi * i / n)), float(std::sin(2 * pi * i / n)), 0.0f));
+  v.push_back(Vec3(0, 0, 0));
+  for (int i = 0; i < n; ++i) {
+    const int r0 = 1 + i, r1 = 1 + (i + 1) % n;
+    t.push_back(Tri(0, r0, r1));
+    t.push_back(Tri(n + 1, r1, r0));
+  }
+  return makeBuffer(v, t);
+}
+
+double pointTriangleDistance(const KEXVector3<double>& p, const KEXVector3<double>& a, const KEXVector3<double>& b,
+                             const KEXVector3<double>& c)
+{
+  using D = KEXVector3<double>;
+  auto segment = [&p](const D& s, const D& e) {
+    const D se = e - s;
+    const double ll = se.squaredLength();
+    const double f = ll > 0.0 ? std::clamp((p - s).dot(se) / ll, 0.0, 1.0) : 0.0;
+    return std::sqrt((p - (s + se * f)).squaredLength());
+  };
+  double best = std::min(segment(a, b), std::min(segment(b, c), segment(c, a)));
+  const D n = (b - a).cross(c - a);
+  const double nn = n.squaredLength();
+  if (nn > 0.0) {
+    // The foot point in the plane, if it lies inside the triangle.
+    const D q = p - n * ((p - a).dot(n) / nn);
+    if ((b - a).cross(q - a).dot(n) >= 0.0 && (c - b).cross(q - b).dot(n) >= 0.0 && (a - c).cross(q - c).dot(n) >= 0.0)
+      best = std::min(best, std::sqrt((p - q).squaredLength()));
+  }
+  return best;
+}
+
+double farthestVertexDistance(const KEXTriangleMeshBuffer& from, const KEXTriangleMeshBuffer& to)
+{
+  using D = KEXVector3<double>;
+  std::vector<bool> used(size_t(from.getVertexCount()), false);
+  for (const Tri& f : from.triangleList)
+    for (int k = 0; k < 3; ++k)
+      used[size_t(f[k])] = true;
+  double worst = 0.0;
+  for (int v = 0; v < from.getVertexCount(); ++v) {
+    if (!used[size_t(v)])
+      continue;
+    double best = INFINITY;
+    for (const Tri& f : to.triangleList) {
+      best = std::min(best, pointTriangleDistance(D(from.vertexList[v]), D(to.vertexList[f[0]]), D(to.vertexList[f[1]]),
+                                                  D(to.vertexList[f[2]])));
+      if (best == 0.0)
+        break;
+    }
+    worst = std::max(worst, best);
+  }
+  return worst;
+}
+
 } // namespace kexmeshtest

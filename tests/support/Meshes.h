@@ -52,4 +52,15 @@ KEXTriangleMeshBuffer makeRandomMesh(std::mt19937& rng, const RandomMeshOptions&
 /// Signed volume (positive for an outward-oriented closed surface).
 double signedVolume(const KEXTriangleMeshBuffer& b);
 
+/// Closed cone: apex (0, 0, height) with n rim vertices on the unit circle in z = 0 and a bottom
+/// centre; the apex is vertex 0 (valence n), the centre vertex n + 1.
+KEXTriangleMeshBuffer makeCone(int n, float height = 1.0f);
+/// Distance from p to the closed triangle (a, b, c), brute force in double (any shape, also
+/// degenerate ones).
+double pointTriangleDistance(const KEXVector3<double>& p, const KEXVector3<double>& a, const KEXVector3<double>& b,
+                             const KEXVector3<double>& c);
+/// The largest distance of a vertex of `from` that some triangle uses to the surface of `to`
+/// (brute force over all triangles; infinite when `to` has none).
+double farthestVertexDistance(const KEXTriangleMeshBuffer& from, const KEXTriangleMeshBuffer& to);
+
 } // namespace kexmeshtest
