@@ -1,5 +1,7 @@
 #include "support/MeshQuality.h"
 
+#include "support/Meshes.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -137,44 +139,6 @@ MeshQuality measure(const KEXTriangleMeshBuffer& b)
     q.inwardComponents += volume[size_t(t)] < 0.0;
   }
   return q;
-}
-
-double pointTriangleDistance(const D3& p, const D3& a, const D3& b, const D3& c)
-{
-  // Closest point by the Voronoi regions of the triangle's vertices, edges and face.
-  const D3 ab = b - a, ac = c - a, ap = p - a;
-  const double d1 = ab.dot(ap), d2 = ac.dot(ap);
-  if (d1 <= 0 && d2 <= 0)
-    return ap.length();
-  const D3 bp = p - b;
-  const double d3 = ab.dot(bp), d4 = ac.dot(bp);
-  if (d3 >= 0 && d4 <= d3)
-    return bp.length();
-  const double vc = d1 * d4 - d3 * d2;
-  if (vc <= 0 && d1 >= 0 && d3 <= 0 && d1 - d3 > 0)
-    return (p - (a + ab * (d1 / (d1 - d3)))).length();
-  const D3 cp = p - c;
-  const double d5 = ab.dot(cp), d6 = ac.dot(cp);
-  if (d6 >= 0 && d5 <= d6)
-    return cp.length();
-  const double vb = d5 * d2 - d1 * d6;
-  if (vb <= 0 && d2 >= 0 && d6 <= 0 && d2 - d6 > 0)
-    return (p - (a + ac * (d2 / (d2 - d6)))).length();
-  const double va = d3 * d6 - d5 * d4;
-  if (va <= 0 && d4 - d3 >= 0 && d5 - d6 >= 0 && (d4 - d3) + (d5 - d6) > 0)
-    return (p - (b + (c - b) * ((d4 - d3) / ((d4 - d3) + (d5 - d6))))).length();
-  const double sum = va + vb + vc;
-  if (!(std::fabs(sum) > 0)) { // degenerate: the nearest of the three edges
-    auto segment = [&p](const D3& u, const D3& v) {
-      const D3 d = v - u;
-      const double l = d.squaredLength();
-      const double s = l > 0 ? std::clamp((p - u).dot(d) / l, 0.0, 1.0) : 0.0;
-      return (p - (u + d * s)).length();
-    };
-    return std::min({segment(a, b), segment(b, c), segment(c, a)});
-  }
-  const double v = vb / sum, w = vc / sum;
-  return (p - (a + ab * v + ac * w)).length();
 }
 
 int64_t SurfaceDistance::key(int64_t x, int64_t y, int64_t z) const

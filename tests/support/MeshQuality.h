@@ -46,8 +46,4 @@ private:
   double m_cell = 1.0;
 };
 
-/// Closest distance from p to triangle (a, b, c), also for degenerate triangles.
-double pointTriangleDistance(const KEXVector3<double>& p, const KEXVector3<double>& a, const KEXVector3<double>& b,
-                             const KEXVector3<double>& c);
-
 } // namespace kexmeshtest
