@@ -12,9 +12,11 @@ public:
   /// time with the cube of the loop length (this many edges take 153 MB and about ten seconds).
   static constexpr int MAXIMUM_LOOP_LENGTH = 4000;
 
-  /// A fill that closes its component into a solid of less volume than this times the fill's area
-  /// to the power 3/2 only caps an open sheet with a second layer of itself and is taken out again
-  /// (a capped hemisphere gives about 0.38, a sheet's double layer 0).
+  /// A component that the run closed and whose volume (in absolute value) stays below this times
+  /// the area of its fills to the power 3/2 is an open sheet capped with a second layer of itself:
+  /// its largest fill is taken out again, its smaller fills (holes inside the sheet) stay. A flat
+  /// sheet's double layer gives 0, a capped hemisphere about 0.38, a shallow bowl 0.28 times its
+  /// depth over its radius.
   static constexpr double SHEET_VOLUME_RATIO = 0.03;
 
   /// What the last run found. Every loop of border edges that was traced to its end is counted in
