@@ -9,9 +9,17 @@
 // the table is kept twice, once by rows and once by columns, and V(i, j) = W(i, j) + |v_i v_j| is
 // stored instead of W: a candidate then costs two contiguous loads and an add, V(i, k) + V(k, j),
 // and the minimum is found by a branch-free pass followed by a search for the first (smallest) k
-// that reaches it, so ties go to the smallest split. A triangle that exists in the mesh already
-// costs a penalty instead; the few sub-loops that have such a candidate are found beforehand from
-// the vertex adjacency list and take a slow path.
+// that reaches it, so ties go to the smallest split.
+//
+// Candidates that meet the mesh are found beforehand from the corners at the loop's vertices (their
+// vertex adjacency lists): a triangle that exists already, and, for edge loops, a diagonal that is
+// an edge of the mesh already. An edge loop fills a hole of the mesh itself, where either would
+// make an edge non-manifold or a triangle duplicate, so both are forbidden there: a forbidden
+// diagonal gets an infinite weight (every candidate through it then loses in the same vector pass),
+// and the few sub-loops with an existing triangle among their candidates take a slow path that
+// skips it. A loop left without a finite triangulation is reported as unfillable and nothing is
+// appended. Vertex loops keep the older, softer rule: an existing triangle costs a penalty that
+// loses against every real triangle (their callers build new surfaces, not fills of a mesh).
 //
 // The triangles are emitted in the order of the recursive definition (left part, right part, then
 // the triangle itself) by an explicit stack, so a loop of any length cannot exhaust the call stack.
@@ -368,6 +376,7 @@ public:
     m_split[column(i, j)] = k;
   }
   int& split(int i, int j) { return m_split[column(i, j)]; }
+  double value(int i, int j) const { return m_byColumn[column(i, j)]; }
   // Row i and column j as arrays indexed by k.
   const double* rowOf(int i) const { return m_byRow + row(i, i + 1) - size_t(i + 1); }
   const double* columnOf(int j) const { return m_byColumn + column(0, j); }
@@ -386,13 +395,26 @@ struct Penalty {
   int next;
 };
 
-// Finds every candidate (i, k, j), i < k < j, whose triangle exists in the mesh already, by walking
-// the corner lists of the loop's vertices, and threads them into per-pair lists whose heads sit in
-// the table's split slots. Returns false on a shortage; found tells whether there was any.
-bool collectPenalties(const Buffer& b, const int* v, int n, LoopTable& table, KEXValueList<Penalty>& penalties,
-                      bool& found)
+// Split-slot mark of a pair (i, j) that is no loop edge yet joined by an edge of the mesh already:
+// a triangulation using it as a diagonal would give that edge a third and fourth triangle.
+constexpr int FORBIDDEN_EDGE = -2;
+
+// What is known about the candidates of one loop before it is solved.
+struct Conflicts {
+  bool found = false;    // some candidate meets the mesh (the split slots hold marks and heads)
+  bool repeated = false; // a vertex appears at two loop positions
+};
+
+// Finds the candidates of the loop v[0 ... n-1] that meet the mesh and threads them into the
+// table's split slots: a triangle (i, k, j), i < k < j, that exists already goes into the list of
+// pair (i, j) (head in the slot, -1: none); with edges set, a pair (i, j) that is no loop edge but
+// is joined by a mesh edge is marked FORBIDDEN_EDGE (its triangle list no longer matters). Every
+// corner at a loop vertex is looked at once per loop position of that vertex: through the vertex
+// adjacency list when the buffer has one (cost linear in the loop vertices' valences), else by one
+// pass over the triangles. Returns false on a shortage.
+bool collectConflicts(const Buffer& b, const int* v, int n, bool edges, LoopTable& table,
+                      KEXValueList<Penalty>& penalties, Conflicts& conflicts)
 {
-  found = false;
   struct Position {
     int vertex, index;
   };
@@ -401,38 +423,63 @@ bool collectPenalties(const Buffer& b, const int* v, int n, LoopTable& table, KE
     return false;
   for (int i = 0; i < n; ++i)
     positions[i] = Position{v[i], i};
-  auto less = [](const Position& x, const Position& y) {
+  std::sort(positions.begin(), positions.end(), [](const Position& x, const Position& y) {
     return x.vertex < y.vertex || (x.vertex == y.vertex && x.index < y.index);
-  };
-  std::sort(positions.begin(), positions.end(), less);
+  });
+  for (int i = 1; i < n; ++i)
+    conflicts.repeated = conflicts.repeated || positions[i].vertex == positions[i - 1].vertex;
   auto range = [&](int vertex) {
     return std::equal_range(positions.begin(), positions.end(), Position{vertex, INT_MIN},
                             [](const Position& x, const Position& y) { return x.vertex < y.vertex; });
   };
-  for (int i = 0; i + 2 < n; ++i) {
-    for (int c : b.vertexAdjacencyList[v[i]]) {
-      const int n1 = cornerVertex(b, nextCorner(c));
-      const int n2 = cornerVertex(b, nextCorner(nextCorner(c)));
-      auto r1 = range(n1);
-      if (r1.first == r1.second)
-        continue;
-      auto r2 = range(n2);
-      for (auto p = r1.first; p != r1.second; ++p)
-        for (auto q = r2.first; q != r2.second; ++q) {
-          const int k = std::min(p->index, q->index), j = std::max(p->index, q->index);
-          if (k <= i || k == j)
+  auto begin = [&]() {
+    if (!conflicts.found) // first hit: the split slots become marks and list heads
+      std::fill(table.splits(), table.splits() + LoopTable::pairs(n), -1);
+    conflicts.found = true;
+  };
+  auto loopEdge = [n](int i, int j) { return j - i == 1 || (i == 0 && j == n - 1); };
+  // Corner c of the mesh sits at loop position i.
+  auto visit = [&](int c, int i) {
+    const int n1 = cornerVertex(b, nextCorner(c));
+    const int n2 = cornerVertex(b, previousCorner(c));
+    auto r1 = range(n1), r2 = range(n2);
+    if (edges)
+      for (auto r : {r1, r2})
+        for (auto p = r.first; p != r.second; ++p) {
+          const int lo = std::min(i, p->index), hi = std::max(i, p->index);
+          if (lo == hi || loopEdge(lo, hi))
             continue;
-          if (!found) {
-            // First hit: the split slots become list heads.
-            std::fill(table.splits(), table.splits() + LoopTable::pairs(n), -1);
-            found = true;
-          }
-          int& head = table.split(i, j);
-          if (!penalties.append(Penalty{k, head}))
-            return false;
-          head = penalties.getCount() - 1;
+          begin();
+          table.split(lo, hi) = FORBIDDEN_EDGE;
         }
-    }
+    for (auto p = r1.first; p != r1.second; ++p)
+      for (auto q = r2.first; q != r2.second; ++q) {
+        const int k = std::min(p->index, q->index), j = std::max(p->index, q->index);
+        if (k <= i || k == j)
+          continue;
+        begin();
+        int& head = table.split(i, j);
+        if (head == FORBIDDEN_EDGE)
+          continue;
+        if (!penalties.append(Penalty{k, head}))
+          return false;
+        head = penalties.getCount() - 1;
+      }
+    return true;
+  };
+  if (b.hasVertexAdjacencyList()) {
+    for (int i = 0; i < n; ++i)
+      for (int c : b.vertexAdjacencyList[v[i]])
+        if (!visit(c, i))
+          return false;
+    return true;
+  }
+  const int corners = 3 * b.getTriangleCount();
+  for (int c = 0; c < corners; ++c) {
+    auto r = range(cornerVertex(b, c));
+    for (auto p = r.first; p != r.second; ++p)
+      if (!visit(c, p->index))
+        return false;
   }
   return true;
 }
@@ -513,27 +560,42 @@ int firstMinimum(const double* A, const double* B, int first, int end, double& m
   return firstMinimumScalar(A, B, first, end, minimum);
 }
 
-// Solves the table for the loop vertices v[0 ... n-1].
-bool solveLoop(const Buffer& b, const int* v, int n, LoopTable& table)
+enum class Solved { Yes, Unfillable, OutOfMemory };
+
+// Solves the table for the loop vertices v[0 ... n-1]. Two rules for the candidates that meet the
+// mesh. Vertex loops (the long-standing rule for callers that build their own surfaces): with n >= 4
+// and a vertex adjacency list, a triangle that exists already costs a penalty that loses against
+// every real triangle, so it is taken only when nothing else triangulates that part. Edge loops
+// (strict: they fill holes of the mesh itself): such a triangle, for any n, and a diagonal that is
+// an edge of the mesh already are forbidden: their weight is infinite, and a loop whose every
+// triangulation needs one is unfillable.
+Solved solveLoop(const Buffer& b, const int* v, int n, bool strict, LoopTable& table)
 {
   if (!table.allocate(n))
-    return false;
+    return Solved::OutOfMemory;
   KEXValueList<Penalty> penalties(256, true);
-  bool penalised = false;
-  if (n >= 4 && b.hasVertexAdjacencyList() && !collectPenalties(b, v, n, table, penalties, penalised))
-    return false;
+  Conflicts conflicts;
+  if ((strict || (n >= 4 && b.hasVertexAdjacencyList())) &&
+      !collectConflicts(b, v, n, strict, table, penalties, conflicts))
+    return Solved::OutOfMemory;
+  if (strict && conflicts.repeated)
+    return Solved::Unfillable; // a vertex twice: two diagonals could join the same two vertices
   for (int i = 0; i + 1 < n; ++i)
     table.set(i, i + 1, distance(b, v[i], v[i + 1]), -1);
   const Penalty* penalty = penalties.getData();
   for (int d = 2; d < n; ++d) {
     for (int i = 0, j = d; j < n; ++i, ++j) {
+      const int slot = conflicts.found ? table.split(i, j) : -1;
+      if (slot == FORBIDDEN_EDGE) {
+        table.set(i, j, INFINITY, i + 1);
+        continue;
+      }
       const double* A = table.rowOf(i);    // A[k] = V(i, k)
       const double* B = table.columnOf(j); // B[k] = V(k, j)
       const double lij = distance(b, v[i], v[j]);
-      const int head = penalised ? table.split(i, j) : -1;
       double best = START_WEIGHT;
-      int bestK = i + 1; // should no candidate be finite, the smallest split stands
-      if (head < 0) {
+      int bestK = -1;
+      if (slot < 0) {
         // Minimum of V(i,k) + V(k,j) (+ lij, the same for every k), first k on ties.
         double m = START_WEIGHT;
         const int k = firstMinimum(A, B, i + 1, j, m);
@@ -543,20 +605,29 @@ bool solveLoop(const Buffer& b, const int* v, int n, LoopTable& table)
         }
       } else {
         for (int k = i + 1; k < j; ++k) {
-          bool isPenalised = false;
-          for (int p = head; p >= 0 && !isPenalised; p = penalty[p].next)
-            isPenalised = penalty[p].k == k;
-          const double cost = isPenalised ? EXISTING_TRIANGLE_PENALTY : (A[k] + B[k]) + lij;
+          bool exists = false;
+          for (int p = slot; p >= 0 && !exists; p = penalty[p].next)
+            exists = penalty[p].k == k;
+          if (exists && strict)
+            continue;
+          const double cost = exists ? EXISTING_TRIANGLE_PENALTY : (A[k] + B[k]) + lij;
           if (cost < best) {
             best = cost;
             bestK = k;
           }
         }
       }
+      if (bestK < 0) {
+        // No finite candidate: forbidden for edge loops; for vertex loops the smallest split stands.
+        table.set(i, j, strict ? INFINITY : best + lij, i + 1);
+        continue;
+      }
       table.set(i, j, best + lij, bestK);
     }
   }
-  return true;
+  if (strict && !(table.value(0, n - 1) < START_WEIGHT))
+    return Solved::Unfillable;
+  return Solved::Yes;
 }
 
 // One pending sub-range of the emission: its split, the left part's half-edge once known, and how
@@ -612,21 +683,25 @@ int emitLoop(Buffer& b, const int* v, int n, LoopTable& table, int t0, bool link
   return result;
 }
 
-// The shared body of the vertex and edge loop triangulations. corners is null for vertex loops.
-bool triangulateLoop(Buffer& b, const int* v, const int* corners, int n, const KEXRGBA<float>& color)
+using Outcome = KEXTriangulationTools::EdgeLoopOutcome;
+
+// The shared body of the vertex and edge loop triangulations. corners is null for vertex loops;
+// edge loops are solved under the strict rule (see solveLoop).
+Outcome triangulateLoop(Buffer& b, const int* v, const int* corners, int n, const KEXRGBA<float>& color)
 {
   const int t0 = b.getTriangleCount();
   if (t0 > INT_MAX / 3 - n)
-    return false;
+    return Outcome::Invalid;
   LoopTable table;
-  if (!solveLoop(b, v, n, table))
-    return false;
+  const Solved solved = solveLoop(b, v, n, corners != nullptr, table);
+  if (solved != Solved::Yes)
+    return solved == Solved::Unfillable ? Outcome::Unfillable : Outcome::OutOfMemory;
   auto* stack = static_cast<Frame*>(kexMalloc(sizeof(Frame) * size_t(n)));
   if (!stack)
-    return false;
+    return Outcome::OutOfMemory;
   if (!b.setTriangleCount(t0 + n - 2)) {
     kexFree(stack);
-    return false;
+    return Outcome::OutOfMemory;
   }
   // Without a vertex adjacency list the links are made during the emission (nothing can fail
   // after it); with one, a fresh-build linking follows once the corners are in the vertex lists.
@@ -640,7 +715,7 @@ bool triangulateLoop(Buffer& b, const int* v, const int* corners, int n, const K
   if (linkNow && corners)
     linkPair(b, whole, corners[0]);
   fillTriangleAttributes(b, t0, color);
-  return finishAppend(b, t0, false);
+  return finishAppend(b, t0, false) ? Outcome::Filled : Outcome::OutOfMemory;
 }
 
 bool vertexLoop(Buffer* buffer, const KEXValueList<int>& loop, bool reverse)
@@ -663,7 +738,7 @@ bool vertexLoop(Buffer* buffer, const KEXValueList<int>& loop, bool reverse)
       reversed[i] = loop[n - 1 - i];
     v = reversed.getData();
   }
-  return triangulateLoop(b, v, nullptr, n, KEXRGBA<float>(1.0f, 1.0f, 1.0f));
+  return triangulateLoop(b, v, nullptr, n, KEXRGBA<float>(1.0f, 1.0f, 1.0f)) == Outcome::Filled;
 }
 
 // --- solids --------------------------------------------------------------------------------------
@@ -769,31 +844,40 @@ bool KEXTriangulationTools::clockwiseEdgeLoop(KEXTriangleMeshBuffer* buffer, con
 
 bool KEXTriangulationTools::clockwiseEdgeLoop(KEXTriangleMeshBuffer* buffer, const int* loop, int n)
 {
+  EdgeLoopOutcome outcome;
+  return clockwiseEdgeLoop(buffer, loop, n, outcome);
+}
+
+bool KEXTriangulationTools::clockwiseEdgeLoop(KEXTriangleMeshBuffer* buffer, const int* loop, int n,
+                                              EdgeLoopOutcome& outcome)
+{
+  outcome = EdgeLoopOutcome::Invalid;
   if (!validBuffer(buffer) || !loop || n < 3)
     return false;
   Buffer& b = *buffer;
   const int corners = 3 * b.getTriangleCount();
   const bool adjacencyPresent = b.hasTriangleAdjacencyList();
-  KEXValueList<int> vertices(1024, true);
-  if (!vertices.setCount(n))
-    return false;
   // The loop must be a chain of half-edges between valid vertices, of border corners when the
   // adjacency is known: anything else would be linked into a corrupt adjacency.
   for (int m = 0; m < n; ++m) {
     const int c = loop[m];
-    if (c < 0 || c >= corners)
+    if (c < 0 || c >= corners || !b.isValidVertex(cornerVertex(b, c)) || (adjacencyPresent && adjacency(b, c) >= 0))
       return false;
-    const int v = cornerVertex(b, c);
-    if (!b.isValidVertex(v) || (adjacencyPresent && adjacency(b, c) >= 0))
-      return false;
-    vertices[m] = v;
   }
   for (int m = 0; m < n; ++m)
-    if (cornerVertex(b, previousCorner(loop[m])) != vertices[(m + n - 1) % n])
+    if (cornerVertex(b, previousCorner(loop[m])) != cornerVertex(b, loop[(m + n - 1) % n]))
       return false;
+  KEXValueList<int> vertices(1024, true);
+  if (!vertices.setCount(n)) {
+    outcome = EdgeLoopOutcome::OutOfMemory;
+    return false;
+  }
+  for (int m = 0; m < n; ++m)
+    vertices[m] = cornerVertex(b, loop[m]);
   const KEXRGBA<float> color =
       b.hasTriangleColorList() ? b.triangleColorList[loop[0] / 3] : KEXRGBA<float>(1.0f, 1.0f, 1.0f);
-  return triangulateLoop(b, vertices.getData(), loop, n, color);
+  outcome = triangulateLoop(b, vertices.getData(), loop, n, color);
+  return outcome == EdgeLoopOutcome::Filled;
 }
 
 bool KEXTriangulationTools::ellipsoid(KEXTriangleMeshBuffer* buffer, const KEXVector3<float>& center,

@@ -39,16 +39,33 @@ public:
   /// clockwiseVertexLoop on the loop in reverse order.
   static bool counterClockwiseVertexLoop(KEXTriangleMeshBuffer* buffer, const KEXValueList<int>& loop);
 
+  /// What became of an edge loop, for callers that must tell a loop that cannot be filled from a
+  /// failure.
+  enum class EdgeLoopOutcome {
+    Filled,      ///< the loop is closed with n-2 new triangles
+    Unfillable,  ///< every triangulation needs a forbidden candidate (see below); nothing appended
+    Invalid,     ///< the buffer or the loop breaks a precondition; nothing appended
+    OutOfMemory, ///< the weight table or a list could not grow; nothing appended
+  };
+
   /// Fills a closed loop of border half-edges (corner indices 3t+k, each naming the edge that ends
   /// at that corner) with the n-2 triangles of the minimum-weight triangulation of the corners'
   /// vertices, oriented against the loop so that they continue the surface consistently, and links
   /// them to the loop's half-edges in the triangle adjacency list.
+  /// The fill never makes an edge non-manifold nor a triangle duplicate: a diagonal between two
+  /// loop vertices that are not loop neighbours but are joined by an edge of the mesh already, and
+  /// a triangle whose three vertices form a triangle of the mesh already (either orientation, also
+  /// for n = 3), are forbidden. When no triangulation avoids them, or the loop visits a vertex
+  /// twice, the loop is unfillable: false, nothing appended. The mesh is consulted through the
+  /// vertex adjacency list of the loop's vertices, or by one pass over the triangles without one.
   /// \pre loop has at least 3 corners; each corner's edge starts where the previous corner's edge
   ///      ends (the last one's where the first one's starts); with a triangle adjacency list every
   ///      loop corner is a border corner (negative entry).
   static bool clockwiseEdgeLoop(KEXTriangleMeshBuffer* buffer, const KEXValueList<int>& loop);
   /// The same on a plain array of n corners (used by the gap closing to pass part of its loop).
   static bool clockwiseEdgeLoop(KEXTriangleMeshBuffer* buffer, const int* loop, int n);
+  /// The same, telling in outcome why a loop was not filled (Filled exactly when it returns true).
+  static bool clockwiseEdgeLoop(KEXTriangleMeshBuffer* buffer, const int* loop, int n, EdgeLoopOutcome& outcome);
 
   /// Appends a closed, outward-oriented ellipsoid around center with the given per-axis radii whose
   /// edges are about edgeLength long: (rings-1)*sectors + 2 vertices and 2*sectors*(rings-1)

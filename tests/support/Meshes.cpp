@@ -136,6 +136,26 @@ KEXTriangleMeshBuffer makeSphere(int rings, int sectors)
   return makeBuffer(v, t);
 }
 
+KEXTriangleMeshBuffer makeHemisphere(int rings, int sectors)
+{
+  const KEXTriangleMeshBuffer sphere = makeSphere(2 * rings, sectors);
+  std::vector<bool> lower(size_t(sphere.getTriangleCount()));
+  for (int t = 0; t < sphere.getTriangleCount(); ++t) {
+    const Tri& f = sphere.triangleList[t];
+    lower[size_t(t)] = sphere.vertexList[f[0]].z + sphere.vertexList[f[1]].z + sphere.vertexList[f[2]].z < 0.0f;
+  }
+  return withoutTriangles(sphere, lower);
+}
+
+KEXTriangleMeshBuffer withoutTriangles(const KEXTriangleMeshBuffer& mesh, const std::vector<bool>& remove)
+{
+  std::vector<Tri> kept;
+  for (int t = 0; t < mesh.getTriangleCount(); ++t)
+    if (!remove[size_t(t)])
+      kept.push_back(mesh.triangleList[t]);
+  return makeBuffer(vertices(mesh), kept);
+}
+
 KEXTriangleMeshBuffer toSoup(const KEXTriangleMeshBuffer& mesh)
 {
   std::vector<Vec3> v;

@@ -29,6 +29,12 @@ KEXTriangleMeshBuffer makeTorus(int nu, int nv, float R = 2.0f, float r = 0.5f);
 /// A closed mesh of about the requested triangle count (an icosphere-like sphere of lat/long rings).
 KEXTriangleMeshBuffer makeSphere(int rings, int sectors);
 
+/// Open upper half (z >= 0) of makeSphere(2 * rings, sectors); its rim is one loop of `sectors`
+/// edges (the vertices of the lower half stay, unused).
+KEXTriangleMeshBuffer makeHemisphere(int rings, int sectors);
+/// The mesh without the triangles flagged in remove (every vertex kept).
+KEXTriangleMeshBuffer withoutTriangles(const KEXTriangleMeshBuffer& mesh, const std::vector<bool>& remove);
+
 /// Every triangle gets its own three vertices (a triangle soup).
 KEXTriangleMeshBuffer toSoup(const KEXTriangleMeshBuffer& mesh);
 /// Shuffles the triangle order.

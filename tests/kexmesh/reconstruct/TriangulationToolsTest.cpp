@@ -5,6 +5,7 @@
 
 #include "kex/Testing.h"
 #include "support/AlgorithmSweeps.h"
+#include "support/FillChecks.h"
 #include "support/MeshChecks.h"
 #include "support/Meshes.h"
 #include "support/Reference.h"
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
 #include <random>
@@ -51,20 +53,37 @@ struct Triangulation {
   std::vector<KEXTriangle<int>> emitted; // triangles in emission order (left, right, self)
 };
 
-// All triangulations of the sub-loop (i, j) with their weights as the tools define them: a
-// triangle that exists already costs the penalty alone, any other the parts plus its perimeter.
+// The rules a triangulation is weighed by. exists tells whether a triangle (by vertices) is in the
+// mesh already; such a candidate costs existingCost alone (the penalty for vertex loops, infinity
+// for edge loops). forbidden, when set, tells whether a diagonal (by loop positions) is an edge of
+// the mesh already: a candidate that needs it costs infinity.
+struct Rules {
+  std::function<bool(int, int, int)> exists;
+  double existingCost = PENALTY;
+  std::function<bool(int, int)> forbidden;
+};
+
+double candidateWeight(const KEXTriangleMeshBuffer& b, const std::vector<int>& v, int i, int k, int j, double parts,
+                       const Rules& rules)
+{
+  if (rules.forbidden && ((k > i + 1 && rules.forbidden(i, k)) || (j > k + 1 && rules.forbidden(k, j))))
+    return INFINITY;
+  return rules.exists(v[i], v[k], v[j]) ? rules.existingCost : parts + perimeter(b, v[i], v[k], v[j]);
+}
+
+// All triangulations of the sub-loop (i, j) with their weights under the rules.
 std::vector<Triangulation> enumerate(const KEXTriangleMeshBuffer& b, const std::vector<int>& v, int i, int j,
-                                     const std::function<bool(int, int, int)>& exists)
+                                     const Rules& rules)
 {
   if (j == i + 1)
     return {Triangulation()};
   std::vector<Triangulation> all;
   for (int k = i + 1; k < j; ++k) {
-    auto left = enumerate(b, v, i, k, exists), right = enumerate(b, v, k, j, exists);
+    auto left = enumerate(b, v, i, k, rules), right = enumerate(b, v, k, j, rules);
     for (const auto& l : left)
       for (const auto& r : right) {
         Triangulation t;
-        t.weight = exists(v[i], v[k], v[j]) ? PENALTY : l.weight + r.weight + perimeter(b, v[i], v[k], v[j]);
+        t.weight = candidateWeight(b, v, i, k, j, l.weight + r.weight, rules);
         t.preorder.push_back(k);
         t.preorder.insert(t.preorder.end(), l.preorder.begin(), l.preorder.end());
         t.preorder.insert(t.preorder.end(), r.preorder.begin(), r.preorder.end());
@@ -80,16 +99,21 @@ std::vector<Triangulation> enumerate(const KEXTriangleMeshBuffer& b, const std::
 // The reference of the sub-loop (i, j): the smallest split k over which some triangulation of
 // minimum weight (within rounding) is reached, found by enumerating all triangulations; its two
 // parts chosen the same way on their own. Without existing triangles this is the minimum-weight
-// triangulation whose split sequence (root first) is lexicographically smallest.
-Triangulation reference(const KEXTriangleMeshBuffer& b, const std::vector<int>& v, int i, int j,
-                        const std::function<bool(int, int, int)>& exists)
+// triangulation whose split sequence (root first) is lexicographically smallest. Infinite weight:
+// no triangulation is allowed.
+Triangulation reference(const KEXTriangleMeshBuffer& b, const std::vector<int>& v, int i, int j, const Rules& rules)
 {
   if (j == i + 1)
     return Triangulation();
-  auto all = enumerate(b, v, i, j, exists);
+  auto all = enumerate(b, v, i, j, rules);
   double best = all[0].weight;
   for (const auto& t : all)
     best = std::min(best, t.weight);
+  if (std::isinf(best)) {
+    Triangulation none;
+    none.weight = INFINITY;
+    return none;
+  }
   for (int k = i + 1; k < j; ++k) {
     double bestOverK = INFINITY;
     for (const auto& t : all)
@@ -97,8 +121,8 @@ Triangulation reference(const KEXTriangleMeshBuffer& b, const std::vector<int>& 
         bestOverK = std::min(bestOverK, t.weight);
     if (bestOverK > best * (1.0 + 1e-12))
       continue;
-    Triangulation l = reference(b, v, i, k, exists), r = reference(b, v, k, j, exists), t;
-    t.weight = exists(v[i], v[k], v[j]) ? PENALTY : l.weight + r.weight + perimeter(b, v[i], v[k], v[j]);
+    Triangulation l = reference(b, v, i, k, rules), r = reference(b, v, k, j, rules), t;
+    t.weight = candidateWeight(b, v, i, k, j, l.weight + r.weight, rules);
     t.emitted = l.emitted;
     t.emitted.insert(t.emitted.end(), r.emitted.begin(), r.emitted.end());
     t.emitted.push_back(KEXTriangle<int>(v[i], v[j], v[k]));
@@ -110,10 +134,57 @@ Triangulation reference(const KEXTriangleMeshBuffer& b, const std::vector<int>& 
 
 Triangulation bruteForce(const KEXTriangleMeshBuffer& b, const std::vector<int>& v, bool penalties)
 {
-  auto exists = [&](int x, int y, int z) {
+  Rules rules;
+  rules.exists = [&](int x, int y, int z) {
     return penalties && v.size() >= 4 && referenceContainsTriangle(b, KEXTriangle<int>(x, y, z));
   };
-  return reference(b, v, 0, int(v.size()) - 1, exists);
+  return reference(b, v, 0, int(v.size()) - 1, rules);
+}
+
+// The edge loop rule: existing triangles (any n) and diagonals along existing edges are forbidden.
+Triangulation bruteForceEdgeLoop(const KEXTriangleMeshBuffer& b, const std::vector<int>& v)
+{
+  Rules rules;
+  rules.exists = [&](int x, int y, int z) { return referenceContainsTriangle(b, KEXTriangle<int>(x, y, z)); };
+  rules.existingCost = INFINITY;
+  const auto edges = edgeUse(b);
+  rules.forbidden = [&, edges](int i, int j) { return edges.count(std::minmax(v[size_t(i)], v[size_t(j)])) > 0; };
+  return reference(b, v, 0, int(v.size()) - 1, rules);
+}
+
+// A ring of n loop vertices, each loop edge carried by one border triangle with an apex of its own
+// (the loop's corners are 3m + 1), plus the extra triangles given over loop positions (a position
+// of n or more stands for a further vertex of its own).
+struct RingMesh {
+  KEXTriangleMeshBuffer mesh;
+  std::vector<int> loop, vertices;
+};
+RingMesh makeRing(const std::vector<KEXVector3<float>>& points, const std::vector<std::array<int, 3>>& extras)
+{
+  const int n = int(points.size());
+  std::vector<KEXVector3<float>> all(points);
+  std::vector<KEXTriangle<int>> triangles;
+  RingMesh r;
+  for (int m = 0; m < n; ++m) {
+    const KEXVector3<float> mid = (points[size_t((m + n - 1) % n)] + points[size_t(m)]) * 0.5f;
+    all.push_back(mid * 1.5f + KEXVector3<float>(0, 0, 0.3f));
+    triangles.push_back(KEXTriangle<int>((m + n - 1) % n, m, int(all.size()) - 1));
+    r.loop.push_back(3 * m + 1);
+    r.vertices.push_back(m);
+  }
+  for (const auto& e : extras) {
+    KEXTriangle<int> t;
+    for (int k = 0; k < 3; ++k) {
+      t[k] = e[size_t(k)];
+      if (t[k] >= n) {
+        all.push_back(KEXVector3<float>(0.1f * float(all.size()), 5, 5));
+        t[k] = int(all.size()) - 1;
+      }
+    }
+    triangles.push_back(t);
+  }
+  r.mesh = makeBuffer(all, triangles);
+  return r;
 }
 
 std::vector<KEXTriangle<int>> appended(const KEXTriangleMeshBuffer& b, int t0)
@@ -143,16 +214,6 @@ struct Snapshot {
            angles == o.angles && vnormals == o.vnormals;
   }
 };
-
-// A buffer of the mesh without the triangles flagged in `remove`.
-KEXTriangleMeshBuffer without(const KEXTriangleMeshBuffer& mesh, const std::vector<bool>& remove)
-{
-  std::vector<KEXTriangle<int>> kept;
-  for (int t = 0; t < mesh.getTriangleCount(); ++t)
-    if (!remove[size_t(t)])
-      kept.push_back(mesh.triangleList[t]);
-  return makeBuffer(vertices(mesh), kept);
-}
 
 // The border loop through corner c0 of a mesh whose holes are simple (manifold border vertices).
 std::vector<int> borderLoop(const KEXTriangleMeshBuffer& b, int c0)
@@ -317,7 +378,7 @@ TEST(TriangulationToolsTest, EdgeLoopClosesHolesWithFreshBuildAdjacency)
   // Icospheres with a connected patch removed: the border loop is filled, the mesh is closed and
   // consistently oriented, and the adjacency lists equal a fresh build, whichever lists were there.
   std::mt19937 rng(3);
-  int tested = 0;
+  int tested = 0, chords = 0;
   for (int trial = 0; trial < 40; ++trial) {
     KEXTriangleMeshBuffer sphere = makeIcosphere(2);
     ASSERT_TRUE(sphere.createTriangleAdjacencyList());
@@ -335,7 +396,7 @@ TEST(TriangulationToolsTest, EdgeLoopClosesHolesWithFreshBuildAdjacency)
         patch.push_back(p);
       }
     }
-    KEXTriangleMeshBuffer holed = without(sphere, remove);
+    KEXTriangleMeshBuffer holed = withoutTriangles(sphere, remove);
     ASSERT_TRUE(holed.createTriangleAdjacencyList());
     const std::vector<int> loop = borderLoop(holed, firstBorderCorner(holed));
     // Skip patches whose border is not one simple loop (a patch enclosing a vertex).
@@ -347,8 +408,8 @@ TEST(TriangulationToolsTest, EdgeLoopClosesHolesWithFreshBuildAdjacency)
       border += holed.triangleAdjacencyList[c / 3][c % 3] < 0;
     if (border != int(loop.size()) || loopVertices.size() != loop.size())
       continue;
-    // ... and patches whose loop has two vertices joined by a remaining edge without being
-    // neighbours on the loop: a fill may not avoid that edge, the result would not be manifold.
+    // Patches whose loop has two vertices joined by a remaining edge without being neighbours on
+    // the loop: no fill may use that edge; when none avoids it, the loop is left as it is.
     std::vector<int> order(size_t(holed.getVertexCount()), -1);
     for (size_t i = 0; i < loop.size(); ++i)
       order[size_t(holed.cornerVertex(loop[i]))] = int(i);
@@ -358,9 +419,8 @@ TEST(TriangulationToolsTest, EdgeLoopClosesHolesWithFreshBuildAdjacency)
       const int gap = std::abs(p - q);
       chord = chord || (p >= 0 && q >= 0 && gap != 1 && gap != int(loop.size()) - 1);
     }
-    if (chord)
-      continue;
     ++tested;
+    chords += chord;
     for (int mode = 0; mode < 3; ++mode) {
       KEXTriangleMeshBuffer b(holed);
       if (mode == 1)
@@ -368,7 +428,15 @@ TEST(TriangulationToolsTest, EdgeLoopClosesHolesWithFreshBuildAdjacency)
       if (mode == 2)
         b.triangleAdjacencyList.clear(); // vertex adjacency only
       const int t0 = b.getTriangleCount();
-      ASSERT_TRUE(Tools::clockwiseEdgeLoop(&b, listOf(loop)));
+      const Snapshot before(b);
+      Tools::EdgeLoopOutcome outcome;
+      if (!Tools::clockwiseEdgeLoop(&b, loop.data(), int(loop.size()), outcome)) {
+        EXPECT_TRUE(chord) << "trial " << trial;
+        EXPECT_EQ(outcome, Tools::EdgeLoopOutcome::Unfillable);
+        EXPECT_TRUE(Snapshot(b) == before);
+        continue;
+      }
+      EXPECT_EQ(outcome, Tools::EdgeLoopOutcome::Filled);
       EXPECT_EQ(b.getTriangleCount(), t0 + int(loop.size()) - 2);
       EXPECT_TRUE(closedAndConsistent(b)) << "trial " << trial << " mode " << mode;
       EXPECT_GT(signedVolume(b), 0.0);
@@ -381,7 +449,82 @@ TEST(TriangulationToolsTest, EdgeLoopClosesHolesWithFreshBuildAdjacency)
       }
     }
   }
-  EXPECT_GE(tested, 15);
+  EXPECT_GE(tested, 25);
+  EXPECT_GE(chords, 3);
+}
+
+TEST(TriangulationToolsTest, EdgeLoopNeverReusesAnEdgeOrATriangleLikeTheBruteForce)
+{
+  // Random rings with chord triangles on pairs of loop vertices: every triangulation that needs
+  // such a chord as a diagonal, or that repeats a triangle, is out. The result equals the brute
+  // force over the allowed triangulations, found through the vertex lists or without them alike.
+  std::mt19937 rng(17);
+  std::uniform_real_distribution<float> jitter(-0.3f, 0.3f);
+  int filled = 0, unfillable = 0;
+  for (int trial = 0; trial < 160; ++trial) {
+    const int n = 3 + trial % 7;
+    std::vector<KEXVector3<float>> points;
+    for (int i = 0; i < n; ++i) {
+      const float a = 6.2831853f * float(i) / float(n);
+      points.push_back({std::cos(a) + jitter(rng), std::sin(a) + jitter(rng), jitter(rng)});
+    }
+    std::vector<std::array<int, 3>> extras;
+    for (int e = 0; n >= 4 && e < (trial / 7) % 4; ++e) {
+      const int p = int(rng() % unsigned(n)), q = (p + 2 + int(rng() % unsigned(n - 3))) % n;
+      extras.push_back({p, q, n});
+    }
+    if (n == 3 && trial % 2 == 0)
+      extras.push_back({0, 2, 1}); // the loop's own triangle is there already
+    const RingMesh ring = makeRing(points, extras);
+    const Triangulation expected = bruteForceEdgeLoop(ring.mesh, ring.vertices);
+    (std::isinf(expected.weight) ? unfillable : filled) += 1;
+    for (bool lists : {true, false}) {
+      KEXTriangleMeshBuffer b(ring.mesh);
+      if (lists) {
+        ASSERT_TRUE(b.createVertexAdjacencyList());
+      }
+      const Snapshot before(b);
+      Tools::EdgeLoopOutcome outcome;
+      const bool result = Tools::clockwiseEdgeLoop(&b, ring.loop.data(), n, outcome);
+      if (std::isinf(expected.weight)) {
+        EXPECT_FALSE(result) << "trial " << trial;
+        EXPECT_EQ(outcome, Tools::EdgeLoopOutcome::Unfillable);
+        EXPECT_TRUE(Snapshot(b) == before);
+        continue;
+      }
+      ASSERT_TRUE(result) << "trial " << trial;
+      EXPECT_EQ(outcome, Tools::EdgeLoopOutcome::Filled);
+      EXPECT_EQ(appended(b, ring.mesh.getTriangleCount()), expected.emitted) << "trial " << trial;
+      EXPECT_EQ(nonManifoldEdgeCount(b), nonManifoldEdgeCount(ring.mesh)) << "trial " << trial;
+      EXPECT_EQ(duplicateTriangleCount(b), duplicateTriangleCount(ring.mesh)) << "trial " << trial;
+      if (lists) {
+        EXPECT_TRUE(vertexAdjacencyMatches(b));
+      }
+    }
+  }
+  EXPECT_GT(filled, 80);
+  EXPECT_GT(unfillable, 15);
+
+  // A lone triangle: the only fill of its outline is itself once more.
+  KEXTriangleMeshBuffer one = makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}});
+  ASSERT_TRUE(one.createTriangleAdjacencyList());
+  const Snapshot lone(one);
+  Tools::EdgeLoopOutcome outcome;
+  EXPECT_FALSE(Tools::clockwiseEdgeLoop(&one, listOf({1, 2, 0})));
+  const int loop[3] = {1, 2, 0};
+  EXPECT_FALSE(Tools::clockwiseEdgeLoop(&one, loop, 3, outcome));
+  EXPECT_EQ(outcome, Tools::EdgeLoopOutcome::Unfillable);
+  EXPECT_TRUE(Snapshot(one) == lone);
+  // A loop through a vertex twice is refused, nothing reaches the buffer.
+  KEXTriangleMeshBuffer eight = makeBuffer({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {-1, 0, 0}, {-1, -1, 0}, {0, 0, 1}},
+                                           {{0, 1, 5}, {1, 2, 5}, {2, 0, 5}, {0, 3, 5}, {3, 4, 5}, {4, 0, 5}});
+  const Snapshot eightBefore(eight);
+  const int figure[6] = {1, 4, 7, 10, 13, 16};
+  EXPECT_FALSE(Tools::clockwiseEdgeLoop(&eight, figure, 6, outcome));
+  EXPECT_EQ(outcome, Tools::EdgeLoopOutcome::Unfillable);
+  EXPECT_TRUE(Snapshot(eight) == eightBefore);
+  EXPECT_FALSE(Tools::clockwiseEdgeLoop(nullptr, figure, 6, outcome));
+  EXPECT_EQ(outcome, Tools::EdgeLoopOutcome::Invalid);
 }
 
 TEST(TriangulationToolsTest, LongEdgeLoopNeedsNoDeepRecursion)
@@ -405,7 +548,7 @@ TEST(TriangulationToolsTest, EdgeLoopTakesTheBorderColour)
   KEXTriangleMeshBuffer b = makeCube();
   std::vector<bool> remove(12, false);
   remove[2] = remove[3] = true;
-  KEXTriangleMeshBuffer h = without(b, remove);
+  KEXTriangleMeshBuffer h = withoutTriangles(b, remove);
   ASSERT_TRUE(h.createTriangleAdjacencyList());
   h.triangleColorList.setCount(10, KEXRGBA<float>(0.25f, 0.5f, 0.75f));
   h.triangleNormalList.setCount(10, KEXVector3<float>(0, 0, 0));
@@ -426,7 +569,7 @@ TEST(TriangulationToolsTest, InvalidInputFailsAndChangesNothing)
   KEXTriangleMeshBuffer cube = makeCube();
   std::vector<bool> remove(12, false);
   remove[0] = remove[1] = true;
-  KEXTriangleMeshBuffer b = without(cube, remove);
+  KEXTriangleMeshBuffer b = withoutTriangles(cube, remove);
   ASSERT_TRUE(b.createTriangleAdjacencyList());
   const std::vector<int> loop = borderLoop(b, firstBorderCorner(b));
   ASSERT_EQ(loop.size(), 4u);
@@ -597,7 +740,7 @@ TEST(TriangulationToolsTest, AllocationFailuresLeaveTheBufferUnchanged)
   std::vector<bool> remove(size_t(sphere.getTriangleCount()), false);
   for (int t : {0, 1, 2, 3, 4})
     remove[size_t(t)] = true; // the fan around vertex 0
-  KEXTriangleMeshBuffer holed = without(sphere, remove);
+  KEXTriangleMeshBuffer holed = withoutTriangles(sphere, remove);
   ASSERT_TRUE(holed.createTriangleAdjacencyList());
   holed.triangleNormalList.setCount(holed.getTriangleCount(), KEXVector3<float>(0, 0, 1));
   const std::vector<int> loop = borderLoop(holed, firstBorderCorner(holed));
@@ -610,6 +753,41 @@ TEST(TriangulationToolsTest, AllocationFailuresLeaveTheBufferUnchanged)
   int runs = sweepAllocationFaults(holed, [&](KEXTriangleMeshBuffer& b) { return Tools::clockwiseEdgeLoop(&b, loopList); },
                                    check);
   EXPECT_GT(runs, 3);
+
+  // The outcome tells a shortage from a loop that cannot be filled.
+  KEXTriangleMeshBuffer one = makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}});
+  ASSERT_TRUE(one.createVertexAdjacencyList());
+  const Snapshot lone(one);
+  const int oneLoop[3] = {1, 2, 0};
+  for (int n = 1; n < 100; ++n) {
+    KEXTriangleMeshBuffer b(one);
+    Tools::EdgeLoopOutcome outcome;
+    bool fired;
+    {
+      kexTest::AllocationFault fault(n);
+      EXPECT_FALSE(Tools::clockwiseEdgeLoop(&b, oneLoop, 3, outcome));
+      fired = fault.fired();
+    }
+    EXPECT_TRUE(Snapshot(b) == lone);
+    if (!fired) {
+      EXPECT_EQ(outcome, Tools::EdgeLoopOutcome::Unfillable);
+      EXPECT_GT(n, 3);
+      break;
+    }
+    EXPECT_EQ(outcome, Tools::EdgeLoopOutcome::OutOfMemory);
+  }
+  // A vertex loop with an existing triangle among its candidates.
+  KEXTriangleMeshBuffer quad = makeBuffer({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {-0.5f, 1, 0}}, {{0, 1, 2}});
+  ASSERT_TRUE(quad.createVertexAdjacencyList());
+  const Snapshot quadBefore(quad);
+  const KEXValueList<int> quadLoop = listOf({0, 1, 2, 3});
+  auto quadOp = [&](KEXTriangleMeshBuffer& b) { return Tools::clockwiseVertexLoop(&b, quadLoop); };
+  EXPECT_GT(sweepAllocationFaults(quad, quadOp,
+                                  [&](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor&) {
+                                    EXPECT_FALSE(result);
+                                    EXPECT_TRUE(Snapshot(b) == quadBefore);
+                                  }),
+            3);
 
   // The solids: all lists present, every allocation made to fail once.
   KEXTriangleMeshBuffer base = makeTetrahedron();

@@ -1,10 +1,13 @@
-// Gap closing: holes cut into closed meshes end closed and consistently oriented with adjacency
-// lists that equal a fresh build; protected edges, inconsistent neighbours, non-manifold and
-// corrupt input leave loops open without crashing or cycling; failures leave a consistent buffer.
+// Gap closing: holes cut into closed meshes end closed, outward and consistently oriented with
+// adjacency lists that equal a fresh build, and no fill ever adds an edge of three triangles or a
+// second copy of a triangle; open sheets stay open; protected edges, inconsistent neighbours,
+// non-manifold and corrupt input leave loops open without crashing or cycling; failures leave the
+// buffer as it was.
 #include "kexmesh/repair/CloseGapsAlgorithm.h"
 
 #include "kex/Testing.h"
 #include "support/AlgorithmSweeps.h"
+#include "support/FillChecks.h"
 #include "support/MeshChecks.h"
 #include "support/Meshes.h"
 #include "support/Reference.h"
@@ -12,23 +15,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <random>
 #include <set>
+#include <string>
 #include <vector>
 
 using namespace kexmeshtest;
 
 namespace {
-
-KEXTriangleMeshBuffer without(const KEXTriangleMeshBuffer& mesh, const std::vector<bool>& remove)
-{
-  std::vector<KEXTriangle<int>> kept;
-  for (int t = 0; t < mesh.getTriangleCount(); ++t)
-    if (!remove[size_t(t)])
-      kept.push_back(mesh.triangleList[t]);
-  return makeBuffer(vertices(mesh), kept);
-}
 
 // Removes every triangle that uses one of the given vertices.
 KEXTriangleMeshBuffer withoutStars(const KEXTriangleMeshBuffer& mesh, const std::set<int>& centres)
@@ -37,7 +33,7 @@ KEXTriangleMeshBuffer withoutStars(const KEXTriangleMeshBuffer& mesh, const std:
   for (int t = 0; t < mesh.getTriangleCount(); ++t)
     for (int k = 0; k < 3; ++k)
       remove[size_t(t)] = remove[size_t(t)] || centres.count(mesh.triangleList[t][k]) > 0;
-  return without(mesh, remove);
+  return withoutTriangles(mesh, remove);
 }
 
 bool run(KEXTriangleMeshBuffer& b, KEXCloseGapsAlgorithm::Statistics* statistics = nullptr)
@@ -62,15 +58,51 @@ int euler(const KEXTriangleMeshBuffer& b)
   return int(used.size()) - int(edges.size()) + b.getTriangleCount();
 }
 
-// Every original triangle is still there, in its place.
+// Every original triangle is still there, in its place (reversed, should its component have been
+// turned to face outward).
 bool keepsOriginal(const KEXTriangleMeshBuffer& now, const KEXTriangleMeshBuffer& before)
 {
   if (now.getTriangleCount() < before.getTriangleCount())
     return false;
-  for (int t = 0; t < before.getTriangleCount(); ++t)
-    if (now.triangleList[t] != before.triangleList[t])
+  for (int t = 0; t < before.getTriangleCount(); ++t) {
+    const KEXTriangle<int>& a = before.triangleList[t];
+    if (now.triangleList[t] != a && now.triangleList[t] != KEXTriangle<int>(a[0], a[2], a[1]))
       return false;
+  }
   return true;
+}
+
+// The unit cube without its bottom face, every triangle reversed: an open surface facing inward.
+KEXTriangleMeshBuffer openInwardBox()
+{
+  std::vector<bool> bottom(12, false);
+  bottom[0] = bottom[1] = true;
+  KEXTriangleMeshBuffer box = withoutTriangles(makeCube(), bottom);
+  for (auto& t : box.triangleList)
+    std::swap(t[1], t[2]);
+  return box;
+}
+
+// What every run must leave: no edge of three or more triangles, no triangle twice (unless the
+// input had them), the original triangles in place, kept adjacency lists equal to a fresh build,
+// and every component that is closed now but was not before facing outward.
+void expectNoHarm(const KEXTriangleMeshBuffer& after, const KEXTriangleMeshBuffer& before, const std::string& what)
+{
+  EXPECT_EQ(nonManifoldEdgeCount(after), nonManifoldEdgeCount(before)) << what;
+  EXPECT_EQ(duplicateTriangleCount(after), duplicateTriangleCount(before)) << what;
+  EXPECT_TRUE(keepsOriginal(after, before)) << what;
+  if (after.hasTriangleAdjacencyList()) {
+    EXPECT_TRUE(triangleAdjacencyMatches(after)) << what;
+    EXPECT_TRUE(vertexAdjacencyMatches(after)) << what;
+  }
+  std::set<int> closedBefore;
+  for (const MeshComponent& c : meshComponents(before))
+    if (c.closed)
+      closedBefore.insert(c.triangles.front());
+  for (const MeshComponent& c : meshComponents(after))
+    if (c.closed && !closedBefore.count(*std::min_element(c.triangles.begin(), c.triangles.end()))) {
+      EXPECT_GT(c.volume, 0.0) << what;
+    }
 }
 
 } // namespace
@@ -95,7 +127,7 @@ TEST(CloseGapsAlgorithmTest, CubeFaceSingleTriangleAndProgress)
   KEXTriangleMeshBuffer cube = makeCube();
   std::vector<bool> remove(12, false);
   remove[0] = remove[1] = true; // the bottom face
-  KEXTriangleMeshBuffer b = without(cube, remove);
+  KEXTriangleMeshBuffer b = withoutTriangles(cube, remove);
   KEXCloseGapsAlgorithm::Statistics s;
   kexTest::RecordingScope monitor;
   ASSERT_TRUE(run(b, &s));
@@ -110,12 +142,13 @@ TEST(CloseGapsAlgorithmTest, CubeFaceSingleTriangleAndProgress)
   const auto begun = monitor.begunMessages();
   EXPECT_NE(std::find(begun.begin(), begun.end(), "Closing gaps"), begun.end());
 
-  // One triangle: its three-edge loop gets the reversed triangle.
   KEXTriangleMeshBuffer one = makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}});
-  ASSERT_TRUE(run(one));
-  ASSERT_EQ(one.getTriangleCount(), 2);
-  EXPECT_TRUE(closedAndConsistent(one));
-  EXPECT_EQ(rotated(one.triangleList[1]), rotated(KEXTriangle<int>(0, 2, 1)));
+  const KEXTriangleMeshBuffer lone(one);
+  ASSERT_TRUE(run(one, &s));
+  EXPECT_TRUE(sameGeometry(one, lone));
+  EXPECT_EQ(s.unfillableLoops, 1);
+  EXPECT_EQ(s.filledLoops, 0);
+  EXPECT_EQ(s.addedTriangles, 0);
 }
 
 TEST(CloseGapsAlgorithmTest, ProtectedEdgesKeepTheirLoopOpen)
@@ -123,7 +156,7 @@ TEST(CloseGapsAlgorithmTest, ProtectedEdgesKeepTheirLoopOpen)
   KEXTriangleMeshBuffer cube = makeCube();
   std::vector<bool> remove(12, false);
   remove[0] = remove[1] = true; // bottom face: vertices 0, 1, 2, 3
-  const KEXTriangleMeshBuffer holed = without(cube, remove);
+  const KEXTriangleMeshBuffer holed = withoutTriangles(cube, remove);
   auto withFlags = [&](std::vector<char> flags) {
     KEXTriangleMeshBuffer b(holed);
     for (char f : flags)
@@ -310,19 +343,20 @@ TEST(CloseGapsAlgorithmTest, DamagedInputNeverCrashesOrCycles)
     ASSERT_TRUE(run(b, &s)) << "trial " << trial;
     ASSERT_TRUE(b.isConsistent());
     EXPECT_TRUE(keepsOriginal(b, before));
+    EXPECT_EQ(nonManifoldEdgeCount(b), nonManifoldEdgeCount(before)) << "trial " << trial;
+    EXPECT_EQ(duplicateTriangleCount(b), duplicateTriangleCount(before)) << "trial " << trial;
     EXPECT_EQ(b.getTriangleCount() - before.getTriangleCount(), s.addedTriangles);
     if (keepLists) {
       EXPECT_TRUE(triangleAdjacencyMatches(b)) << "trial " << trial;
       EXPECT_TRUE(vertexAdjacencyMatches(b)) << "trial " << trial;
     }
   }
-  // A triangle soup: every triangle its own three-edge hole, closed by its reverse.
   KEXTriangleMeshBuffer soup = toSoup(makeIcosphere(1));
   KEXCloseGapsAlgorithm::Statistics s;
   ASSERT_TRUE(run(soup, &s));
-  EXPECT_EQ(s.filledLoops, 80);
-  EXPECT_EQ(soup.getTriangleCount(), 160);
-  EXPECT_TRUE(closedAndConsistent(soup));
+  EXPECT_EQ(s.unfillableLoops, 80);
+  EXPECT_EQ(s.filledLoops, 0);
+  EXPECT_EQ(soup.getTriangleCount(), 80);
   // Four triangles on one edge: that edge is a border edge of each, the loops it forms have two
   // edges or run into each other; nothing breaks.
   KEXTriangleMeshBuffer fins = makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}},
@@ -364,44 +398,49 @@ TEST(CloseGapsAlgorithmTest, OversizedLoopsStayOpenWithAWarning)
   EXPECT_EQ(s.oversizedLoops, 1);
   EXPECT_EQ(s.largestOpenLoop, 2 * 2401 + 2);
   EXPECT_TRUE(monitor.hasDiagnostic("Left 1 holes of more than 4000 edges open"));
-  // A long loop below the limit is filled.
-  KEXTriangleMeshBuffer g = makeGrid(150, 2);
+  // A long loop below the limit is filled: the rim of a hemisphere of 304 sectors.
+  KEXTriangleMeshBuffer g = makeHemisphere(2, 304);
   ASSERT_TRUE(run(g, &s));
+  EXPECT_EQ(s.filledLoops, 1);
   EXPECT_EQ(s.largestFilledLoop, 304);
   EXPECT_TRUE(closedAndConsistent(g));
 }
 
-TEST(CloseGapsAlgorithmTest, AllocationFailuresKeepFilledHolesAndConsistency)
+TEST(CloseGapsAlgorithmTest, AllocationFailuresLeaveTheBufferAsItWas)
 {
-  const KEXTriangleMeshBuffer input = withoutStars(makeIcosphere(2), {0, 7, 30});
-  auto check = [&](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& monitor) {
-    EXPECT_FALSE(result);
-    EXPECT_TRUE(keepsOriginal(b, input));
-    EXPECT_TRUE(manifoldEdgesConsistent(b));
-    EXPECT_FALSE(b.hasVertexAdjacencyList());
-    EXPECT_FALSE(b.hasTriangleAdjacencyList());
-    const KEXenum code = monitor.rootCode();
-    EXPECT_TRUE(code == KEX::OutOfMemory || code == KEX::GenericError);
-    if (code == KEX::OutOfMemory) {
+  // Holes in a sphere; and a mix that reaches the component pass: a hemisphere, a sheet, an
+  // inward box and a lone triangle.
+  KEXTriangleMeshBuffer mix = makeHemisphere(2, 8);
+  append(mix, makeGrid(3, 3));
+  KEXTriangleMeshBuffer box = openInwardBox();
+  append(mix, box);
+  append(mix, makeBuffer({{5, 5, 5}, {6, 5, 5}, {5, 6, 5}}, {{0, 1, 2}}));
+  for (const KEXTriangleMeshBuffer& input : {withoutStars(makeIcosphere(2), {0, 7, 30}), mix}) {
+    auto check = [&](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& monitor) {
+      EXPECT_FALSE(result);
+      EXPECT_TRUE(sameGeometry(b, input));
+      EXPECT_FALSE(b.hasVertexAdjacencyList());
+      EXPECT_FALSE(b.hasTriangleAdjacencyList());
+      EXPECT_EQ(monitor.rootCode(), KEX::OutOfMemory);
       EXPECT_TRUE(monitor.hasDiagnostic("Out of memory"));
-    }
-  };
-  // The algorithm object exists before the faults: its own attachment cell is not the subject.
-  KEXCloseGapsAlgorithm algorithm;
-  auto op = [&](KEXTriangleMeshBuffer& b) { return runAlgorithm(b, algorithm); };
-  EXPECT_GT(sweepAllocationFaults(input, op, check), 5);
-  // With the lists present at the start they stay and stay right.
-  KEXTriangleMeshBuffer withLists(input);
-  ASSERT_TRUE(withLists.createTriangleAdjacencyList());
-  sweepAllocationFaults(withLists, op,
-                        [&](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor&) {
-                          EXPECT_FALSE(result);
-                          EXPECT_TRUE(triangleAdjacencyMatches(b));
-                          EXPECT_TRUE(vertexAdjacencyMatches(b));
-                        });
+    };
+    // The algorithm object exists before the faults: its own attachment cell is not the subject.
+    KEXCloseGapsAlgorithm algorithm;
+    auto op = [&](KEXTriangleMeshBuffer& b) { return runAlgorithm(b, algorithm); };
+    EXPECT_GT(sweepAllocationFaults(input, op, check), 5);
+    // With the lists present at the start they stay and stay right.
+    KEXTriangleMeshBuffer withLists(input);
+    ASSERT_TRUE(withLists.createTriangleAdjacencyList());
+    sweepAllocationFaults(withLists, op, [&](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor&) {
+      EXPECT_FALSE(result);
+      EXPECT_TRUE(sameGeometry(b, input));
+      EXPECT_TRUE(triangleAdjacencyMatches(b));
+      EXPECT_TRUE(vertexAdjacencyMatches(b));
+    });
+  }
 }
 
-TEST(CloseGapsAlgorithmTest, StopsAndAbortsLeaveAConsistentBuffer)
+TEST(CloseGapsAlgorithmTest, StopsAndAbortsLeaveTheBufferAsItWas)
 {
   const KEXTriangleMeshBuffer input = withoutStars(makeIcosphere(2), {0, 7});
   for (auto kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort}) {
@@ -409,11 +448,185 @@ TEST(CloseGapsAlgorithmTest, StopsAndAbortsLeaveAConsistentBuffer)
         input, [](KEXTriangleMeshBuffer& b) { return run(b); },
         [&](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& monitor) {
           expectStopped(result, monitor, kind);
-          EXPECT_TRUE(keepsOriginal(b, input));
+          EXPECT_TRUE(sameGeometry(b, input));
           EXPECT_FALSE(b.hasTriangleAdjacencyList());
           EXPECT_FALSE(b.hasVertexAdjacencyList());
         },
         kind);
     EXPECT_GT(reports, 2);
   }
+}
+
+TEST(CloseGapsAlgorithmTest, FillsNeverReuseAnEdgeOrATriangle)
+{
+  // Eight vertices around a square, all on the border: corner triangles and a pentagon fan whose
+  // diagonals the cheapest fill of the outline would take once more. Flat, the fill lies on the
+  // sheet and is taken out again; with the vertices lifted and lowered, it is kept, and the cheapest
+  // fill that avoids them is a different one.
+  const std::vector<Vec3> ring = {{-1, -1, 0}, {0, -1, 0}, {1, -1, 0}, {1, 0, 0},
+                                  {1, 1, 0},   {0, 1, 0},  {-1, 1, 0}, {-1, 0, 0}};
+  const std::vector<Tri> faces = {{0, 1, 7}, {1, 2, 3}, {5, 6, 7}, {1, 3, 4}, {1, 4, 5}, {1, 5, 7}};
+  KEXTriangleMeshBuffer flat = makeBuffer(ring, faces);
+  KEXCloseGapsAlgorithm::Statistics s;
+  ASSERT_TRUE(run(flat, &s));
+  EXPECT_EQ(flat.getTriangleCount(), 6);
+  EXPECT_EQ(s.sheetLoops, 1);
+  EXPECT_EQ(s.filledLoops, 0);
+
+  KEXTriangleMeshBuffer lifted = makeBuffer(ring, faces);
+  const float heights[8] = {2, 0, 0, 2, 2, 0, 0, 2};
+  for (int v = 0; v < 8; ++v)
+    lifted.vertexList[v].z = heights[v];
+  const KEXTriangleMeshBuffer before(lifted);
+  ASSERT_TRUE(lifted.createTriangleAdjacencyList());
+  ASSERT_TRUE(run(lifted, &s));
+  EXPECT_EQ(s.filledLoops, 1);
+  EXPECT_EQ(s.addedTriangles, 6);
+  EXPECT_TRUE(closedAndConsistent(lifted));
+  expectNoHarm(lifted, before, "lifted ring");
+
+  // Every face twice: each edge has four triangles and no partner; nothing is a border edge.
+  KEXTriangleMeshBuffer doubled = makeCube();
+  append(doubled, makeCube());
+  for (int t = 12; t < 24; ++t)
+    for (int k = 0; k < 3; ++k)
+      doubled.triangleList[t][k] -= 8;
+  const KEXTriangleMeshBuffer doubledBefore(doubled);
+  ASSERT_TRUE(doubled.createTriangleAdjacencyList());
+  ASSERT_TRUE(run(doubled, &s));
+  EXPECT_EQ(doubled.getTriangleCount(), 24);
+  EXPECT_EQ(s.filledLoops + s.unfillableLoops + s.shortLoops + s.abandonedLoops + s.nonManifoldLoops, 0);
+  expectNoHarm(doubled, doubledBefore, "doubled cube");
+
+  // A fin on the side edge 1-5 of a cube without its bottom: that edge has three triangles now.
+  // The walk around vertex 1 along the hole meets it, and so does the fin's own outline: both
+  // traces give up.
+  std::vector<bool> face(12, false);
+  face[0] = face[1] = true;
+  KEXTriangleMeshBuffer finned = withoutTriangles(makeCube(), face);
+  finned.vertexList.append(Vec3(1.5f, -1.0f, 0.5f));
+  finned.triangleList.append(Tri(1, 5, 8));
+  const KEXTriangleMeshBuffer finnedBefore(finned);
+  ASSERT_TRUE(run(finned, &s));
+  EXPECT_EQ(s.nonManifoldLoops, 2);
+  EXPECT_EQ(s.filledLoops, 0);
+  expectNoHarm(finned, finnedBefore, "fin");
+}
+
+TEST(CloseGapsAlgorithmTest, OpenSheetsStayOpenAndClosedSolidsFaceOutward)
+{
+  auto curved = [](KEXTriangleMeshBuffer g) {
+    for (auto& p : g.vertexList)
+      p.z = 0.05f * std::sin(p.x);
+    return g;
+  };
+  auto holedGrid = [] {
+    KEXTriangleMeshBuffer g = makeGrid(8, 8);
+    std::vector<bool> quad(size_t(g.getTriangleCount()), false);
+    quad[size_t(2 * (3 * 8 + 3))] = quad[size_t(2 * (3 * 8 + 3) + 1)] = true;
+    return withoutTriangles(g, quad);
+  };
+  auto thinBox = [] {
+    KEXTriangleMeshBuffer b = makeCube();
+    for (auto& p : b.vertexList)
+      p = Vec3(10 * p.x, 10 * p.y, 0.2f * p.z);
+    std::vector<bool> top(12, false);
+    top[2] = true;
+    return withoutTriangles(b, top);
+  };
+  auto thinPlate = [] {
+    KEXTriangleMeshBuffer b = makeIcosphere(2);
+    for (auto& p : b.vertexList)
+      p.z *= 0.05f;
+    return withoutStars(b, {0});
+  };
+  auto twoBoxes = [] {
+    KEXTriangleMeshBuffer b = openInwardBox();
+    std::vector<bool> bottom(12, false);
+    bottom[0] = bottom[1] = true;
+    KEXTriangleMeshBuffer outward = withoutTriangles(makeCube(), bottom);
+    for (auto& p : outward.vertexList)
+      p.x += 3.0f;
+    append(b, outward);
+    return b;
+  };
+  struct Case {
+    const char* name;
+    KEXTriangleMeshBuffer mesh;
+    int filled, sheets, reoriented;
+    bool closed;
+  };
+  const Case cases[] = {
+      {"flat grid", makeGrid(6, 4), 0, 1, 0, false},
+      {"curved grid", curved(makeGrid(12, 6)), 0, 1, 0, false},
+      {"long strip", makeGrid(150, 2), 0, 1, 0, false},
+      {"grid with an inner hole", holedGrid(), 1, 1, 0, false},
+      {"hemisphere", makeHemisphere(4, 16), 1, 0, 0, true},
+      {"thin box", thinBox(), 1, 0, 0, true},
+      {"thin plate", thinPlate(), 1, 0, 0, true},
+      {"inward box", openInwardBox(), 1, 0, 1, true},
+      {"inward and outward box", twoBoxes(), 2, 0, 1, true},
+  };
+  for (const Case& c : cases) {
+    for (bool keepLists : {false, true}) {
+      KEXTriangleMeshBuffer b(c.mesh);
+      if (keepLists) {
+        ASSERT_TRUE(b.createTriangleAdjacencyList());
+      }
+      kexTest::RecordingScope monitor;
+      KEXCloseGapsAlgorithm::Statistics s;
+      ASSERT_TRUE(run(b, &s)) << c.name;
+      EXPECT_EQ(s.filledLoops, c.filled) << c.name;
+      EXPECT_EQ(s.sheetLoops, c.sheets) << c.name;
+      EXPECT_EQ(s.reorientedComponents, c.reoriented) << c.name;
+      EXPECT_EQ(b.getTriangleCount() - c.mesh.getTriangleCount(), s.addedTriangles) << c.name;
+      EXPECT_EQ(closedAndConsistent(b), c.closed) << c.name;
+      EXPECT_EQ(monitor.hasDiagnostic("Left 1 outlines of open sheets open"), c.sheets == 1) << c.name;
+      expectNoHarm(b, c.mesh, c.name);
+      if (c.closed) {
+        EXPECT_GT(signedVolume(b), 0.0) << c.name;
+      }
+    }
+  }
+}
+
+TEST(CloseGapsAlgorithmTest, RandomHolesNeverMakeTheMeshWorse)
+{
+  // Closed meshes, some facing inward, some shuffled, with random triangles cut out: the holes have
+  // chords, shared vertices and neighbours, so many fills must avoid existing edges or triangles.
+  std::mt19937 rng(21);
+  int filled = 0, unfillable = 0, reoriented = 0;
+  for (int trial = 0; trial < 60; ++trial) {
+    std::vector<KEXTriangleMeshBuffer> parts = {makeIcosphere(1 + trial % 2), makeTorus(10, 6),
+                                                makeSphere(6, 8)};
+    KEXTriangleMeshBuffer b;
+    const double rate = 0.03 + 0.02 * (trial % 8);
+    for (size_t i = 0; i <= size_t(trial % 3); ++i) {
+      KEXTriangleMeshBuffer part = parts[(size_t(trial) + i) % parts.size()];
+      if (rng() % 3 == 0)
+        for (auto& t : part.triangleList)
+          std::swap(t[1], t[2]);
+      std::vector<bool> remove(size_t(part.getTriangleCount()), false);
+      remove[0] = true; // every part gets a hole
+      for (size_t t = 1; t < remove.size(); ++t)
+        remove[t] = std::uniform_real_distribution<double>(0, 1)(rng) < rate;
+      append(b, withoutTriangles(part, remove));
+    }
+    if (trial % 4 == 3)
+      shuffleTriangles(b, rng);
+    const KEXTriangleMeshBuffer before(b);
+    if (trial % 2 == 1) {
+      ASSERT_TRUE(b.createTriangleAdjacencyList());
+    }
+    KEXCloseGapsAlgorithm::Statistics s;
+    ASSERT_TRUE(run(b, &s)) << "trial " << trial;
+    EXPECT_EQ(b.getTriangleCount() - before.getTriangleCount(), s.addedTriangles);
+    expectNoHarm(b, before, "trial " + std::to_string(trial));
+    filled += s.filledLoops;
+    unfillable += s.unfillableLoops;
+    reoriented += s.reorientedComponents;
+  }
+  EXPECT_GT(filled, 100);
+  EXPECT_GT(unfillable, 0);
+  EXPECT_GT(reoriented, 5);
 }
