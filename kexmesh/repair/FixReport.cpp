@@ -306,6 +306,15 @@ bool KEXFixReport::run(KEXFixTriangleMesh& filter, KEXTriangleMeshBuffer& buffer
           report->componentsFlipped = std::max(report->componentsFlipped, 0) + components;
         }
       }
+      if (names[i] == KEX::CloseGaps) {
+        const KEXCloseGapsAlgorithm::Statistics gaps = filter.getLastGapStatistics();
+        report->sheetOutlines += gaps.sheetLoops;
+        report->unfillableLoops += gaps.unfillableLoops;
+        report->givenUpLoops += gaps.abandonedLoops + gaps.nonManifoldLoops;
+        report->componentsTurnedOutward += gaps.reorientedComponents;
+      }
+      if (names[i] == KEX::RemoveDegenerateTriangles)
+        report->degenerateLeft = filter.getLastDegenerateStatistics().left;
       if (i == lastCloseGaps && holesCounted) {
         int open = 0, nonManifold = 0, holes = 0;
         if (countEdges(buffer, open, nonManifold, holes))

@@ -52,6 +52,17 @@ public:
   int inwardComponents = -1;
   /// The distance the welding step used (given or estimated); -1 when no welding step ran.
   float weldDistance = -1.0f;
+  /// Loops the CloseGaps steps left open: outlines of open sheets (a fill would have capped the
+  /// sheet with a second layer of itself), loops whose every fill would have made an edge
+  /// non-manifold or a triangle duplicate, and traces given up at a non-manifold or inconsistent
+  /// edge; components the filling closed that faced inward and were turned outward.
+  int sheetOutlines = 0;
+  int unfillableLoops = 0;
+  int givenUpLoops = 0;
+  int componentsTurnedOutward = 0;
+  /// Degenerate triangles the last RemoveDegenerateTriangles step could not repair without moving
+  /// the surface; -1 when no such step ran.
+  int degenerateLeft = -1;
 
   /// Whether the mesh still has something a repair should have removed: open or non-manifold
   /// edges, inward components, duplicate triangles, invalid vertices or triangles (also when a

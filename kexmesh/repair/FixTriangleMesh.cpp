@@ -71,7 +71,6 @@ struct KEXFixTriangleMesh::Private : KEXClassMember {
   KEXMESH_FIX_STEP(CalculateTriangleNormals, KEXCalculateTriangleNormalsAlgorithm)
   KEXMESH_FIX_STEP(CalculateVertexNormals, KEXCalculateVertexNormalsAlgorithm)
   KEXMESH_FIX_STEP(Check, KEXCheckTriangleMeshAlgorithm)
-  KEXMESH_FIX_STEP(CloseGaps, KEXCloseGapsAlgorithm)
   KEXMESH_FIX_STEP(ConsolidateOrientation, KEXConsolidateOrientationAlgorithm)
   KEXMESH_FIX_STEP(DiscardInfiniteVertices, KEXDiscardInfiniteVerticesAlgorithm)
   KEXMESH_FIX_STEP(DiscardInvalidTriangles, KEXDiscardInvalidTrianglesAlgorithm)
@@ -79,10 +78,26 @@ struct KEXFixTriangleMesh::Private : KEXClassMember {
   KEXMESH_FIX_STEP(FlipOrientation, KEXFlipOrientationAlgorithm)
   KEXMESH_FIX_STEP(HarmonizeTriangleNormals, KEXHarmonizeTriangleNormalsAlgorithm)
   KEXMESH_FIX_STEP(HarmonizeVertexNormals, KEXHarmonizeVertexNormalsAlgorithm)
-  KEXMESH_FIX_STEP(RemoveDegenerateTriangles, KEXRepairBadTrianglesAlgorithm)
   KEXMESH_FIX_STEP(RemoveOrphanedTriangles, KEXRemoveOrphanedTrianglesAlgorithm)
   KEXMESH_FIX_STEP(RemoveOrphanedVertices, KEXRemoveOrphanedVerticesAlgorithm)
 #undef KEXMESH_FIX_STEP
+
+  /// A step whose algorithm counts what its run did: the step keeps a copy of the last counts.
+  template <class Algorithm>
+  class CountingStepAttr : public KEXTriangleMeshActionAttr {
+  public:
+    CountingStepAttr() : KEXTriangleMeshActionAttr(&Algorithm::metaClass(), 0, 0) {}
+    bool run(KEXTriangleMeshAlgorithmIF* algorithm, void* parameters) override
+    {
+      const bool ok = KEXTriangleMeshActionAttr::run(algorithm, parameters);
+      if (auto* counting = dynamic_cast<Algorithm*>(algorithm))
+        last = counting->getStatistics();
+      return ok;
+    }
+    typename Algorithm::Statistics last;
+  };
+  using CloseGapsActionAttr = CountingStepAttr<KEXCloseGapsAlgorithm>;
+  using RemoveDegenerateTrianglesActionAttr = CountingStepAttr<KEXRepairBadTrianglesAlgorithm>;
 
   KEXActionListAttr actionList{getDefaultSequence(), DEFAULT_SEQUENCE_COUNT};
   LimitsAttr angleLimits{DEFAULT_ANGLE_LIMITS, ANGLE_LIMITS_RANGE.first, ANGLE_LIMITS_RANGE.second};
@@ -170,6 +185,16 @@ bool KEXFixTriangleMesh::RemoveCapTrianglesActionAttr::prepare(KEXTriangleMeshAl
 float KEXFixTriangleMesh::getLastWeldDistance() const
 {
   return m_private ? m_private->clusterVertices.getUsedDistance() : -1.0f;
+}
+
+KEXCloseGapsAlgorithm::Statistics KEXFixTriangleMesh::getLastGapStatistics() const
+{
+  return m_private ? m_private->closeGaps.last : KEXCloseGapsAlgorithm::Statistics();
+}
+
+KEXRepairBadTrianglesAlgorithm::Statistics KEXFixTriangleMesh::getLastDegenerateStatistics() const
+{
+  return m_private ? m_private->removeDegenerateTriangles.last : KEXRepairBadTrianglesAlgorithm::Statistics();
 }
 
 const KEXenum* KEXFixTriangleMesh::getDefaultSequence()

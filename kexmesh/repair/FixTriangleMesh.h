@@ -9,6 +9,8 @@
 #include "kex/Properties.h"
 #include "kexmesh/objects/TriangleMeshAction.h"
 #include "kexmesh/objects/TriangleMeshFilter.h"
+#include "kexmesh/repair/CloseGapsAlgorithm.h"
+#include "kexmesh/repair/RepairBadTrianglesAlgorithm.h"
 
 class KEXFixTriangleMesh : public KEXTriangleMeshFilter {
   KEXMESH_DECLARE_CLASS(KEXFixTriangleMesh)
@@ -96,6 +98,10 @@ public:
   /// The distance the last ClusterVertices step welded with (the given MaximumDistance, or the
   /// estimate when it was negative); -1 when no welding step ran yet.
   float getLastWeldDistance() const;
+  /// What the last CloseGaps step and the last RemoveDegenerateTriangles step did (all zero before
+  /// the first run), for a report of what a repair left.
+  KEXCloseGapsAlgorithm::Statistics getLastGapStatistics() const;
+  KEXRepairBadTrianglesAlgorithm::Statistics getLastDegenerateStatistics() const;
   /// Executes Filter (the steps of ActionList) with parameters: null for object mode, or a
   /// KEXTriangleMeshAction::Parameters record whose buffer is repaired in place.
   /// \return false when the private record is missing or the sequence fails.

@@ -88,6 +88,9 @@ expect 3 "$K" check soup.stl
 contains out.txt "problems found"
 printf 'OFF\n4 2 0\n0 0 0\n1 0 0\n1 1 0\n0 1 0\n3 0 1 2\n3 0 2 3\n' > sheet.off
 expect 3 "$K" check sheet.off
+expect 3 "$K" fix sheet.off sheet-fixed.off
+contains out.txt "open edges left:  *4 (in 1 loops)"
+[ -f sheet-fixed.off ] || fail "fix with problems left did not write its output"
 
 # Transform: a mirror keeps the volume positive (the orientation is flipped back).
 expect 0 "$K" transform t.ply scaled.ply --scale 2

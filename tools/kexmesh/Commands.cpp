@@ -242,6 +242,16 @@ void printRepairReport(const KEXFixReport& r, bool steps)
   if (r.holesBefore >= 0 && r.holesAfter >= 0)
     std::printf("  holes filled:              %d (%d before, %d left)\n", r.holesBefore - r.holesAfter, r.holesBefore,
                 r.holesAfter);
+  if (r.sheetOutlines > 0)
+    std::printf("  sheet outlines left open:  %d\n", r.sheetOutlines);
+  if (r.unfillableLoops > 0)
+    std::printf("  holes no fill could close: %d\n", r.unfillableLoops);
+  if (r.givenUpLoops > 0)
+    std::printf("  holes at bad edges:        %d\n", r.givenUpLoops);
+  if (r.componentsTurnedOutward > 0)
+    std::printf("  closed, turned outward:    %d\n", r.componentsTurnedOutward);
+  if (r.degenerateLeft > 0)
+    std::printf("  degenerate triangles left: %d\n", r.degenerateLeft);
   if (r.trianglesReoriented >= 0)
     std::printf("  triangles reoriented:      %d\n", r.trianglesReoriented);
   if (r.componentsFlipped >= 0)
