@@ -430,7 +430,7 @@ void compare(const char* name, const KEXTriangleMeshBuffer& source, const KEXTri
   const bool oursValid = results[0].seconds >= 0 && checks[0].valid;
   for (int i = 0; i < 3; ++i) {
     if (results[i].seconds < 0) {
-      std::printf("  %-8s not run (not installed or failed)\n", tools[i]);
+      std::printf("  %-8s no result (not installed, failed or stopped at the limit: see above), no ratio\n", tools[i]);
       continue;
     }
     // A ratio is a comparison of two correct answers; against a wrong one on either side it is
