@@ -39,9 +39,6 @@ protected:
   /// Releases what init or run acquired. Default: nothing.
   virtual void cleanup(bool success);
 
-  bool ok(KEXenum) { return true; }
-  bool error(KEXenum) { return false; }
-
   /// The working buffer: holds the caller's content during a run, empty otherwise.
   KEXTriangleMeshBuffer m_buffer;
 

@@ -12,6 +12,7 @@
 #include "kex/Memory.h"
 #include "kex/Object.h"
 #include "kex/Properties.h"
+#include "kexmesh/objects/LibraryInit.h"
 #include "kexmesh/objects/TriangleMeshAction.h"
 #include "kexmesh/objects/Vocabulary.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
@@ -22,31 +23,13 @@
 
 KEXMESH_DEFINE_ABSTRACT_CLASS(KEXTriangleMeshIO, KEXGeometryIO)
 
-struct KEXTriangleMeshIO::Private {
-  int reserved = 0;
-};
-
-namespace {
-
-KEXTriangleMeshIO::Private* newPrivate()
-{
-  void* p = kexMalloc(sizeof(KEXTriangleMeshIO::Private));
-  if (!p) {
-    KEXError::emitError(KEXError::Message(KEX::OutOfMemory));
-    return nullptr;
-  }
-  return new (p) KEXTriangleMeshIO::Private();
-}
-
-} // namespace
-
-KEXTriangleMeshIO::KEXTriangleMeshIO() : m_private(newPrivate())
+KEXTriangleMeshIO::KEXTriangleMeshIO()
 {
   setProtectedFlags(0x110100, 0);
   metaClass().applyDefaultFlags(this);
 }
 
-KEXTriangleMeshIO::KEXTriangleMeshIO(const KEXTriangleMeshIO& other) : KEXGeometryIO(other), m_private(newPrivate()) {}
+KEXTriangleMeshIO::KEXTriangleMeshIO(const KEXTriangleMeshIO& other) : KEXGeometryIO(other) {}
 
 KEXTriangleMeshIO& KEXTriangleMeshIO::operator=(const KEXTriangleMeshIO& other)
 {
@@ -54,7 +37,7 @@ KEXTriangleMeshIO& KEXTriangleMeshIO::operator=(const KEXTriangleMeshIO& other)
   return *this;
 }
 
-KEXTriangleMeshIO::~KEXTriangleMeshIO() { kexFree(m_private); }
+KEXTriangleMeshIO::~KEXTriangleMeshIO() = default;
 
 bool KEXTriangleMeshIO::readBuffer(const char* fileName, KEXTriangleMeshBuffer&, Report& report)
 {
@@ -197,58 +180,49 @@ namespace {
 
 namespace {
 
+// The formats the tool and hosts can name by file extension, in the order they are offered. The
+// module of each handler class comes from the library's one plug-in table.
 struct HandlerEntry {
   const char* extensions;
   const char* className;
-  const char* anchorClass; // class whose lookup binds the module
-  const char* module;
 };
 
 const HandlerEntry handlers[] = {
-    {"ply", "KEXTriangleMeshIOPLY", "KEXTriangleMeshIOPLY", "kexmeshioply"},
-    {"stl", "KEXTriangleMeshIOSTL", "KEXTriangleMeshIOSTL", "kexmeshiostl"},
-    {"off", "KEXTriangleMeshIOOFF", "KEXTriangleMeshIOOFF", "kexmeshiooff"},
-    {"obj", "KEXTriangleMeshIOOBJ", "KEXTriangleMeshIOOBJ", "kexmeshioobj"},
-    {"xyz pwn", "KEXTriangleMeshIOXYZ", "KEXTriangleMeshIOPLY", "kexmeshioply"},
+    {"ply", "KEXTriangleMeshIOPLY"},
+    {"stl", "KEXTriangleMeshIOSTL"},
+    {"off", "KEXTriangleMeshIOOFF"},
+    {"obj", "KEXTriangleMeshIOOBJ"},
+    {"xyz pwn", "KEXTriangleMeshIOXYZ"},
 };
 
-const KEXMetaClass* findHandlerClass(const HandlerEntry& e)
+// "ply stl off obj xyz pwn", built once from the table.
+const std::string& supportedExtensions()
 {
-  if (const KEXMetaClass* m = KEXMetaClass::find(e.className))
-    return m;
-  // Classes that live beside another one in a module are found once that module is bound.
-  KEXMetaClass::find(e.anchorClass);
-  if (const KEXMetaClass* m = KEXMetaClass::find(e.className))
-    return m;
-  KEXPluginManager::bind(e.module, nullptr, true);
-  return KEXMetaClass::find(e.className);
+  static const std::string all = [] {
+    std::string s;
+    for (const HandlerEntry& e : handlers)
+      s += (s.empty() ? "" : " ") + std::string(e.extensions);
+    return s;
+  }();
+  return all;
 }
 
 } // namespace
 
-const char* KEXTriangleMeshIO::getSupportedExtensions() { return "ply stl off obj xyz pwn"; }
+const char* KEXTriangleMeshIO::getSupportedExtensions() { return supportedExtensions().c_str(); }
 
 KEXTriangleMeshIO* KEXTriangleMeshIO::create(const char* className)
 {
   if (!className)
     return nullptr;
-  const KEXMetaClass* meta = nullptr;
-  for (const HandlerEntry& e : handlers)
-    if (std::string(e.className) == className)
-      meta = findHandlerClass(e);
-  if (!meta)
-    meta = KEXMetaClass::find(className);
+  // An unknown name reaches the library's locate hook, which binds the module of a plug-in class.
+  const KEXMetaClass* meta = KEXMetaClass::find(className);
   if (!meta || !meta->isOfType(metaClass()))
     return nullptr;
   KEXClass* object = meta->create();
   if (!object)
     return nullptr;
-  KEXTriangleMeshIO* handler = static_cast<KEXTriangleMeshIO*>(object);
-  if (!handler->isValid()) {
-    meta->destruct(object, true);
-    return nullptr;
-  }
-  return handler;
+  return static_cast<KEXTriangleMeshIO*>(object);
 }
 
 KEXTriangleMeshIO* KEXTriangleMeshIO::createForFile(const char* fileName, Report& report)
@@ -258,8 +232,9 @@ KEXTriangleMeshIO* KEXTriangleMeshIO::createForFile(const char* fileName, Report
       continue;
     if (KEXTriangleMeshIO* h = create(e.className))
       return h;
+    const char* module = KEXMesh::LibraryInit::LocateHook::moduleFor(e.className);
     report.fail(Report::Unsupported, "%s: the file format plug-in %s cannot be loaded", fileName ? fileName : "",
-                e.module);
+                module ? module : e.className);
     return nullptr;
   }
   std::string ext = extensionOf(fileName);

@@ -58,21 +58,12 @@ public:
   static bool registerRole();
 
 protected:
-  /// Allocates the (empty) private part; when that fails, reports OutOfMemory. Sets the protected
-  /// flags 0x110100 and applies the metaclass's default flags.
+  /// Sets the protected flags 0x110100 and applies the metaclass's default flags.
   KEXTriangleMeshIO();
   KEXTriangleMeshIO(const KEXTriangleMeshIO& other);
   KEXTriangleMeshIO& operator=(const KEXTriangleMeshIO& other);
   ~KEXTriangleMeshIO() override;
 
-  /// Whether the private part exists (construction succeeded).
-  bool isValid() const { return m_private != nullptr; }
-
-public:
-  /// The (so far empty) private part, reserved for state shared by all handlers.
-  struct Private;
-
 private:
   friend class kexmeshdetail::AbstractFactory<KEXTriangleMeshIO>;
-  Private* m_private = nullptr;
 };

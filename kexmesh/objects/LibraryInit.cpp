@@ -7,10 +7,7 @@
 #include <cstring>
 
 namespace {
-struct ModuleEntry {
-  const char* className;
-  const char* module;
-};
+using ModuleEntry = KEXMesh::LibraryInit::ModuleEntry;
 constexpr ModuleEntry g_modules[] = {
     {"KEXTriangleMeshDriverGL", "kexmeshddopengl"},
     {"KEXGeometryPlaneDriverGL", "kexmeshddopengl"},
@@ -25,6 +22,7 @@ constexpr ModuleEntry g_modules[] = {
     {"KEXTriangleMeshIOWRL", "kexmeshiowrl"},
     {"KEXTriangleMeshIOPLY", "kexmeshioply"},
     {"KEXTriangleMeshIOOBJ", "kexmeshioobj"},
+    {"KEXTriangleMeshIOXYZ", "kexmeshioxyz"},
     {"KEXTriangleMeshIOTXT", "kexmeshiotxt"},
     {"KEXTriangleMeshIOXML", "kexmeshioxml"},
     {"KEXP2V", "kexmeshp2v"},
@@ -35,6 +33,12 @@ constexpr ModuleEntry g_modules[] = {
 // The hook lives as long as the library is loaded.
 KEXMesh::LibraryInit::LocateHook g_locateHook;
 } // namespace
+
+const KEXMesh::LibraryInit::ModuleEntry* KEXMesh::LibraryInit::moduleTable(int& count)
+{
+  count = int(sizeof(g_modules) / sizeof(g_modules[0]));
+  return g_modules;
+}
 
 KEXMesh::LibraryInit::LocateHook::LocateHook() { KEXMetaClass::addLocateHook(this); }
 

@@ -6,6 +6,14 @@
 namespace KEXMesh {
 class LibraryInit {
 public:
+  /// A class of the library's family that lives in a plug-in module.
+  struct ModuleEntry {
+    const char* className;
+    const char* module;
+  };
+  /// The one table of plug-in classes and their modules (count entries).
+  static const ModuleEntry* moduleTable(int& count);
+
   class LocateHook : public KEXMetaClass::LocateHook {
   public:
     /// Adds itself to the framework's locate hooks.

@@ -125,8 +125,10 @@ KEXMESH_VOCABULARY(KEXMESH_VOCABULARY_CONSTANT)
 } // namespace KEX
 
 namespace KEXMesh {
-/// Number of names of the vocabulary.
-inline constexpr int VOCABULARY_SIZE = 110;
+/// Number of names of the vocabulary, counted from the list itself.
+#define KEXMESH_VOCABULARY_COUNT(name) +1
+inline constexpr int VOCABULARY_SIZE = 0 KEXMESH_VOCABULARY(KEXMESH_VOCABULARY_COUNT);
+#undef KEXMESH_VOCABULARY_COUNT
 /// Name i of the vocabulary in registration order (null outside 0 ... 109).
 const char* vocabularyName(int i);
 namespace testing {

@@ -1,6 +1,5 @@
 #pragma once
-// Handlers of the plug-in module kexmeshioply: PLY meshes and point clouds, and oriented point
-// clouds as XYZ text with normals.
+// The handler of the plug-in module kexmeshioply: PLY meshes and point clouds.
 #include "kexmesh/io/TriangleMeshIO.h"
 
 /// PLY, ascii and binary (little and big endian): vertices with optional normals (nx ny nz) and
@@ -18,24 +17,6 @@ public:
 
   const char* getFormatName() const override { return "PLY"; }
   const char* getFileExtensions() const override { return "ply"; }
-  bool readBuffer(const char* fileName, KEXTriangleMeshBuffer& buffer, Report& report) override;
-  bool writeBuffer(const char* fileName, const KEXTriangleMeshBuffer& buffer, Report& report) override;
-};
-
-/// Oriented point clouds as text: one point per line, "x y z" or "x y z nx ny nz" (the same
-/// column count on every line), '#' starts a comment; an optional first line holding only the
-/// point count is checked. Writes normals when the buffer has them.
-class KEXTriangleMeshIOXYZ : public KEXTriangleMeshIO {
-  KEXMESH_DECLARE_CLASS(KEXTriangleMeshIOXYZ)
-
-public:
-  KEXTriangleMeshIOXYZ() = default;
-  KEXTriangleMeshIOXYZ(const KEXTriangleMeshIOXYZ&) = default;
-  KEXTriangleMeshIOXYZ& operator=(const KEXTriangleMeshIOXYZ&) = default;
-  ~KEXTriangleMeshIOXYZ() override = default;
-
-  const char* getFormatName() const override { return "XYZ"; }
-  const char* getFileExtensions() const override { return "xyz pwn"; }
   bool readBuffer(const char* fileName, KEXTriangleMeshBuffer& buffer, Report& report) override;
   bool writeBuffer(const char* fileName, const KEXTriangleMeshBuffer& buffer, Report& report) override;
 };

@@ -1,13 +1,13 @@
 // Oriented point clouds as text, one point per line: "x y z" or "x y z nx ny nz". The first data
 // line fixes the column count for the whole file. A first line holding a single integer is taken
 // as the point count and must match.
-#include "TriangleMeshIOPLY.h"
+#include "TriangleMeshIOXYZ.h"
 
 #include "../common/MeshFileSupport.h"
 
 using namespace kexmeshio;
 
-KEXMESHIO_DEFINE_PLUGIN_CLASS(KEXTriangleMeshIOXYZ, "kexmeshioply")
+KEXMESHIO_DEFINE_PLUGIN_CLASS(KEXTriangleMeshIOXYZ, "kexmeshioxyz")
 
 namespace {
 
