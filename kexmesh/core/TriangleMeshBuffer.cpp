@@ -22,6 +22,7 @@
 // once (sorting long lists), so a shuffled triangle order costs one triangle read per corner; the
 // local repairs walk a single corner's list.
 #include "kexmesh/core/TriangleMeshBuffer.h"
+#include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Error.h"
 #include "kex/Task.h"
@@ -44,15 +45,6 @@ using Buffer = KEXTriangleMeshBuffer;
 
 inline int cornerNext(int c) { return (c % 3 == 2) ? c - 2 : c + 1; }
 inline int cornerPrevious(int c) { return (c % 3 == 0) ? c + 2 : c - 1; }
-
-// Ends a task whose progress report was refused: aborted when the user aborted, else an error.
-bool endRefused(KEXTask& task) { return task.wasAborted() ? task.aborted() : task.error(KEX::GenericError); }
-
-bool endOutOfMemory(KEXTask& task, KEXenum code = KEX::OutOfMemory)
-{
-  KEXTask::Diagnostics diagnostics(KEX::Error, "Out of memory");
-  return task.error(code, &diagnostics);
-}
 
 // Moves value oldValue of an ascending array to newValue (not present) keeping the order; no
 // allocation. False when oldValue is absent.
@@ -670,11 +662,11 @@ bool KEXTriangleMeshBuffer::createVertexAdjacencyList()
   vertexAdjacencyList.clear();
   if (!vertexAdjacencyList.setCount(V)) {
     vertexAdjacencyList.clear();
-    return endOutOfMemory(task);
+    return kexEndOutOfMemory(task);
   }
   if (!task.incProgress(1.0, true)) {
     vertexAdjacencyList.clear();
-    return endRefused(task);
+    return kexEndRefused(task);
   }
   if (T == 0)
     return task.ok();
@@ -687,7 +679,7 @@ bool KEXTriangleMeshBuffer::createVertexAdjacencyList()
     KEXValueList<int> counts(VERTEX_BLOCK, true);
     if (!counts.setCount(V, 0)) {
       vertexAdjacencyList.clear();
-      return endOutOfMemory(task);
+      return kexEndOutOfMemory(task);
     }
     int* count = counts.getData();
     for (int t = 0; t < T; ++t) {
@@ -699,7 +691,7 @@ bool KEXTriangleMeshBuffer::createVertexAdjacencyList()
     for (int v = 0; v < V; ++v)
       if (count[v] != 0 && !lists[v].reserveGrown(count[v])) {
         vertexAdjacencyList.clear();
-        return endOutOfMemory(task);
+        return kexEndOutOfMemory(task);
       }
   }
   // Fill in ascending corner order: each list receives exactly the corners counted for it, each
@@ -720,7 +712,7 @@ bool KEXTriangleMeshBuffer::createVertexAdjacencyList()
     }
     if (!task.incProgress(double(end - first), true)) {
       vertexAdjacencyList.clear();
-      return endRefused(task);
+      return kexEndRefused(task);
     }
   }
   return task.ok();
@@ -738,7 +730,7 @@ bool KEXTriangleMeshBuffer::createTriangleAdjacencyList()
   }
   if (!triangleAdjacencyList.setCount(T)) {
     triangleAdjacencyList.clear();
-    return endOutOfMemory(task);
+    return kexEndOutOfMemory(task);
   }
   {
     KEXSubTask sub("Preparing operation", double(T));
@@ -761,21 +753,21 @@ bool KEXTriangleMeshBuffer::createTriangleAdjacencyList()
       continue;
     if (ends.getCount() < 2 * n && !ends.setCount(2 * n)) {
       triangleAdjacencyList.clear();
-      return endOutOfMemory(task);
+      return kexEndOutOfMemory(task);
     }
     matchEdgesAtVertex(a, list, tris, V, ends.getData(), adjacency);
     handled += n;
     if (handled / TRIANGLE_ADJACENCY_CORNERS != reported / TRIANGLE_ADJACENCY_CORNERS) {
       if (!task.incProgress(double(handled - reported) / 3.0, true)) {
         triangleAdjacencyList.clear();
-        return endRefused(task);
+        return kexEndRefused(task);
       }
       reported = handled;
     }
   }
   if (reported < corners && !task.incProgress(double(corners - reported) / 3.0, true)) {
     triangleAdjacencyList.clear();
-    return endRefused(task);
+    return kexEndRefused(task);
   }
   return task.ok();
 }
@@ -787,11 +779,11 @@ bool KEXTriangleMeshBuffer::createTriangleAngleList()
   triangleAngleList.clear();
   if (!triangleAngleList.setCount(T)) {
     triangleAngleList.clear();
-    return endOutOfMemory(task, KEX::GenericError);
+    return kexEndOutOfMemory(task, KEX::GenericError);
   }
   if (!task.incProgress(1.0, true)) {
     triangleAngleList.clear();
-    return endRefused(task);
+    return kexEndRefused(task);
   }
   const KEXVector3<float>* p = vertexList.getData();
   for (int first = 0; first < T; first += ANGLE_TRIANGLES) {
@@ -810,7 +802,7 @@ bool KEXTriangleMeshBuffer::createTriangleAngleList()
     }
     if (!task.incProgress(double(end - first), true)) {
       triangleAngleList.clear();
-      return endRefused(task);
+      return kexEndRefused(task);
     }
   }
   return task.ok();

@@ -27,6 +27,7 @@
 // that got fills. Corrupt adjacency cannot make the walk around a vertex cycle: it takes at most as
 // many steps as the vertex has corners.
 #include "kexmesh/repair/CloseGapsAlgorithm.h"
+#include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Task.h"
 #include "kexmesh/reconstruct/TriangulationTools.h"
@@ -49,14 +50,6 @@ inline int nextCorner(int c) { return Buffer::nextCorner(c); }
 inline int previousCorner(int c) { return Buffer::previousCorner(c); }
 inline int cornerVertex(const Buffer& b, int c) { return b.cornerVertex(c); }
 inline int& adjacency(Buffer& b, int c) { return b.triangleAdjacencyList[c / 3][c % 3]; }
-
-bool endRefused(KEXTask& task) { return task.wasAborted() ? task.aborted() : task.error(KEX::GenericError); }
-
-bool endOutOfMemory(KEXTask& task)
-{
-  KEXTask::Diagnostics diagnostics(KEX::Error, "Out of memory");
-  return task.error(KEX::OutOfMemory, &diagnostics);
-}
 
 // Whether the edge of corner c (from the previous corner's vertex s to its vertex a) belongs to
 // this triangle alone. A negative adjacency entry does not tell: an edge of three or more triangles
@@ -352,7 +345,7 @@ bool KEXCloseGapsAlgorithm::run(void*)
   const int V = m_buffer.getVertexCount(), T = m_buffer.getTriangleCount();
   KEXTask task("Closing gaps", double(V) + 2.0 * T + 1.0, 0x1010000, 0);
   if (!task.incProgress(1.0, true))
-    return endRefused(task);
+    return kexEndRefused(task);
 
   KEXDerivedListScope vertexAdjacency = KEXDerivedListScope::vertexAdjacency(m_buffer, true);
   {
@@ -397,7 +390,7 @@ bool KEXCloseGapsAlgorithm::run(void*)
         m_statistics.addedTriangles += length - 2;
         m_statistics.largestFilledLoop = std::max(m_statistics.largestFilledLoop, length);
         if (!fills.append(Fill{before, length, -1, 0.0, false}))
-          return fail(endOutOfMemory(task));
+          return fail(kexEndOutOfMemory(task));
         break;
       case Trace::Short:
         ++m_statistics.shortLoops;
@@ -416,16 +409,16 @@ bool KEXCloseGapsAlgorithm::run(void*)
         ++m_statistics.nonManifoldLoops;
         break;
       case Trace::OutOfMemory:
-        return fail(endOutOfMemory(task));
+        return fail(kexEndOutOfMemory(task));
       case Trace::FillFailed:
         return fail(task.error(KEX::GenericError));
       }
     }
     if (!task.incProgress(double(end - first) / 3.0, true))
-      return fail(endRefused(task));
+      return fail(kexEndRefused(task));
   }
   if (fills.getCount() > 0 && !settleFills(m_buffer, fills, m_statistics))
-    return fail(endOutOfMemory(task));
+    return fail(kexEndOutOfMemory(task));
   if (m_statistics.oversizedLoops > 0)
     kexTaskDiagnostics(KEX::Warning, "Left %i holes of more than %i edges open", m_statistics.oversizedLoops,
                        MAXIMUM_LOOP_LENGTH);

@@ -2,6 +2,7 @@
 // each have exactly one partner in the triangle adjacency list is good (green); a border edge, an
 // edge shared by more than two triangles or an edge with an invalid vertex index makes it bad (red).
 #include "kexmesh/repair/DyeBadTrianglesAlgorithm.h"
+#include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Task.h"
 
@@ -61,7 +62,7 @@ bool KEXDyeBadTrianglesAlgorithm::run(void*)
       b.triangleColorList[t] = isGood ? good : bad;
     }
     if (!task.incProgress(double(end - first), true))
-      return task.wasAborted() ? task.aborted() : task.error(KEX::GenericError);
+      return kexEndRefused(task);
   }
   return task.ok();
 }

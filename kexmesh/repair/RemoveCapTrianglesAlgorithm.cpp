@@ -14,6 +14,7 @@
 // sweep skip the others in whole words, and a flip budget proportional to the mesh size guarantees
 // that the sweep ends even on input where flips could cycle.
 #include "kexmesh/repair/RemoveCapTrianglesAlgorithm.h"
+#include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Memory.h"
 #include "kex/Task.h"
@@ -349,8 +350,7 @@ bool KEXRemoveCapTrianglesAlgorithm::run(void*)
 
   CapSweep sweep(b, l);
   if (!sweep.init()) {
-    KEXTask::Diagnostics d(KEX::Error, "Out of memory");
-    return task.error(KEX::OutOfMemory, &d);
+    return kexEndOutOfMemory(task);
   }
 
   auto stop = [&task]() {
