@@ -28,9 +28,11 @@
 // (the vertex adjacency lists cannot grow) the appended corners are taken out of the adjacency lists
 // and the lists are cut back to their old length.
 #include "kexmesh/reconstruct/TriangulationTools.h"
+#include "kexmesh/core/internal/Corners.h"
 
 #include "kex/Memory.h"
 #include "kexmesh/core/TriangleCalculus.h"
+#include "kexmesh/core/internal/ScratchAllocator.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -45,6 +47,7 @@
 namespace {
 
 using Buffer = KEXTriangleMeshBuffer;
+using kexcorner::adjacency;
 using Tri = KEXTriangle<int>;
 using Vec3 = KEXVector3<float>;
 using Vec3d = KEXVector3<double>;
@@ -56,10 +59,6 @@ constexpr double MIN_STEP = 2.220446049250313e-16;
 constexpr double PI = 3.141592653589793;
 constexpr double EDGE_FACTOR = 0.875;
 
-inline int nextCorner(int c) { return (c % 3 == 2) ? c - 2 : c + 1; }
-inline int previousCorner(int c) { return (c % 3 == 0) ? c + 2 : c - 1; }
-inline int cornerVertex(const Buffer& b, int c) { return b.triangleList[c / 3][c % 3]; }
-inline int& adjacency(Buffer& b, int c) { return b.triangleAdjacencyList[c / 3][c % 3]; }
 
 Vec3d toDouble(const Vec3& v) { return Vec3d(double(v.x), double(v.y), double(v.z)); }
 
@@ -142,10 +141,10 @@ bool addCornersToVertexLists(Buffer& b, int t0)
     return true;
   const int end = 3 * b.getTriangleCount();
   for (int c = 3 * t0; c < end; ++c) {
-    if (b.vertexAdjacencyList[cornerVertex(b, c)].append(c))
+    if (b.vertexAdjacencyList[b.cornerVertex(c)].append(c))
       continue;
     for (int d = c - 1; d >= 3 * t0; --d) { // the latest corners sit at the lists' ends
-      KEXCompactIndexArray& list = b.vertexAdjacencyList[cornerVertex(b, d)];
+      KEXCompactIndexArray& list = b.vertexAdjacencyList[b.cornerVertex(d)];
       list.setCount(list.getCount() - 1);
     }
     return false;
@@ -158,8 +157,8 @@ bool addCornersToVertexLists(Buffer& b, int t0)
 void relinkEdge(Buffer& b, int c)
 {
   const int V = b.getVertexCount();
-  const int a = cornerVertex(b, c);
-  const int s = cornerVertex(b, previousCorner(c));
+  const int a = b.cornerVertex(c);
+  const int s = b.cornerVertex(Buffer::previousCorner(c));
   if (a < 0 || a >= V || s < 0 || s >= V || a == s) {
     adjacency(b, c) = -1;
     return;
@@ -226,12 +225,13 @@ bool linkAmongAppended(Buffer& b, int t0)
   };
   const int first = 3 * t0, end = 3 * b.getTriangleCount();
   const size_t n = size_t(end - first);
-  auto* keys = static_cast<EdgeKey*>(kexMalloc(sizeof(EdgeKey) * n));
+  KEXScratchAllocator scratch;
+  EdgeKey* keys = scratch.allocate<EdgeKey>(n);
   if (!keys)
     return false;
   size_t count = 0;
   for (int c = first; c < end; ++c) {
-    const int a = cornerVertex(b, c), s = cornerVertex(b, previousCorner(c));
+    const int a = b.cornerVertex(c), s = b.cornerVertex(Buffer::previousCorner(c));
     if (a == s)
       continue;
     const uint32_t lo = uint32_t(std::min(a, s)), hi = uint32_t(std::max(a, s));
@@ -250,7 +250,6 @@ bool linkAmongAppended(Buffer& b, int t0)
     }
     i = j;
   }
-  kexFree(keys);
   return true;
 }
 
@@ -344,15 +343,13 @@ public:
     return p > SIZE_MAX / BYTES_PER_PAIR ? SIZE_MAX : p * BYTES_PER_PAIR;
   }
 
-  ~LoopTable() { kexFree(m_memory); }
-
   bool allocate(int n)
   {
     const size_t size = bytes(n);
     if (size == SIZE_MAX)
       return false;
     m_n = n;
-    m_memory = kexMalloc(size);
+    m_memory = m_scratch.allocate<unsigned char>(size);
     if (!m_memory)
       return false;
     const size_t p = pairs(n);
@@ -383,6 +380,7 @@ public:
   int* splits() { return m_split; }
 
 private:
+  KEXScratchAllocator m_scratch; // owns m_memory
   void* m_memory = nullptr;
   double* m_byColumn = nullptr;
   double* m_byRow = nullptr;
@@ -440,8 +438,8 @@ bool collectConflicts(const Buffer& b, const int* v, int n, bool edges, LoopTabl
   auto loopEdge = [n](int i, int j) { return j - i == 1 || (i == 0 && j == n - 1); };
   // Corner c of the mesh sits at loop position i.
   auto visit = [&](int c, int i) {
-    const int n1 = cornerVertex(b, nextCorner(c));
-    const int n2 = cornerVertex(b, previousCorner(c));
+    const int n1 = b.cornerVertex(Buffer::nextCorner(c));
+    const int n2 = b.cornerVertex(Buffer::previousCorner(c));
     auto r1 = range(n1), r2 = range(n2);
     if (edges)
       for (auto r : {r1, r2})
@@ -476,7 +474,7 @@ bool collectConflicts(const Buffer& b, const int* v, int n, bool edges, LoopTabl
   }
   const int corners = 3 * b.getTriangleCount();
   for (int c = 0; c < corners; ++c) {
-    auto r = range(cornerVertex(b, c));
+    auto r = range(b.cornerVertex(c));
     for (auto p = r.first; p != r.second; ++p)
       if (!visit(c, p->index))
         return false;
@@ -696,13 +694,10 @@ Outcome triangulateLoop(Buffer& b, const int* v, const int* corners, int n, cons
   const Solved solved = solveLoop(b, v, n, corners != nullptr, table);
   if (solved != Solved::Yes)
     return solved == Solved::Unfillable ? Outcome::Unfillable : Outcome::OutOfMemory;
-  auto* stack = static_cast<Frame*>(kexMalloc(sizeof(Frame) * size_t(n)));
-  if (!stack)
+  KEXScratchAllocator scratch;
+  Frame* stack = scratch.allocate<Frame>(size_t(n));
+  if (!stack || !b.setTriangleCount(t0 + n - 2))
     return Outcome::OutOfMemory;
-  if (!b.setTriangleCount(t0 + n - 2)) {
-    kexFree(stack);
-    return Outcome::OutOfMemory;
-  }
   // Without a vertex adjacency list the links are made during the emission (nothing can fail
   // after it); with one, a fresh-build linking follows once the corners are in the vertex lists.
   const bool linkNow = b.hasTriangleAdjacencyList() && !b.hasVertexAdjacencyList();
@@ -711,7 +706,6 @@ Outcome triangulateLoop(Buffer& b, const int* v, const int* corners, int n, cons
     whole = emitLoop(b, v, n, table, t0, linkNow, [corners](int i) { return corners[i + 1]; }, stack);
   else
     whole = emitLoop(b, v, n, table, t0, linkNow, [](int) { return -1; }, stack);
-  kexFree(stack);
   if (linkNow && corners)
     linkPair(b, whole, corners[0]);
   fillTriangleAttributes(b, t0, color);
@@ -861,11 +855,11 @@ bool KEXTriangulationTools::clockwiseEdgeLoop(KEXTriangleMeshBuffer* buffer, con
   // adjacency is known: anything else would be linked into a corrupt adjacency.
   for (int m = 0; m < n; ++m) {
     const int c = loop[m];
-    if (c < 0 || c >= corners || !b.isValidVertex(cornerVertex(b, c)) || (adjacencyPresent && adjacency(b, c) >= 0))
+    if (c < 0 || c >= corners || !b.isValidVertex(b.cornerVertex(c)) || (adjacencyPresent && adjacency(b, c) >= 0))
       return false;
   }
   for (int m = 0; m < n; ++m)
-    if (cornerVertex(b, previousCorner(loop[m])) != cornerVertex(b, loop[(m + n - 1) % n]))
+    if (b.cornerVertex(Buffer::previousCorner(loop[m])) != b.cornerVertex(loop[(m + n - 1) % n]))
       return false;
   KEXValueList<int> vertices(1024, true);
   if (!vertices.setCount(n)) {
@@ -873,7 +867,7 @@ bool KEXTriangulationTools::clockwiseEdgeLoop(KEXTriangleMeshBuffer* buffer, con
     return false;
   }
   for (int m = 0; m < n; ++m)
-    vertices[m] = cornerVertex(b, loop[m]);
+    vertices[m] = b.cornerVertex(loop[m]);
   const KEXRGBA<float> color =
       b.hasTriangleColorList() ? b.triangleColorList[loop[0] / 3] : KEXRGBA<float>(1.0f, 1.0f, 1.0f);
   outcome = triangulateLoop(b, vertices.getData(), loop, n, color);

@@ -14,11 +14,13 @@
 // sweep skip the others in whole words, and a flip budget proportional to the mesh size guarantees
 // that the sweep ends even on input where flips could cycle.
 #include "kexmesh/repair/RemoveCapTrianglesAlgorithm.h"
+#include "kexmesh/core/internal/Corners.h"
 #include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Memory.h"
 #include "kex/Task.h"
 #include "kexmesh/core/TriangleCalculus.h"
+#include "kexmesh/core/internal/ScratchAllocator.h"
 
 #include <cmath>
 #include <cstdint>
@@ -64,31 +66,15 @@ int needles(const KEXVector3<double>& a, const Limits& l)
 
 int needles(const KEXVector3<float>& a, const Limits& l) { return needles(D(a), l); }
 
-bool shareTriangle(const KEXCompactIndexArray& la, const KEXCompactIndexArray& lb)
-{
-  int i = 0, j = 0;
-  while (i < la.getCount() && j < lb.getCount()) {
-    int ta = la[i] / 3, tb = lb[j] / 3;
-    if (ta == tb)
-      return true;
-    if (ta < tb)
-      ++i;
-    else
-      ++j;
-  }
-  return false;
-}
-
 /// The working state of one sweep.
 class CapSweep {
 public:
   CapSweep(Buffer& b, const Limits& l) : m_b(b), m_l(l), m_T(b.getTriangleCount()) {}
-  ~CapSweep() { kexFree(m_bits); }
 
   bool init()
   {
     const size_t words = size_t(m_T + 63) / 64;
-    m_bits = static_cast<uint64_t*>(kexMalloc(words * sizeof(uint64_t)));
+    m_bits = m_scratch.allocate<uint64_t>(words);
     if (!m_bits)
       return false;
     std::memset(m_bits, 0, words * sizeof(uint64_t));
@@ -138,6 +124,7 @@ private:
   Buffer& m_b;
   const Limits& m_l;
   int m_T;
+  KEXScratchAllocator m_scratch; // owns m_bits
   uint64_t* m_bits = nullptr;
   long long m_budget = 0;
 };
@@ -187,7 +174,7 @@ bool CapSweep::acceptable(int t, int c, int cp)
   if (needles(at, m_l) + needles(ap, m_l) < needles(a1, m_l) + needles(a2, m_l))
     return false;
   // 7. the apexes are not joined yet
-  if (shareTriangle(m_b.vertexAdjacencyList[apex], m_b.vertexAdjacencyList[apexP]))
+  if (kexcorner::shareTriangle(m_b.vertexAdjacencyList[apex], m_b.vertexAdjacencyList[apexP]))
     return false;
   return true;
 }
