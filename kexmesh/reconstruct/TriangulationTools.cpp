@@ -42,6 +42,7 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
+#include <numbers>
 #endif
 
 namespace {
@@ -56,7 +57,6 @@ constexpr double EXISTING_TRIANGLE_PENALTY = 1.4044477616111841e306;
 constexpr double START_WEIGHT = 1.7976931348623157e308;
 constexpr double MIN_LENGTH = 1.1920929e-7;
 constexpr double MIN_STEP = 2.220446049250313e-16;
-constexpr double PI = 3.141592653589793;
 constexpr double EDGE_FACTOR = 0.875;
 
 
@@ -742,7 +742,7 @@ bool vertexLoop(Buffer* buffer, const KEXValueList<int>& loop, bool reverse)
 // step exists.
 double angularStep(double L, double rmin, double rmax)
 {
-  double step = PI / 4.0;
+  double step = std::numbers::pi / 4.0;
   if (L < rmax) {
     const double u = rmax - L;
     const double q = u / rmax;
@@ -891,8 +891,8 @@ bool KEXTriangulationTools::ellipsoid(KEXTriangleMeshBuffer* buffer, const KEXVe
   const double step = angularStep(L, r[0], r[2]);
   if (step == 0.0)
     return false;
-  const double sectorsD = std::max(2.0, std::ceil(2.0 * PI / step));
-  const double ringsD = std::max(2.0, std::ceil(PI / step));
+  const double sectorsD = std::max(2.0, std::ceil(2.0 * std::numbers::pi / step));
+  const double ringsD = std::max(2.0, std::ceil(std::numbers::pi / step));
   if (!countsFit(b, ringsD - 1.0, sectorsD))
     return false;
   const int s = int(sectorsD), m = int(ringsD);
@@ -917,10 +917,10 @@ bool KEXTriangulationTools::ellipsoid(KEXTriangleMeshBuffer* buffer, const KEXVe
   };
   place(v0, 0.0, 1.0, 0.0, 0.0f, 0.0f);
   for (int ring = 1; ring < m; ++ring) {
-    const double theta = PI * ring / m;
+    const double theta = std::numbers::pi * ring / m;
     const double sinT = std::sin(theta), cosT = std::cos(theta);
     for (int i = 0; i < s; ++i)
-      place(v0 + 1 + (ring - 1) * s + i, sinT, cosT, 2.0 * PI * i / s, float(i) / float(s), float(ring) / float(m));
+      place(v0 + 1 + (ring - 1) * s + i, sinT, cosT, 2.0 * std::numbers::pi * i / s, float(i) / float(s), float(ring) / float(m));
   }
   place(v0 + (m - 1) * s + 1, 0.0, -1.0, 0.0, 0.0f, 1.0f);
   return closeRingSurface(b, v0, v0, m - 1, s);
@@ -946,10 +946,10 @@ bool KEXTriangulationTools::frustrum(KEXTriangleMeshBuffer* buffer, const KEXVec
   // Sectors: the chord of the larger circle stays within L (the step never exceeds the
   // ellipsoid's pi/4).
   const double rmax = std::max(r0, r1);
-  const double step = std::min(PI / 4.0, 2.0 * std::asin(std::min(1.0, L / (2.0 * rmax))));
+  const double step = std::min(std::numbers::pi / 4.0, 2.0 * std::asin(std::min(1.0, L / (2.0 * rmax))));
   if (!(step > MIN_STEP))
     return false;
-  const double sectorsD = std::max(3.0, std::ceil(2.0 * PI / step));
+  const double sectorsD = std::max(3.0, std::ceil(2.0 * std::numbers::pi / step));
   const double slant = std::sqrt(h * h + (r1 - r0) * (r1 - r0));
   const double sideD = std::max(1.0, std::ceil(slant / L)); // side segments
   const double cap0D = std::max(0.0, std::ceil(r0 / L) - 1.0), cap1D = std::max(0.0, std::ceil(r1 / L) - 1.0);
@@ -986,7 +986,7 @@ bool KEXTriangulationTools::frustrum(KEXTriangleMeshBuffer* buffer, const KEXVec
   auto addRing = [&](const Vec3d& centre, double radius, auto normalOf) {
     ++ring;
     for (int i = 0; i < s; ++i) {
-      const double phi = 2.0 * PI * i / s;
+      const double phi = 2.0 * std::numbers::pi * i / s;
       const Vec3d radial = u * std::cos(phi) + v * std::sin(phi);
       store(v0 + 1 + (ring - 1) * s + i, centre + radial * radius, normalOf(radial), float(i) / float(s),
             float(ring) * ringScale);

@@ -25,6 +25,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <numbers>
 
 KEXMESH_DEFINE_CLASS(KEXRemoveCapTrianglesAlgorithm, KEXTriangleMeshAlgorithmIF)
 
@@ -34,7 +35,6 @@ using Buffer = KEXTriangleMeshBuffer;
 using D = KEXVector3<double>;
 constexpr double DBL_EPS = 2.220446049250313e-16;
 constexpr double DEGREE = 0.017453292519943295;
-constexpr float PI_F = 3.14159274f;
 constexpr int BLOCK = 16384;
 
 bool validLimits(const KEXValuePair<float>& l)
@@ -162,7 +162,7 @@ bool CapSweep::acceptable(int t, int c, int cp)
     return false;
   const KEXVector3<float>& at = m_b.triangleAngleList[t];
   const KEXVector3<float>& ap = m_b.triangleAngleList[tp];
-  if (!(at[k1] + ap[c1p] < PI_F) || !(at[k2] + ap[c2p] < PI_F))
+  if (!(at[k1] + ap[c1p] < std::numbers::pi_v<float>) || !(at[k2] + ap[c2p] < std::numbers::pi_v<float>))
     return false;
   // 5. no cap angle at the ends of the old diagonal in the new triangles
   KEXVector3<double> a1, a2;
