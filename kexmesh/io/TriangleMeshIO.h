@@ -73,6 +73,6 @@ public:
   struct Private;
 
 private:
-  friend class kexmeshdetail::AbstractFactory<KEXTriangleMeshIO>;
+  friend bool kexmeshdetail::checkedDestruct<KEXTriangleMeshIO>(KEXClass*, bool); // its factory destroys in place
   Private* m_private = nullptr;
 };
