@@ -27,6 +27,7 @@
 // that got fills. Corrupt adjacency cannot make the walk around a vertex cycle: it takes at most as
 // many steps as the vertex has corners.
 #include "kexmesh/repair/CloseGapsAlgorithm.h"
+#include "kexmesh/core/internal/AdjacencyPreamble.h"
 #include "kexmesh/core/internal/Corners.h"
 #include "kexmesh/core/internal/TaskEnd.h"
 
@@ -346,17 +347,9 @@ bool KEXCloseGapsAlgorithm::run(void*)
     return kexEndRefused(task);
 
   KEXDerivedListScope vertexAdjacency = KEXDerivedListScope::vertexAdjacency(m_buffer, true);
-  {
-    KEXSubTask sub("Creating vertex adjacency list", double(V));
-    if (!vertexAdjacency.ensure())
-      return task.statusOf(sub, KEX::GenericError);
-  }
   KEXDerivedListScope triangleAdjacency = KEXDerivedListScope::triangleAdjacency(m_buffer, true);
-  {
-    KEXSubTask sub("Creating triangle adjacency list", double(T));
-    if (!triangleAdjacency.ensure())
-      return task.statusOf(sub, KEX::GenericError);
-  }
+  if (const std::optional<bool> ended = kexEnsureAdjacency(task, vertexAdjacency, triangleAdjacency, V, T))
+    return *ended;
   DeadBorderReset deadReset(m_buffer, triangleAdjacency.wasPresent());
   LoopTracer tracer(m_buffer);
   KEXValueList<Fill> fills(64, true);

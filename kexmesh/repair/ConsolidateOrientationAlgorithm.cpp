@@ -22,6 +22,7 @@
 // list that is thrown away. The result is the same as flipping during the traversal: the final
 // triangle list is, and every derived list is a function of it.
 #include "kexmesh/repair/ConsolidateOrientationAlgorithm.h"
+#include "kexmesh/core/internal/AdjacencyPreamble.h"
 
 #include "kex/Error.h"
 #include "kex/Memory.h"
@@ -250,16 +251,8 @@ bool KEXConsolidateOrientationAlgorithm::run(void*)
 
   KEXDerivedListScope vertexAdjacency = KEXDerivedListScope::vertexAdjacency(b, true);
   KEXDerivedListScope triangleAdjacency = KEXDerivedListScope::triangleAdjacency(b, true);
-  {
-    KEXSubTask sub("Creating vertex adjacency list", double(V));
-    if (!vertexAdjacency.ensure())
-      return task.statusOf(sub, KEX::GenericError);
-  }
-  {
-    KEXSubTask sub("Creating triangle adjacency list", double(T));
-    if (!triangleAdjacency.ensure())
-      return task.statusOf(sub, KEX::GenericError);
-  }
+  if (const std::optional<bool> ended = kexEnsureAdjacency(task, vertexAdjacency, triangleAdjacency, V, T))
+    return *ended;
 
   KEXScratchAllocator scratch;
   unsigned char* state = scratch.allocate<unsigned char>(size_t(T)); // T > 0

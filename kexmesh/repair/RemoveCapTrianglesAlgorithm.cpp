@@ -14,6 +14,7 @@
 // sweep skip the others in whole words, and a flip budget proportional to the mesh size guarantees
 // that the sweep ends even on input where flips could cycle.
 #include "kexmesh/repair/RemoveCapTrianglesAlgorithm.h"
+#include "kexmesh/core/internal/AdjacencyPreamble.h"
 #include "kexmesh/core/internal/Corners.h"
 #include "kexmesh/core/internal/TaskEnd.h"
 
@@ -307,16 +308,8 @@ bool KEXRemoveCapTrianglesAlgorithm::run(void*)
   KEXDerivedListScope triangleAdjacency = KEXDerivedListScope::triangleAdjacency(b, true);
   KEXDerivedListScope triangleNormals = KEXDerivedListScope::triangleNormals(b, true);
   KEXDerivedListScope triangleAngles = KEXDerivedListScope::triangleAngles(b, true);
-  {
-    KEXSubTask sub("Creating vertex adjacency list", double(V));
-    if (!vertexAdjacency.ensure())
-      return task.statusOf(sub, KEX::GenericError);
-  }
-  {
-    KEXSubTask sub("Creating triangle adjacency list", double(T));
-    if (!triangleAdjacency.ensure())
-      return task.statusOf(sub, KEX::GenericError);
-  }
+  if (const std::optional<bool> ended = kexEnsureAdjacency(task, vertexAdjacency, triangleAdjacency, V, T))
+    return *ended;
   {
     KEXSubTask sub("Creating triangle normal list", double(T));
     if (!triangleNormals.ensure())
