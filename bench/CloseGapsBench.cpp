@@ -10,6 +10,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <numbers>
 
 namespace {
 
@@ -53,7 +54,7 @@ void BM_VertexLoop(benchmark::State& state)
   KEXValueList<int> loop;
   points.vertexList.setCount(n);
   for (int i = 0; i < n; ++i) {
-    const double a = 2.0 * 3.141592653589793 * i / n;
+    const double a = 2.0 * std::numbers::pi * i / n;
     points.vertexList[i] = KEXVector3<float>(float(std::cos(a)), float(std::sin(a)), float(0.1 * std::sin(7 * a)));
     loop.append(i);
   }

@@ -36,28 +36,6 @@ ClassRegistry& registry()
   return *r;
 }
 
-// Factory of the framework's abstract bases: creates nothing.
-class AbstractFactory : public KEXMetaClass::Factory {
-public:
-  KEXClass* create(void*) const override { return nullptr; }
-  KEXClass* clone(const KEXClass*, void*) const override { return nullptr; }
-  bool assign(KEXClass*, const KEXClass*) const override { return false; }
-  bool destruct(KEXClass* object, bool deleteIt) const override
-  {
-    if (!object)
-      return false;
-    if (deleteIt)
-      delete object;
-    else
-      object->~KEXClass();
-    return true;
-  }
-};
-const AbstractFactory& abstractFactory()
-{
-  static const AbstractFactory* f = new AbstractFactory;
-  return *f;
-}
 } // namespace
 
 void KEXClass::flagsWillChange(unsigned int, unsigned int) {}
@@ -75,7 +53,7 @@ void KEXClass::setFlags(unsigned int set, unsigned int clear)
 const KEXMetaClass& KEXClass::metaClass()
 {
   static const KEXMetaClass* m =
-      new KEXMetaClass("KEXClass", sizeof(KEXClass), nullptr, &abstractFactory(), "kex", 0, 0, 0, nullptr, nullptr, false);
+      new KEXMetaClass("KEXClass", sizeof(KEXClass), nullptr, &KEXAbstractFactory::instance(), "kex", 0, 0, 0, nullptr, nullptr, false);
   return *m;
 }
 
@@ -233,7 +211,7 @@ KEXParameterClass::~KEXParameterClass()
 const KEXMetaClass& KEXParameterClass::metaClass()
 {
   static const KEXMetaClass* m = new KEXMetaClass("KEXParameterClass", sizeof(KEXParameterClass), &KEXClass::metaClass(),
-                                                  &abstractFactory(), "kex", 0, 0, 0, nullptr, nullptr, false);
+                                                  &KEXAbstractFactory::instance(), "kex", 0, 0, 0, nullptr, nullptr, false);
   return *m;
 }
 const KEXMetaClass& KEXParameterClass::getMetaClass() const { return metaClass(); }
@@ -259,3 +237,20 @@ bool pluginLoaded(const char* module)
   return it != r.loaded.end() && it->second;
 }
 } // namespace kexTest
+
+bool KEXAbstractFactory::destruct(KEXClass* object, bool deleteIt) const
+{
+  if (!object)
+    return false;
+  if (deleteIt)
+    delete object;
+  else
+    object->~KEXClass();
+  return true;
+}
+
+const KEXAbstractFactory& KEXAbstractFactory::instance()
+{
+  static const KEXAbstractFactory* f = new KEXAbstractFactory;
+  return *f;
+}

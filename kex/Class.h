@@ -90,6 +90,19 @@ private:
   bool m_singleton;
 };
 
+/// Factory of an abstract class: creates, clones and assigns nothing; destroys any object handed to
+/// it through its virtual destructor. One instance serves every abstract class of every library.
+class KEXAbstractFactory : public KEXMetaClass::Factory {
+public:
+  KEXClass* create(void*) const override { return nullptr; }
+  KEXClass* clone(const KEXClass*, void*) const override { return nullptr; }
+  bool assign(KEXClass*, const KEXClass*) const override { return false; }
+  bool destruct(KEXClass* object, bool deleteIt) const override;
+  /// The shared instance; never destroyed, since metaclasses of other libraries unregister during
+  /// their own unload, possibly after this library's static destructors.
+  static const KEXAbstractFactory& instance();
+};
+
 /// Loads plug-in modules (shared libraries lib<module>.so) from the plug-in directories.
 class KEXPluginManager {
 public:

@@ -17,33 +17,9 @@
 namespace {
 std::atomic<uint64_t> g_stamp{0};
 
-template <class C>
-class AbstractFactory : public KEXMetaClass::Factory {
-public:
-  KEXClass* create(void*) const override { return nullptr; }
-  KEXClass* clone(const KEXClass*, void*) const override { return nullptr; }
-  bool assign(KEXClass*, const KEXClass*) const override { return false; }
-  bool destruct(KEXClass* object, bool deleteIt) const override
-  {
-    if (!object)
-      return false;
-    if (deleteIt)
-      delete object;
-    else
-      object->~KEXClass();
-    return true;
-  }
-};
-
-const KEXMetaClass::Factory& abstractFactory()
-{
-  static const AbstractFactory<KEXClass>* f = new AbstractFactory<KEXClass>;
-  return *f;
-}
-
 const KEXMetaClass* makeMeta(const char* name, size_t size, const KEXMetaClass& parent)
 {
-  return new KEXMetaClass(name, size, &parent, &abstractFactory(), "kex", 0, 0, 0, nullptr, nullptr, false);
+  return new KEXMetaClass(name, size, &parent, &KEXAbstractFactory::instance(), "kex", 0, 0, 0, nullptr, nullptr, false);
 }
 
 struct RoleRegistry {
@@ -60,7 +36,7 @@ RoleRegistry& roles()
 std::string roleKey(KEXenum e) { return e.isValid() ? std::string(e.getString()) : std::string(); }
 } // namespace
 
-const KEXMetaClass::Factory& kexdetail::abstractPropertyFactory() { return abstractFactory(); }
+const KEXMetaClass::Factory& kexdetail::abstractPropertyFactory() { return KEXAbstractFactory::instance(); }
 
 // --- KEXProperty -----------------------------------------------------------------------------------
 

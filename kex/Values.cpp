@@ -2,6 +2,7 @@
 #include "kex/Memory.h"
 
 #include <cstring>
+#include <numbers>
 
 KEXCString::KEXCString(const KEXCString& other) { set(other.m_text); }
 
@@ -41,7 +42,7 @@ bool KEXCString::operator==(const KEXCString& other) const
 double KEXQuantity::unitToInternal(double value, KEXenum, KEXenum unit)
 {
   if (unit.isValid() && std::strcmp(unit.getString(), "Degree") == 0)
-    return value * 3.14159265358979323846 / 180.0;
+    return value * std::numbers::pi / 180.0;
   return value;
 }
 

@@ -11,23 +11,6 @@
 
 namespace {
 
-class GeometryIOFactory : public KEXMetaClass::Factory {
-public:
-  KEXClass* create(void*) const override { return nullptr; }
-  KEXClass* clone(const KEXClass*, void*) const override { return nullptr; }
-  bool assign(KEXClass*, const KEXClass*) const override { return false; }
-  bool destruct(KEXClass* object, bool deleteIt) const override
-  {
-    if (!object)
-      return false;
-    if (deleteIt)
-      delete object;
-    else
-      object->~KEXClass();
-    return true;
-  }
-};
-
 std::string vformat(const char* format, va_list args)
 {
   char text[2048];
@@ -67,9 +50,8 @@ KEXGeometryIO::~KEXGeometryIO() = default;
 const KEXMetaClass& KEXGeometryIO::metaClass()
 {
   // Leaky on purpose: handlers in plug-ins may outlive the static destructors of this library.
-  static const GeometryIOFactory* factory = new GeometryIOFactory;
   static const KEXMetaClass* meta = new KEXMetaClass("KEXGeometryIO", sizeof(KEXGeometryIO), &KEXObject::metaClass(),
-                                                     factory, "kexgeometry", 0, 0, 0, nullptr, nullptr, false);
+                                                     &KEXAbstractFactory::instance(), "kexgeometry", 0, 0, 0, nullptr, nullptr, false);
   return *meta;
 }
 

@@ -31,6 +31,24 @@ C* checkedCast(const KEXClass* object)
   return nullptr;
 }
 
+/// Destruction of the factories: with deleteIt any object is deleted (virtual destructor); in place
+/// only an object of class C (or derived) is destroyed, anything else is reported by checkedCast.
+template <class C>
+bool checkedDestruct(KEXClass* object, bool deleteIt)
+{
+  if (!object)
+    return false;
+  if (deleteIt) {
+    delete object;
+    return true;
+  }
+  C* c = checkedCast<C>(object);
+  if (!c)
+    return false;
+  c->~C();
+  return true;
+}
+
 template <class C>
 class ConcreteFactory : public KEXMetaClass::Factory {
 public:
@@ -58,42 +76,14 @@ public:
     *t = *s;
     return true;
   }
-  bool destruct(KEXClass* object, bool deleteIt) const override
-  {
-    if (!object)
-      return false;
-    if (deleteIt) {
-      delete object;
-      return true;
-    }
-    C* c = checkedCast<C>(object);
-    if (!c)
-      return false;
-    c->~C();
-    return true;
-  }
+  bool destruct(KEXClass* object, bool deleteIt) const override { return checkedDestruct<C>(object, deleteIt); }
 };
 
+/// The framework's abstract factory, destroying in place only objects of class C (or derived).
 template <class C>
-class AbstractFactory : public KEXMetaClass::Factory {
+class AbstractFactory : public KEXAbstractFactory {
 public:
-  KEXClass* create(void*) const override { return nullptr; }
-  KEXClass* clone(const KEXClass*, void*) const override { return nullptr; }
-  bool assign(KEXClass*, const KEXClass*) const override { return false; }
-  bool destruct(KEXClass* object, bool deleteIt) const override
-  {
-    if (!object)
-      return false;
-    if (deleteIt) {
-      delete object;
-      return true;
-    }
-    C* c = checkedCast<C>(object);
-    if (!c)
-      return false;
-    c->~C();
-    return true;
-  }
+  bool destruct(KEXClass* object, bool deleteIt) const override { return checkedDestruct<C>(object, deleteIt); }
 };
 
 inline constexpr unsigned char MARKER_CONSTRUCTED = 204;
@@ -143,6 +133,9 @@ private:
 
 } // namespace kexmeshdetail
 
+/// Declares the metaclass accessors of Class. Put it in the class body; note that it opens a
+/// `public:` section, so members written after it are public unless another access specifier
+/// follows (write `private:` or `protected:` after the macro where that is meant).
 #define KEXMESH_DECLARE_CLASS(Class)                                                                                   \
 public:                                                                                                                \
   static const KEXMetaClass& metaClass();                                                                              \

@@ -3,6 +3,7 @@
 // triangle adjacency lists, the inner angles and the triangle normals consistent, so a mesh can be
 // flipped in place without rebuilding any derived list. Flipping twice restores the buffer exactly.
 #include "kexmesh/core/FlipOrientationAlgorithm.h"
+#include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Task.h"
 
@@ -27,7 +28,7 @@ bool KEXFlipOrientationAlgorithm::run(void*)
       if (!m_buffer.flipTriangle(t, 0))
         return task.error(KEX::GenericError);
     if (!task.incProgress(end - first, true))
-      return task.wasAborted() ? task.aborted() : task.error(KEX::GenericError);
+      return kexEndRefused(task);
   }
   return task.ok();
 }

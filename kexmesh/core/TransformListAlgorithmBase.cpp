@@ -3,6 +3,7 @@
 // non-uniform scaling and shear. Arithmetic runs in double, storage stays float; normals are not
 // renormalised (a later harmonize step decides their length).
 #include "kexmesh/core/TransformListAlgorithmBase.h"
+#include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Task.h"
 
@@ -28,7 +29,7 @@ bool KEXTransformListAlgorithmBase::transformList(KEXValueList<KEXVector3<float>
     for (int i = first; i < end; ++i)
       p[i] = KEXVector3<float>(m.transformPoint(KEXVector3<double>(p[i])));
     if (!task.incProgress(end - first, true))
-      return task.wasAborted() ? task.aborted() : task.error(KEX::GenericError);
+      return kexEndRefused(task);
   }
   return task.ok();
 }

@@ -5,10 +5,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace kexcalc {
 inline constexpr double EPS = 2.220446049250313e-16;
-inline constexpr double PI = 3.14159265358979323846;
+inline constexpr double PI = std::numbers::pi;
 
 template <class V>
 struct Traits;

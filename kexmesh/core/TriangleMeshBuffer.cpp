@@ -22,6 +22,8 @@
 // once (sorting long lists), so a shuffled triangle order costs one triangle read per corner; the
 // local repairs walk a single corner's list.
 #include "kexmesh/core/TriangleMeshBuffer.h"
+#include "kexmesh/core/internal/Corners.h"
+#include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Error.h"
 #include "kex/Task.h"
@@ -41,18 +43,6 @@ constexpr int TRIANGLE_ADJACENCY_CORNERS = 3072;
 constexpr int ANGLE_TRIANGLES = 8192;
 
 using Buffer = KEXTriangleMeshBuffer;
-
-inline int cornerNext(int c) { return (c % 3 == 2) ? c - 2 : c + 1; }
-inline int cornerPrevious(int c) { return (c % 3 == 0) ? c + 2 : c - 1; }
-
-// Ends a task whose progress report was refused: aborted when the user aborted, else an error.
-bool endRefused(KEXTask& task) { return task.wasAborted() ? task.aborted() : task.error(KEX::GenericError); }
-
-bool endOutOfMemory(KEXTask& task, KEXenum code = KEX::OutOfMemory)
-{
-  KEXTask::Diagnostics diagnostics(KEX::Error, "Out of memory");
-  return task.error(code, &diagnostics);
-}
 
 // Moves value oldValue of an ascending array to newValue (not present) keeping the order; no
 // allocation. False when oldValue is absent.
@@ -86,7 +76,7 @@ int findPartner(const Buffer& b, int c)
   const KEXTriangle<int>* tris = b.triangleList.getData();
   const int vertexCount = b.vertexList.getCount();
   const int a = tris[c / 3][c % 3];
-  const int s = tris[cornerPrevious(c) / 3][cornerPrevious(c) % 3];
+  const int s = tris[Buffer::previousCorner(c) / 3][Buffer::previousCorner(c) % 3];
   if (a < 0 || a >= vertexCount || s < 0 || s >= vertexCount || a == s)
     return -1;
   const KEXCompactIndexArray& list = b.vertexAdjacencyList[a];
@@ -166,7 +156,7 @@ void matchEdgesAtVertex(int a, const KEXCompactIndexArray& list, const KEXTriang
     });
   for (int i = 0; i < n; ++i) {
     const int c = d[i];
-    const int s = tris[c / 3][cornerPrevious(c) % 3];
+    const int s = tris[c / 3][Buffer::previousCorner(c) % 3];
     int partner = -1;
     if (s >= 0 && s < vertexCount && s != a) {
       int matches = 0, other = -1;
@@ -192,7 +182,6 @@ void matchEdgesAtVertex(int a, const KEXCompactIndexArray& list, const KEXTriang
   }
 }
 
-inline int& adjacencyEntry(Buffer& b, int c) { return b.triangleAdjacencyList[c / 3][c % 3]; }
 
 // Renames corners in the triangle adjacency list: rename maps the corners of the triangles in ts
 // (count n) to their new numbers (identity elsewhere). Partners outside those triangles that link
@@ -210,16 +199,16 @@ void renameCorners(Buffer& b, const int* ts, int n, Rename rename)
   for (int i = 0; i < n; ++i)
     for (int k = 0; k < 3; ++k) {
       const int c = 3 * ts[i] + k;
-      const int p = adjacencyEntry(b, c);
+      const int p = kexcorner::adjacency(b, c);
       entries[3 * i + k] = p;
-      if (p >= 0 && !inside(p) && adjacencyEntry(b, p) == c)
-        adjacencyEntry(b, p) = rename(c);
+      if (p >= 0 && !inside(p) && kexcorner::adjacency(b, p) == c)
+        kexcorner::adjacency(b, p) = rename(c);
     }
   for (int i = 0; i < n; ++i)
     for (int k = 0; k < 3; ++k) {
       const int c = 3 * ts[i] + k;
       const int p = entries[3 * i + k];
-      adjacencyEntry(b, rename(c)) = p >= 0 ? rename(p) : -1;
+      kexcorner::adjacency(b, rename(c)) = p >= 0 ? rename(p) : -1;
     }
 }
 
@@ -386,8 +375,8 @@ bool KEXTriangleMeshBuffer::setVertexCount(int n)
   if (adjacency && hasTriangleAdjacencyList())
     for (int v = n; v < V; ++v)
       for (int c : vertexAdjacencyList[v]) {
-        adjacencyEntry(*this, c) = -1;
-        adjacencyEntry(*this, cornerNext(c)) = -1;
+        kexcorner::adjacency(*this, c) = -1;
+        kexcorner::adjacency(*this, Buffer::nextCorner(c)) = -1;
       }
   if (adjacency)
     vertexAdjacencyList.setCount(n);
@@ -489,8 +478,8 @@ bool KEXTriangleMeshBuffer::redirectVertex(int i, int j)
   // The edges at j changed: re-evaluate every corner whose edge touches j.
   if (hasTriangleAdjacencyList())
     for (int c : vertexAdjacencyList[j]) {
-      adjacencyEntry(*this, c) = findPartner(*this, c);
-      adjacencyEntry(*this, cornerNext(c)) = findPartner(*this, cornerNext(c));
+      kexcorner::adjacency(*this, c) = findPartner(*this, c);
+      kexcorner::adjacency(*this, Buffer::nextCorner(c)) = findPartner(*this, Buffer::nextCorner(c));
     }
   return true;
 }
@@ -500,8 +489,8 @@ bool KEXTriangleMeshBuffer::containsTriangle(const KEXTriangle<int>& t) const
   if (!hasVertexAdjacencyList() || !isValidVertex(t[0]))
     return false;
   for (int c : vertexAdjacencyList[t[0]]) {
-    const int n1 = cornerVertex(cornerNext(c));
-    const int n2 = cornerVertex(cornerNext(cornerNext(c)));
+    const int n1 = cornerVertex(Buffer::nextCorner(c));
+    const int n2 = cornerVertex(Buffer::nextCorner(Buffer::nextCorner(c)));
     if ((n1 == t[1] && n2 == t[2]) || (n1 == t[2] && n2 == t[1]))
       return true;
   }
@@ -547,9 +536,9 @@ bool KEXTriangleMeshBuffer::setTriangleCount(int n)
   const int cut = 3 * n;
   if (adjacency)
     for (int c = cut; c < 3 * T; ++c) {
-      const int p = adjacencyEntry(*this, c);
-      if (p >= 0 && p < cut && adjacencyEntry(*this, p) >= cut)
-        adjacencyEntry(*this, p) = -1;
+      const int p = kexcorner::adjacency(*this, c);
+      if (p >= 0 && p < cut && kexcorner::adjacency(*this, p) >= cut)
+        kexcorner::adjacency(*this, p) = -1;
     }
   const bool vertexAdjacency = hasVertexAdjacencyList();
   if (vertexAdjacency) {
@@ -561,7 +550,7 @@ bool KEXTriangleMeshBuffer::setTriangleCount(int n)
     // An edge that lost a corner may join exactly two triangles now.
     if (adjacency)
       for (int c = cut; c < 3 * T; ++c)
-        refreshEdge(*this, cornerVertex(c), cornerVertex(cornerPrevious(c)));
+        refreshEdge(*this, cornerVertex(c), cornerVertex(Buffer::previousCorner(c)));
   }
   if (adjacency)
     triangleAdjacencyList.setCount(n);
@@ -670,11 +659,11 @@ bool KEXTriangleMeshBuffer::createVertexAdjacencyList()
   vertexAdjacencyList.clear();
   if (!vertexAdjacencyList.setCount(V)) {
     vertexAdjacencyList.clear();
-    return endOutOfMemory(task);
+    return kexEndOutOfMemory(task);
   }
   if (!task.incProgress(1.0, true)) {
     vertexAdjacencyList.clear();
-    return endRefused(task);
+    return kexEndRefused(task);
   }
   if (T == 0)
     return task.ok();
@@ -687,7 +676,7 @@ bool KEXTriangleMeshBuffer::createVertexAdjacencyList()
     KEXValueList<int> counts(VERTEX_BLOCK, true);
     if (!counts.setCount(V, 0)) {
       vertexAdjacencyList.clear();
-      return endOutOfMemory(task);
+      return kexEndOutOfMemory(task);
     }
     int* count = counts.getData();
     for (int t = 0; t < T; ++t) {
@@ -699,7 +688,7 @@ bool KEXTriangleMeshBuffer::createVertexAdjacencyList()
     for (int v = 0; v < V; ++v)
       if (count[v] != 0 && !lists[v].reserveGrown(count[v])) {
         vertexAdjacencyList.clear();
-        return endOutOfMemory(task);
+        return kexEndOutOfMemory(task);
       }
   }
   // Fill in ascending corner order: each list receives exactly the corners counted for it, each
@@ -720,7 +709,7 @@ bool KEXTriangleMeshBuffer::createVertexAdjacencyList()
     }
     if (!task.incProgress(double(end - first), true)) {
       vertexAdjacencyList.clear();
-      return endRefused(task);
+      return kexEndRefused(task);
     }
   }
   return task.ok();
@@ -738,7 +727,7 @@ bool KEXTriangleMeshBuffer::createTriangleAdjacencyList()
   }
   if (!triangleAdjacencyList.setCount(T)) {
     triangleAdjacencyList.clear();
-    return endOutOfMemory(task);
+    return kexEndOutOfMemory(task);
   }
   {
     KEXSubTask sub("Preparing operation", double(T));
@@ -761,21 +750,21 @@ bool KEXTriangleMeshBuffer::createTriangleAdjacencyList()
       continue;
     if (ends.getCount() < 2 * n && !ends.setCount(2 * n)) {
       triangleAdjacencyList.clear();
-      return endOutOfMemory(task);
+      return kexEndOutOfMemory(task);
     }
     matchEdgesAtVertex(a, list, tris, V, ends.getData(), adjacency);
     handled += n;
     if (handled / TRIANGLE_ADJACENCY_CORNERS != reported / TRIANGLE_ADJACENCY_CORNERS) {
       if (!task.incProgress(double(handled - reported) / 3.0, true)) {
         triangleAdjacencyList.clear();
-        return endRefused(task);
+        return kexEndRefused(task);
       }
       reported = handled;
     }
   }
   if (reported < corners && !task.incProgress(double(corners - reported) / 3.0, true)) {
     triangleAdjacencyList.clear();
-    return endRefused(task);
+    return kexEndRefused(task);
   }
   return task.ok();
 }
@@ -787,11 +776,11 @@ bool KEXTriangleMeshBuffer::createTriangleAngleList()
   triangleAngleList.clear();
   if (!triangleAngleList.setCount(T)) {
     triangleAngleList.clear();
-    return endOutOfMemory(task, KEX::GenericError);
+    return kexEndOutOfMemory(task, KEX::GenericError);
   }
   if (!task.incProgress(1.0, true)) {
     triangleAngleList.clear();
-    return endRefused(task);
+    return kexEndRefused(task);
   }
   const KEXVector3<float>* p = vertexList.getData();
   for (int first = 0; first < T; first += ANGLE_TRIANGLES) {
@@ -810,7 +799,7 @@ bool KEXTriangleMeshBuffer::createTriangleAngleList()
     }
     if (!task.incProgress(double(end - first), true)) {
       triangleAngleList.clear();
-      return endRefused(task);
+      return kexEndRefused(task);
     }
   }
   return task.ok();

@@ -8,28 +8,12 @@
 // angles. A flip that would damage the mesh (inconsistently oriented pair, repeated vertices, a
 // diagonal that already exists elsewhere) is refused and changes nothing.
 #include "kexmesh/core/TriangleCalculus.h"
+#include "kexmesh/core/internal/Corners.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
 
 namespace {
 
 using Buffer = KEXTriangleMeshBuffer;
-
-/// Whether some triangle uses both vertices a and b (their ascending corner lists share a triangle).
-bool shareTriangle(const KEXCompactIndexArray& la, const KEXCompactIndexArray& lb)
-{
-  int i = 0, j = 0;
-  const int na = la.getCount(), nb = lb.getCount();
-  while (i < na && j < nb) {
-    int ta = la[i] / 3, tb = lb[j] / 3;
-    if (ta == tb)
-      return true;
-    if (ta < tb)
-      ++i;
-    else
-      ++j;
-  }
-  return false;
-}
 
 /// Replaces the back reference of an outer partner: the entry of `outer` that pointed at `from`
 /// now points at `to`.
@@ -144,7 +128,7 @@ bool KEXTriangleMeshBuffer::flipEdge(int c)
   const int cpNew = 3 * tp + kp; // tp's corner kp moves from s to a
   if (hasVA) {
     // An existing edge a - ap would become shared by more than two triangles.
-    if (shareTriangle(vertexAdjacencyList[a], vertexAdjacencyList[ap]))
+    if (kexcorner::shareTriangle(vertexAdjacencyList[a], vertexAdjacencyList[ap]))
       return false;
     // Insertions first: they are the only updates that can fail, and they are undone cleanly.
     if (!vertexAdjacencyList[ap].insertSorted(cNew))

@@ -6,6 +6,7 @@
 // evenly over the box's faces), whichever is smaller and still a normal float. Tolerances of the
 // repair and simplification algorithms are expressed in it, so that they scale with the data.
 #include "kexmesh/core/TriangleMeshBuffer.h"
+#include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Task.h"
 
@@ -25,7 +26,7 @@ bool boundingBox(const KEXVector3<float>* vertices, int V, KEXInterval<KEXVector
     for (int i = first; i < end; ++i)
       box.unite(vertices[i]);
     if (!task.incProgress(end - first, true))
-      return task.wasAborted() ? task.aborted() : task.error(KEX::GenericError);
+      return kexEndRefused(task);
   }
   return task.ok();
 }

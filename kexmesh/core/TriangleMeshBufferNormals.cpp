@@ -11,6 +11,7 @@
 //
 // The hot loops work on the raw arrays of the lists and report progress once per block.
 #include "kexmesh/core/TriangleCalculus.h"
+#include "kexmesh/core/internal/TaskEnd.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
 
 #include "kex/Task.h"
@@ -21,14 +22,6 @@ namespace {
 
 constexpr double EPS = 2.220446049250313e-16;
 constexpr double FLOAT_EPS = 1.1920929e-07;
-
-bool endStopped(KEXTask& task) { return task.wasAborted() ? task.aborted() : task.error(KEX::GenericError); }
-
-bool endOutOfMemory(KEXTask& task)
-{
-  KEXTask::Diagnostics d(KEX::Error, "Out of memory");
-  return task.error(KEX::OutOfMemory, &d);
-}
 
 /// First triangle (at or after first) with a vertex index outside 0 ... V-1, or -1.
 int findInvalidTriangle(const KEXTriangle<int>* tri, int first, int end, int V)
@@ -114,7 +107,7 @@ bool KEXTriangleMeshBuffer::calculateTriangleNormals()
     if (findInvalidTriangle(tri, first, end, V) >= 0)
       return task.error(KEX::GenericError);
     if (!task.incProgress(end - first, true))
-      return endStopped(task);
+      return kexEndRefused(task);
   }
 
   {
@@ -146,7 +139,7 @@ bool KEXTriangleMeshBuffer::calculateTriangleNormals()
     }
     if (!task.incProgress(end - first, true)) {
       triangleNormalList.clear();
-      return endStopped(task);
+      return kexEndRefused(task);
     }
   }
   const double L = edgeSum / (3.0 * T);
@@ -202,7 +195,7 @@ bool KEXTriangleMeshBuffer::calculateTriangleNormals()
     }
     if (!task.incProgress(end - first, true)) {
       triangleNormalList.clear();
-      return endStopped(task);
+      return kexEndRefused(task);
     }
   }
   for (const NormalFix& f : fixes)
@@ -241,7 +234,7 @@ bool KEXTriangleMeshBuffer::calculateVertexNormals()
 
   if (!vertexNormalList.setCount(V)) {
     vertexNormalList.clear();
-    return endOutOfMemory(task);
+    return kexEndOutOfMemory(task);
   }
   if (V == 0)
     return task.ok();
@@ -275,7 +268,7 @@ bool KEXTriangleMeshBuffer::calculateVertexNormals()
     }
     if (!task.incProgress(end - first, true)) {
       vertexNormalList.clear();
-      return endStopped(task);
+      return kexEndRefused(task);
     }
   }
   return task.ok();
@@ -293,7 +286,7 @@ bool KEXTriangleMeshBuffer::harmonizeTriangleNormals(float length)
     for (int i = first; i < end; ++i)
       n[i].normalize(length);
     if (!task.incProgress(end - first, true))
-      return endStopped(task);
+      return kexEndRefused(task);
   }
   return task.ok();
 }
@@ -318,7 +311,7 @@ bool KEXTriangleMeshBuffer::harmonizeVertexNormals(float length)
       }
     }
     if (!task.incProgress(end - first, true))
-      return endStopped(task);
+      return kexEndRefused(task);
   }
   return task.ok();
 }
@@ -341,7 +334,7 @@ bool KEXTriangleMeshBuffer::updateCornerNormals(float creaseAngleDegrees)
   auto failMemory = [&]() {
     cornerVertexPages.clear();
     cornerNormalPages.clear();
-    return endOutOfMemory(task);
+    return kexEndOutOfMemory(task);
   };
 
   if (T == 0) {
@@ -470,7 +463,7 @@ bool KEXTriangleMeshBuffer::updateCornerNormals(float creaseAngleDegrees)
       if (!task.incProgress(reportStep, true)) {
         cornerVertexPages.clear();
         cornerNormalPages.clear();
-        return endStopped(task);
+        return kexEndRefused(task);
       }
     }
   }

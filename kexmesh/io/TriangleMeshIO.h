@@ -65,5 +65,5 @@ protected:
   ~KEXTriangleMeshIO() override;
 
 private:
-  friend class kexmeshdetail::AbstractFactory<KEXTriangleMeshIO>;
+  friend bool kexmeshdetail::checkedDestruct<KEXTriangleMeshIO>(KEXClass*, bool); // its factory destroys in place
 };

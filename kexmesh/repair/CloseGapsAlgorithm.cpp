@@ -27,6 +27,9 @@
 // that got fills. Corrupt adjacency cannot make the walk around a vertex cycle: it takes at most as
 // many steps as the vertex has corners.
 #include "kexmesh/repair/CloseGapsAlgorithm.h"
+#include "kexmesh/core/internal/AdjacencyPreamble.h"
+#include "kexmesh/core/internal/Corners.h"
+#include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Task.h"
 #include "kexmesh/reconstruct/TriangulationTools.h"
@@ -39,37 +42,26 @@ KEXMESH_DEFINE_CLASS(KEXCloseGapsAlgorithm, KEXTriangleMeshAlgorithmIF)
 namespace {
 
 using Buffer = KEXTriangleMeshBuffer;
+using kexcorner::adjacency;
 using Vec3d = KEXVector3<double>;
 
 constexpr int SCAN_CORNERS = 6144; // corners per progress report
 constexpr int LOOP_BLOCK = 16;
 constexpr int DEAD_BORDER = -2; // a border corner whose trace was given up
 
-inline int nextCorner(int c) { return Buffer::nextCorner(c); }
-inline int previousCorner(int c) { return Buffer::previousCorner(c); }
-inline int cornerVertex(const Buffer& b, int c) { return b.cornerVertex(c); }
-inline int& adjacency(Buffer& b, int c) { return b.triangleAdjacencyList[c / 3][c % 3]; }
-
-bool endRefused(KEXTask& task) { return task.wasAborted() ? task.aborted() : task.error(KEX::GenericError); }
-
-bool endOutOfMemory(KEXTask& task)
-{
-  KEXTask::Diagnostics diagnostics(KEX::Error, "Out of memory");
-  return task.error(KEX::OutOfMemory, &diagnostics);
-}
 
 // Whether the edge of corner c (from the previous corner's vertex s to its vertex a) belongs to
 // this triangle alone. A negative adjacency entry does not tell: an edge of three or more triangles
 // has none either. Reads the corner list of a once.
 bool isBorderEdge(const Buffer& b, int c)
 {
-  const int a = cornerVertex(b, c), s = cornerVertex(b, previousCorner(c));
+  const int a = b.cornerVertex(c), s = b.cornerVertex(Buffer::previousCorner(c));
   if (!b.isValidVertex(a) || !b.isValidVertex(s) || a == s)
     return false;
   int count = 0;
   for (int x : b.vertexAdjacencyList[a]) {
-    count += cornerVertex(b, nextCorner(x)) == s;     // x's triangle runs a -> s
-    count += cornerVertex(b, previousCorner(x)) == s; // x's triangle runs s -> a
+    count += b.cornerVertex(Buffer::nextCorner(x)) == s;     // x's triangle runs a -> s
+    count += b.cornerVertex(Buffer::previousCorner(x)) == s; // x's triangle runs s -> a
     if (count > 1)
       return false;
   }
@@ -123,7 +115,7 @@ private:
   void reset()
   {
     for (int c : m_loop)
-      m_position[cornerVertex(m_buffer, previousCorner(c))] = -1;
+      m_position[m_buffer.cornerVertex(Buffer::previousCorner(c))] = -1;
     m_loop.setCount(0);
   }
   // Marks the loop's edges from position `from` on as given up, then forgets the loop.
@@ -150,7 +142,7 @@ Trace LoopTracer::trace(int c0, int& loopLength)
 {
   Buffer& b = m_buffer;
   loopLength = 0;
-  const int s0 = cornerVertex(b, previousCorner(c0)), e0 = cornerVertex(b, c0);
+  const int s0 = b.cornerVertex(Buffer::previousCorner(c0)), e0 = b.cornerVertex(c0);
   if (!isBorderEdge(b, c0) || isProtected(s0, e0))
     return Trace::Skipped;
   if (m_position.getCount() != b.getVertexCount() && !m_position.setCount(b.getVertexCount(), -1))
@@ -161,19 +153,19 @@ Trace LoopTracer::trace(int c0, int& loopLength)
   int current = c0;
   for (;;) {
     // Turn around the end vertex w of the last border edge until the next border edge.
-    const int w = cornerVertex(b, current);
+    const int w = b.cornerVertex(current);
     const int corners = 3 * b.getTriangleCount();
     const int limit = b.vertexAdjacencyList[w].getCount();
-    int n = nextCorner(current);
+    int n = Buffer::nextCorner(current);
     for (int steps = 0; adjacency(b, n) >= 0; ++steps) {
       const int p = adjacency(b, n);
-      if (p >= corners || cornerVertex(b, p) != w || steps >= limit)
+      if (p >= corners || b.cornerVertex(p) != w || steps >= limit)
         return abandon(); // inconsistent neighbour (or adjacency that does not fit the triangles)
-      n = nextCorner(p);
+      n = Buffer::nextCorner(p);
     }
     // n's edge runs from w to x and is the next border edge. Should a given-up trace have passed
     // it, this one would follow it to the same obstacle.
-    const int x = cornerVertex(b, n);
+    const int x = b.cornerVertex(n);
     if (!b.isValidVertex(x) || adjacency(b, n) == DEAD_BORDER || isProtected(w, x))
       return abandon();
     if (!isBorderEdge(b, n))
@@ -352,20 +344,12 @@ bool KEXCloseGapsAlgorithm::run(void*)
   const int V = m_buffer.getVertexCount(), T = m_buffer.getTriangleCount();
   KEXTask task("Closing gaps", double(V) + 2.0 * T + 1.0, 0x1010000, 0);
   if (!task.incProgress(1.0, true))
-    return endRefused(task);
+    return kexEndRefused(task);
 
   KEXDerivedListScope vertexAdjacency = KEXDerivedListScope::vertexAdjacency(m_buffer, true);
-  {
-    KEXSubTask sub("Creating vertex adjacency list", double(V));
-    if (!vertexAdjacency.ensure())
-      return task.statusOf(sub, KEX::GenericError);
-  }
   KEXDerivedListScope triangleAdjacency = KEXDerivedListScope::triangleAdjacency(m_buffer, true);
-  {
-    KEXSubTask sub("Creating triangle adjacency list", double(T));
-    if (!triangleAdjacency.ensure())
-      return task.statusOf(sub, KEX::GenericError);
-  }
+  if (const std::optional<bool> ended = kexEnsureAdjacency(task, vertexAdjacency, triangleAdjacency, V, T))
+    return *ended;
   DeadBorderReset deadReset(m_buffer, triangleAdjacency.wasPresent());
   LoopTracer tracer(m_buffer);
   KEXValueList<Fill> fills(64, true);
@@ -397,7 +381,7 @@ bool KEXCloseGapsAlgorithm::run(void*)
         m_statistics.addedTriangles += length - 2;
         m_statistics.largestFilledLoop = std::max(m_statistics.largestFilledLoop, length);
         if (!fills.append(Fill{before, length, -1, 0.0, false}))
-          return fail(endOutOfMemory(task));
+          return fail(kexEndOutOfMemory(task));
         break;
       case Trace::Short:
         ++m_statistics.shortLoops;
@@ -416,16 +400,16 @@ bool KEXCloseGapsAlgorithm::run(void*)
         ++m_statistics.nonManifoldLoops;
         break;
       case Trace::OutOfMemory:
-        return fail(endOutOfMemory(task));
+        return fail(kexEndOutOfMemory(task));
       case Trace::FillFailed:
         return fail(task.error(KEX::GenericError));
       }
     }
     if (!task.incProgress(double(end - first) / 3.0, true))
-      return fail(endRefused(task));
+      return fail(kexEndRefused(task));
   }
   if (fills.getCount() > 0 && !settleFills(m_buffer, fills, m_statistics))
-    return fail(endOutOfMemory(task));
+    return fail(kexEndOutOfMemory(task));
   if (m_statistics.oversizedLoops > 0)
     kexTaskDiagnostics(KEX::Warning, "Left %i holes of more than %i edges open", m_statistics.oversizedLoops,
                        MAXIMUM_LOOP_LENGTH);

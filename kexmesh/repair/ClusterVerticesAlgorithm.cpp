@@ -19,8 +19,10 @@
 // update (the cluster sizes) succeeded, so a stop or an allocation failure leaves the buffer as it
 // was, apart from the lists cleared up front.
 #include "kexmesh/repair/ClusterVerticesAlgorithm.h"
+#include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Memory.h"
+#include "kexmesh/core/internal/UnionFind.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -38,36 +40,7 @@ const double NORMAL_LIMIT = std::cos(1.5709708597200962);
 
 using Entry = KEXPointBSPTree::Entry;
 
-// Root of x with full path compression (iterative: chains may be long before compression).
-inline int findRoot(int* table, int x)
-{
-  int root = x;
-  while (table[root] != root)
-    root = table[root];
-  while (table[x] != root) {
-    int next = table[x];
-    table[x] = root;
-    x = next;
-  }
-  return root;
-}
-
-// Unites a and b: the larger root is hung under the smaller one, and the vertex that had the larger
-// root points at the smaller root directly.
-inline void unite(int* table, int a, int b)
-{
-  int ra = findRoot(table, a);
-  int rb = findRoot(table, b);
-  if (ra == rb)
-    return;
-  if (ra < rb) {
-    table[rb] = ra;
-    table[b] = ra;
-  } else {
-    table[ra] = rb;
-    table[a] = rb;
-  }
-}
+using kexunion::uniteToSmaller; // the smaller-root rule keeps the result thread-independent
 
 } // namespace
 
@@ -254,8 +227,7 @@ bool KEXClusterVerticesAlgorithm::clusterSimilarVertices(float distance)
   KEXTask task("Clustering vertices", 1.0, 0x1010000);
   if (repairMode && !markClosedVertices()) {
     closedVertex.clear();
-    KEXTask::Diagnostics d(KEX::Error, "Out of memory");
-    return task.error(KEX::OutOfMemory, &d);
+    return kexEndOutOfMemory(task);
   }
   {
     KEXSubTask sub("Initialization", 0.39);
@@ -306,8 +278,7 @@ bool KEXClusterVerticesAlgorithm::createMergeTable()
     return task.aborted();
   if (task.wasStopped())
     return task.error(KEX::GenericError); // a user's stop is not a shortage of memory
-  KEXTask::Diagnostics d(KEX::Error, "Out of memory");
-  return task.error(KEX::OutOfMemory, &d);
+  return kexEndOutOfMemory(task);
 }
 
 bool KEXClusterVerticesAlgorithm::run()
@@ -317,8 +288,7 @@ bool KEXClusterVerticesAlgorithm::run()
   if (!parent.setCount(V))
     return false;
   int* table = parent.getData();
-  for (int i = 0; i < V; ++i)
-    table[i] = i;
+  kexunion::reset(table, V);
 
   const Entry* entries = pointTree.getEntries();
   const int E = pointTree.getPointCount();
@@ -369,7 +339,7 @@ bool KEXClusterVerticesAlgorithm::run()
         int j = other == first ? i + 1 : other;
         for (; j < other + otherCount; ++j)
           if (accept(i, j))
-            unite(table, entries[i].index, entries[j].index);
+            uniteToSmaller(table, entries[i].index, entries[j].index);
       }
     });
   };
@@ -395,7 +365,7 @@ bool KEXClusterVerticesAlgorithm::run()
     int* shared = mergeTable.getData();
     for (int i = V - 1; i >= 0; --i)
       if (table[i] != i)
-        unite(shared, i, table[i]);
+        uniteToSmaller(shared, i, table[i]);
   }
   unlock();
   return true;
@@ -414,8 +384,7 @@ bool KEXClusterVerticesAlgorithm::updateBuffer(KEXTask& task)
 
   KEXValueList<int> counts(16, true);
   if (!counts.setCount(K, 0)) {
-    KEXTask::Diagnostics d(KEX::Error, "Out of memory");
-    return task.error(KEX::OutOfMemory, &d);
+    return kexEndOutOfMemory(task);
   }
 
   // From here on nothing can fail: accumulate in place (each target t <= v is already cleared).
@@ -496,8 +465,7 @@ bool KEXClusterVerticesAlgorithm::updateBuffer(KEXTask& task)
   if (flg)
     cut = b.vertexEdgeFlagList.setCount(K) && cut;
   if (!cut) {
-    KEXTask::Diagnostics d(KEX::Error, "Out of memory");
-    return task.error(KEX::OutOfMemory, &d);
+    return kexEndOutOfMemory(task);
   }
   return true;
 }

@@ -22,10 +22,13 @@
 // list that is thrown away. The result is the same as flipping during the traversal: the final
 // triangle list is, and every derived list is a function of it.
 #include "kexmesh/repair/ConsolidateOrientationAlgorithm.h"
+#include "kexmesh/core/internal/AdjacencyPreamble.h"
 
 #include "kex/Error.h"
 #include "kex/Memory.h"
 #include "kex/Task.h"
+#include "kexmesh/core/internal/ScratchAllocator.h"
+#include "kexmesh/core/internal/UnionFind.h"
 
 #include <cstdint>
 #include <cstring>
@@ -39,23 +42,6 @@ using Buffer = KEXTriangleMeshBuffer;
 using D = KEXVector3<double>;
 constexpr double DBL_EPS = 2.220446049250313e-16;
 constexpr int STACK_RESERVE = 32768;
-
-/// A kexMalloc block freed at scope exit.
-template <class T>
-class ScratchArray {
-public:
-  explicit ScratchArray(size_t n) : m_data(static_cast<T*>(n ? kexMalloc(n * sizeof(T)) : nullptr)), m_n(n) {}
-  ~ScratchArray() { kexFree(m_data); }
-  ScratchArray(const ScratchArray&) = delete;
-  ScratchArray& operator=(const ScratchArray&) = delete;
-  bool ok() const { return m_n == 0 || m_data != nullptr; }
-  T* get() const { return m_data; }
-  T& operator[](size_t i) { return m_data[i]; }
-
-private:
-  T* m_data;
-  size_t m_n;
-};
 
 // Corner arithmetic without divisions in the inner loops.
 constexpr int NEXT[3] = {1, 2, 0};
@@ -153,44 +139,25 @@ bool propagate(const Buffer& b, Winding& w)
   return true;
 }
 
-int findRoot(int* parent, int v)
-{
-  int r = v;
-  while (parent[r] != r)
-    r = parent[r];
-  while (parent[v] != r) { // path compression
-    int next = parent[v];
-    parent[v] = r;
-    v = next;
-  }
-  return r;
-}
-
 /// Phase 2 decision: per vertex the dense component number (in label) and per component whether
 /// it faces inward (in flipComponent). False when memory is short.
 class Components {
 public:
-  explicit Components(size_t V) : m_label(V), m_number(V) {}
-  ~Components()
-  {
-    kexFree(m_boxes);
-    kexFree(m_sum);
-  }
-  Components(const Components&) = delete;
-  Components& operator=(const Components&) = delete;
+  explicit Components(size_t V) : m_label(m_scratch.allocate<int>(V)), m_number(m_scratch.allocate<int>(V)) {}
 
   bool build(const Buffer& b, const Winding& w);
   /// Component of triangle t (by its first vertex), or -1 when that vertex is invalid.
   int of(const Buffer& b, int t) const
   {
     const int v = b.triangleList[t][0];
-    return b.isValidVertex(v) ? m_label.get()[v] : -1;
+    return b.isValidVertex(v) ? m_label[v] : -1;
   }
   bool flips(int component) const { return m_sum[component] < DBL_EPS; }
 
 private:
-  ScratchArray<int> m_label;
-  ScratchArray<int> m_number;
+  KEXScratchAllocator m_scratch; // first: the arrays below are its blocks
+  int* m_label;
+  int* m_number;
   KEXInterval<KEXVector3<float>>* m_boxes = nullptr;
   double* m_sum = nullptr;
 };
@@ -199,56 +166,45 @@ bool Components::build(const Buffer& b, const Winding& w)
 {
   const int V = b.getVertexCount();
   const int T = b.getTriangleCount();
-  if (!m_label.ok() || !m_number.ok())
-    return false;
   if (V == 0)
     return true; // every index is invalid: nothing to measure, nothing to flip
-  int* parent = m_label.get();
-  for (int v = 0; v < V; ++v)
-    parent[v] = v;
+  if (!m_label || !m_number)
+    return false;
+  int* parent = m_label;
+  kexunion::reset(parent, V);
   int components = V;
   auto valid = [V](int v) { return v >= 0 && v < V; };
   for (int t = 0; t < T; ++t) {
     const int a = w.vertex(t, 0), bb = w.vertex(t, 1), c = w.vertex(t, 2);
     if (!valid(a))
       continue;
-    const int ra = findRoot(parent, a);
-    if (valid(bb)) {
-      const int rb = findRoot(parent, bb);
-      if (rb != ra) {
-        parent[rb] = ra;
-        --components;
-      }
-    }
-    if (valid(c)) {
-      const int rc = findRoot(parent, c);
-      if (rc != ra) {
-        parent[rc] = ra;
-        --components;
-      }
-    }
+    if (valid(bb) && kexunion::unite(parent, a, bb))
+      --components;
+    if (valid(c) && kexunion::unite(parent, a, c))
+      --components;
   }
 
   // Dense component numbers, the highest given first, walking from the last vertex.
-  int* number = m_number.get();
+  int* number = m_number;
   for (int v = 0; v < V; ++v)
     number[v] = -1;
   int next = components;
   for (int v = V - 1; v >= 0; --v) {
-    const int r = findRoot(parent, v);
+    const int r = kexunion::findRoot(parent, v);
     if (number[r] < 0)
       number[r] = --next;
   }
   for (int v = 0; v < V; ++v) // every vertex points at its root directly ...
-    parent[v] = findRoot(parent, v);
+    parent[v] = kexunion::findRoot(parent, v);
   for (int v = 0; v < V; ++v) // ... so the labels can replace the links in place
     parent[v] = number[parent[v]];
   const int* comp = parent;
 
-  m_boxes = static_cast<KEXInterval<KEXVector3<float>>*>(kexMalloc(size_t(components) * sizeof(*m_boxes)));
-  m_sum = static_cast<double*>(kexMalloc(size_t(components) * sizeof(double)));
-  ScratchArray<D> centre{size_t(components)};
-  if (!m_boxes || !m_sum || !centre.ok())
+  // At least one component: V > 0 and every vertex belongs to one.
+  m_boxes = m_scratch.allocate<KEXInterval<KEXVector3<float>>>(size_t(components));
+  m_sum = m_scratch.allocate<double>(size_t(components));
+  D* centre = m_scratch.allocate<D>(size_t(components));
+  if (!m_boxes || !m_sum || !centre)
     return false;
   for (int i = 0; i < components; ++i) {
     new (&m_boxes[i]) KEXInterval<KEXVector3<float>>();
@@ -295,22 +251,15 @@ bool KEXConsolidateOrientationAlgorithm::run(void*)
 
   KEXDerivedListScope vertexAdjacency = KEXDerivedListScope::vertexAdjacency(b, true);
   KEXDerivedListScope triangleAdjacency = KEXDerivedListScope::triangleAdjacency(b, true);
-  {
-    KEXSubTask sub("Creating vertex adjacency list", double(V));
-    if (!vertexAdjacency.ensure())
-      return task.statusOf(sub, KEX::GenericError);
-  }
-  {
-    KEXSubTask sub("Creating triangle adjacency list", double(T));
-    if (!triangleAdjacency.ensure())
-      return task.statusOf(sub, KEX::GenericError);
-  }
+  if (const std::optional<bool> ended = kexEnsureAdjacency(task, vertexAdjacency, triangleAdjacency, V, T))
+    return *ended;
 
-  ScratchArray<unsigned char> state{size_t(T)};
-  if (!state.ok())
+  KEXScratchAllocator scratch;
+  unsigned char* state = scratch.allocate<unsigned char>(size_t(T)); // T > 0
+  if (!state)
     return task.error(KEX::GenericError);
-  std::memset(state.get(), 0, size_t(T));
-  Winding winding(b, state.get());
+  std::memset(state, 0, size_t(T));
+  Winding winding(b, state);
   if (!propagate(b, winding))
     return task.error(KEX::GenericError);
   // The adjacency lists have served; one built here would only slow the flips down.

@@ -4,6 +4,7 @@
 // nothing is shifted and the lists are cut once at the end. With triangles the exchange renumbers
 // the triangles through the vertex adjacency list, built here when absent and removed again.
 #include "kexmesh/repair/DiscardInfiniteVerticesAlgorithm.h"
+#include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Task.h"
 
@@ -38,13 +39,12 @@ bool KEXDiscardInfiniteVerticesAlgorithm::run(void*)
       if (!invalid(i))
         continue;
       if (!m_buffer.swapVertices(i, kept - 1)) {
-        KEXTask::Diagnostics d(KEX::Error, "Out of memory");
-        return task.error(KEX::OutOfMemory, &d);
+        return kexEndOutOfMemory(task);
       }
       --kept;
     }
     if (!task.incProgress(end - first, true))
-      return task.wasAborted() ? task.aborted() : task.error(KEX::GenericError);
+      return kexEndRefused(task);
   }
   if (!m_buffer.setVertexCount(kept))
     return task.error(KEX::GenericError);

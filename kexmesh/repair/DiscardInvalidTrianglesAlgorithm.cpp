@@ -3,6 +3,7 @@
 // The triangles are walked from the last to the first; each invalid one is exchanged with the last
 // kept triangle (its per-triangle lists and adjacency follow) and the lists are cut once at the end.
 #include "kexmesh/repair/DiscardInvalidTrianglesAlgorithm.h"
+#include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Task.h"
 
@@ -24,13 +25,12 @@ bool KEXDiscardInvalidTrianglesAlgorithm::run(void*)
       if (unsigned(tri[0]) < uv && unsigned(tri[1]) < uv && unsigned(tri[2]) < uv)
         continue;
       if (!m_buffer.swapTriangles(t, kept - 1)) {
-        KEXTask::Diagnostics d(KEX::Error, "Out of memory");
-        return task.error(KEX::OutOfMemory, &d);
+        return kexEndOutOfMemory(task);
       }
       --kept;
     }
     if (!task.incProgress(end - first, true))
-      return task.wasAborted() ? task.aborted() : task.error(KEX::GenericError);
+      return kexEndRefused(task);
   }
   if (!m_buffer.setTriangleCount(kept))
     return task.error(KEX::GenericError);

@@ -2,6 +2,8 @@
 // each have exactly one partner in the triangle adjacency list is good (green); a border edge, an
 // edge shared by more than two triangles or an edge with an invalid vertex index makes it bad (red).
 #include "kexmesh/repair/DyeBadTrianglesAlgorithm.h"
+#include "kexmesh/core/internal/AdjacencyPreamble.h"
+#include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Task.h"
 
@@ -36,16 +38,8 @@ bool KEXDyeBadTrianglesAlgorithm::run(void*)
 
   KEXDerivedListScope vertexAdjacency = KEXDerivedListScope::vertexAdjacency(b, true);
   KEXDerivedListScope triangleAdjacency = KEXDerivedListScope::triangleAdjacency(b, true);
-  {
-    KEXSubTask sub("Creating vertex adjacency list", double(V));
-    if (!vertexAdjacency.ensure())
-      return task.statusOf(sub, KEX::GenericError);
-  }
-  {
-    KEXSubTask sub("Creating triangle adjacency list", double(T));
-    if (!triangleAdjacency.ensure())
-      return task.statusOf(sub, KEX::GenericError);
-  }
+  if (const std::optional<bool> ended = kexEnsureAdjacency(task, vertexAdjacency, triangleAdjacency, V, T))
+    return *ended;
   if (!b.triangleColorList.setCount(T))
     return task.error(KEX::GenericError);
 
@@ -61,7 +55,7 @@ bool KEXDyeBadTrianglesAlgorithm::run(void*)
       b.triangleColorList[t] = isGood ? good : bad;
     }
     if (!task.incProgress(double(end - first), true))
-      return task.wasAborted() ? task.aborted() : task.error(KEX::GenericError);
+      return kexEndRefused(task);
   }
   return task.ok();
 }

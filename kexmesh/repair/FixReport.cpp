@@ -7,6 +7,7 @@
 #include "kex/Error.h"
 #include "kex/Task.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
+#include "kexmesh/core/internal/UnionFind.h"
 #include "kexmesh/objects/TriangleMeshAction.h"
 #include "kexmesh/objects/Vocabulary.h"
 #include "kexmesh/repair/FixTriangleMesh.h"
@@ -19,15 +20,6 @@
 namespace {
 constexpr unsigned int SEQUENCE_TASK_FLAGS = 0x1030000;
 constexpr double SETUP_WEIGHT = 0.01;
-
-int findRoot(KEXValueList<int>& parent, int v)
-{
-  while (parent[v] != v) {
-    parent[v] = parent[parent[v]];
-    v = parent[v];
-  }
-  return v;
-}
 
 bool validTriangle(const KEXTriangle<int>& t, int V)
 {
@@ -54,12 +46,11 @@ bool countReoriented(const KEXValueList<KEXTriangle<int>>& before, const KEXTria
   KEXValueList<int> parent(16, true), balance(16, true);
   if (!parent.setCount(V) || !balance.setCount(V, 0))
     return false;
-  for (int v = 0; v < V; ++v)
-    parent[v] = v;
+  kexunion::reset(parent.getData(), V);
   for (const KEXTriangle<int>& t : after.triangleList)
     if (validTriangle(t, V))
       for (int k = 1; k < 3; ++k)
-        parent[findRoot(parent, t[k])] = findRoot(parent, t[0]);
+        kexunion::unite(parent.getData(), t[0], t[k]);
   triangles = 0;
   for (int t = 0; t < T; ++t) {
     const KEXTriangle<int>& now = after.triangleList[t];
@@ -67,7 +58,7 @@ bool countReoriented(const KEXValueList<KEXTriangle<int>>& before, const KEXTria
       continue;
     const bool r = reversed(before[t], now);
     triangles += r;
-    balance[findRoot(parent, now[0])] += r ? 1 : -1;
+    balance[kexunion::findRoot(parent.getData(), now[0])] += r ? 1 : -1;
   }
   components = 0;
   for (int v = 0; v < V; ++v)
@@ -93,8 +84,7 @@ bool KEXFixReport::countEdges(const KEXTriangleMeshBuffer& b, int& openEdges, in
       }
   keys.setCount(count); // shrinking never fails
   std::sort(keys.begin(), keys.end());
-  for (int v = 0; v < V; ++v)
-    parent[v] = v;
+  kexunion::reset(parent.getData(), V);
   int open = 0, nonManifold = 0;
   for (int i = 0, n = keys.getCount(); i < n;) {
     int j = i + 1;
@@ -103,7 +93,7 @@ bool KEXFixReport::countEdges(const KEXTriangleMeshBuffer& b, int& openEdges, in
     if (j - i == 1) {
       ++open;
       const int u = int(keys[i] >> 32), w = int(keys[i] & 0xffffffffu);
-      parent[findRoot(parent, u)] = findRoot(parent, w);
+      kexunion::unite(parent.getData(), w, u);
     } else if (j - i > 2) {
       ++nonManifold;
     }
@@ -188,7 +178,7 @@ bool KEXFixReport::countComponents(const KEXTriangleMeshBuffer& b, int& duplicat
     while (j < count && edges[j].key == edges[i].key)
       ++j;
     if (j - i == 2 && edges[i].forward != edges[i + 1].forward)
-      parent[findRoot(parent, edges[i].triangle)] = findRoot(parent, edges[i + 1].triangle);
+      kexunion::unite(parent.getData(), edges[i + 1].triangle, edges[i].triangle);
     else
       for (int e = i; e < j; ++e)
         open[edges[e].triangle] = 1;
@@ -199,7 +189,7 @@ bool KEXFixReport::countComponents(const KEXTriangleMeshBuffer& b, int& duplicat
   for (int t = 0; t < T; ++t) {
     if (!validTriangle(b.triangleList[t], V))
       continue;
-    const int r = findRoot(parent, t);
+    const int r = kexunion::findRoot(parent.getData(), t);
     if (open[t])
       open[r] = 1;
     if (anchor[r] < 0)
@@ -209,7 +199,7 @@ bool KEXFixReport::countComponents(const KEXTriangleMeshBuffer& b, int& duplicat
     const KEXTriangle<int>& tri = b.triangleList[t];
     if (open[t] || !validTriangle(tri, V))
       continue;
-    const int r = findRoot(parent, t);
+    const int r = kexunion::findRoot(parent.getData(), t);
     const KEXVector3<float>& o = b.vertexList[anchor[r]];
     double p[3][3];
     for (int k = 0; k < 3; ++k) {

@@ -14,6 +14,7 @@
 // item is done the semaphore is posted once per worker so that every worker wakes, finds the queue
 // empty and leaves.
 #include "kexmesh/repair/PointBSPTree.h"
+#include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Memory.h"
 
@@ -36,8 +37,6 @@ namespace {
 constexpr int BIG_TREE_POINTS = 524288;
 constexpr int64_t DEEP_TREE_MEMORY = 335544320; // 320 MiB
 constexpr double PROGRESS_BATCH = 65536.0;
-
-bool endAfterStop(KEXTask& task) { return task.wasAborted() ? task.aborted() : task.error(KEX::GenericError); }
 
 bool hasNaN(const KEXVector3<float>& p) { return std::isnan(p.x) || std::isnan(p.y) || std::isnan(p.z); }
 } // namespace
@@ -75,7 +74,7 @@ bool KEXBSPTreeRootNode<Split>::create(PointArray points, int count)
   }
   if (!go) {
     release();
-    return endAfterStop(task);
+    return kexEndRefused(task);
   }
   KEXSubTask sub("Creation in progress", 0.96875);
   if (!build(points, count, box, getDepthParameter(count)))
@@ -91,8 +90,7 @@ bool KEXBSPTreeRootNode<Split>::build(PointArray points, int count, const KEXInt
   KEXTask task("Creating BSP tree", count > 0 ? double(count) : 1.0, 0x10000);
   auto outOfMemory = [this, &task] {
     release();
-    KEXTask::Diagnostics d(KEX::Error, "Out of memory");
-    return task.error(KEX::OutOfMemory, &d);
+    return kexEndOutOfMemory(task);
   };
 
   int n = std::max(count, 0);
@@ -137,7 +135,7 @@ bool KEXBSPTreeRootNode<Split>::build(PointArray points, int count, const KEXInt
   m_queue.clear();
   if (m_stop.load()) {
     release();
-    return endAfterStop(task);
+    return kexEndRefused(task);
   }
   m_built = true;
   return task.ok();

@@ -14,14 +14,19 @@
 // sweep skip the others in whole words, and a flip budget proportional to the mesh size guarantees
 // that the sweep ends even on input where flips could cycle.
 #include "kexmesh/repair/RemoveCapTrianglesAlgorithm.h"
+#include "kexmesh/core/internal/AdjacencyPreamble.h"
+#include "kexmesh/core/internal/Corners.h"
+#include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Memory.h"
 #include "kex/Task.h"
 #include "kexmesh/core/TriangleCalculus.h"
+#include "kexmesh/core/internal/ScratchAllocator.h"
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <numbers>
 
 KEXMESH_DEFINE_CLASS(KEXRemoveCapTrianglesAlgorithm, KEXTriangleMeshAlgorithmIF)
 
@@ -31,7 +36,6 @@ using Buffer = KEXTriangleMeshBuffer;
 using D = KEXVector3<double>;
 constexpr double DBL_EPS = 2.220446049250313e-16;
 constexpr double DEGREE = 0.017453292519943295;
-constexpr float PI_F = 3.14159274f;
 constexpr int BLOCK = 16384;
 
 bool validLimits(const KEXValuePair<float>& l)
@@ -63,31 +67,15 @@ int needles(const KEXVector3<double>& a, const Limits& l)
 
 int needles(const KEXVector3<float>& a, const Limits& l) { return needles(D(a), l); }
 
-bool shareTriangle(const KEXCompactIndexArray& la, const KEXCompactIndexArray& lb)
-{
-  int i = 0, j = 0;
-  while (i < la.getCount() && j < lb.getCount()) {
-    int ta = la[i] / 3, tb = lb[j] / 3;
-    if (ta == tb)
-      return true;
-    if (ta < tb)
-      ++i;
-    else
-      ++j;
-  }
-  return false;
-}
-
 /// The working state of one sweep.
 class CapSweep {
 public:
   CapSweep(Buffer& b, const Limits& l) : m_b(b), m_l(l), m_T(b.getTriangleCount()) {}
-  ~CapSweep() { kexFree(m_bits); }
 
   bool init()
   {
     const size_t words = size_t(m_T + 63) / 64;
-    m_bits = static_cast<uint64_t*>(kexMalloc(words * sizeof(uint64_t)));
+    m_bits = m_scratch.allocate<uint64_t>(words);
     if (!m_bits)
       return false;
     std::memset(m_bits, 0, words * sizeof(uint64_t));
@@ -137,6 +125,7 @@ private:
   Buffer& m_b;
   const Limits& m_l;
   int m_T;
+  KEXScratchAllocator m_scratch; // owns m_bits
   uint64_t* m_bits = nullptr;
   long long m_budget = 0;
 };
@@ -174,7 +163,7 @@ bool CapSweep::acceptable(int t, int c, int cp)
     return false;
   const KEXVector3<float>& at = m_b.triangleAngleList[t];
   const KEXVector3<float>& ap = m_b.triangleAngleList[tp];
-  if (!(at[k1] + ap[c1p] < PI_F) || !(at[k2] + ap[c2p] < PI_F))
+  if (!(at[k1] + ap[c1p] < std::numbers::pi_v<float>) || !(at[k2] + ap[c2p] < std::numbers::pi_v<float>))
     return false;
   // 5. no cap angle at the ends of the old diagonal in the new triangles
   KEXVector3<double> a1, a2;
@@ -186,7 +175,7 @@ bool CapSweep::acceptable(int t, int c, int cp)
   if (needles(at, m_l) + needles(ap, m_l) < needles(a1, m_l) + needles(a2, m_l))
     return false;
   // 7. the apexes are not joined yet
-  if (shareTriangle(m_b.vertexAdjacencyList[apex], m_b.vertexAdjacencyList[apexP]))
+  if (kexcorner::shareTriangle(m_b.vertexAdjacencyList[apex], m_b.vertexAdjacencyList[apexP]))
     return false;
   return true;
 }
@@ -319,16 +308,8 @@ bool KEXRemoveCapTrianglesAlgorithm::run(void*)
   KEXDerivedListScope triangleAdjacency = KEXDerivedListScope::triangleAdjacency(b, true);
   KEXDerivedListScope triangleNormals = KEXDerivedListScope::triangleNormals(b, true);
   KEXDerivedListScope triangleAngles = KEXDerivedListScope::triangleAngles(b, true);
-  {
-    KEXSubTask sub("Creating vertex adjacency list", double(V));
-    if (!vertexAdjacency.ensure())
-      return task.statusOf(sub, KEX::GenericError);
-  }
-  {
-    KEXSubTask sub("Creating triangle adjacency list", double(T));
-    if (!triangleAdjacency.ensure())
-      return task.statusOf(sub, KEX::GenericError);
-  }
+  if (const std::optional<bool> ended = kexEnsureAdjacency(task, vertexAdjacency, triangleAdjacency, V, T))
+    return *ended;
   {
     KEXSubTask sub("Creating triangle normal list", double(T));
     if (!triangleNormals.ensure())
@@ -349,8 +330,7 @@ bool KEXRemoveCapTrianglesAlgorithm::run(void*)
 
   CapSweep sweep(b, l);
   if (!sweep.init()) {
-    KEXTask::Diagnostics d(KEX::Error, "Out of memory");
-    return task.error(KEX::OutOfMemory, &d);
+    return kexEndOutOfMemory(task);
   }
 
   auto stop = [&task]() {

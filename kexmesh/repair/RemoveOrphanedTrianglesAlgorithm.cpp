@@ -6,6 +6,7 @@
 // triangles are exchanged with the last kept ones (higher vertex index first, so the lower ones
 // stay in place) and all lists are cut once at the end.
 #include "kexmesh/repair/RemoveOrphanedTrianglesAlgorithm.h"
+#include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Task.h"
 
@@ -67,7 +68,7 @@ bool KEXRemoveOrphanedTrianglesAlgorithm::run(void*)
         return task.error(KEX::GenericError);
     }
     if (!task.incProgress(end - first, true))
-      return task.wasAborted() ? task.aborted() : task.error(KEX::GenericError);
+      return kexEndRefused(task);
   }
   if (!m_buffer.setTriangleCount(keptTriangles) || !m_buffer.setVertexCount(keptVertices))
     return task.error(KEX::GenericError);

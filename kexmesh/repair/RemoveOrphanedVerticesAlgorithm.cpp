@@ -3,6 +3,7 @@
 // kept vertex. The exchange renumbers the triangles through the vertex adjacency list, so every
 // triangle keeps referring to the same positions, and the vertex lists are cut once at the end.
 #include "kexmesh/repair/RemoveOrphanedVerticesAlgorithm.h"
+#include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Task.h"
 
@@ -32,7 +33,7 @@ bool KEXRemoveOrphanedVerticesAlgorithm::run(void*)
         return task.error(KEX::GenericError);
     }
     if (!task.incProgress(end - first, true))
-      return task.wasAborted() ? task.aborted() : task.error(KEX::GenericError);
+      return kexEndRefused(task);
   }
   if (!m_buffer.setVertexCount(kept))
     return task.error(KEX::GenericError);

@@ -32,6 +32,7 @@
 // edges count as shared. Triangles with a repeated vertex index are not judged here: the discard
 // step removes them.
 #include "kexmesh/repair/RepairBadTrianglesAlgorithm.h"
+#include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Task.h"
 #include "kexmesh/core/TriangleCalculus.h"
@@ -454,8 +455,7 @@ bool Repairer::step(int t, int depth)
 
 bool endOutOfMemory(KEXTask& inner, KEXTask& task)
 {
-  KEXTask::Diagnostics d(KEX::Error, "Out of memory");
-  inner.error(KEX::OutOfMemory, &d);
+  kexEndOutOfMemory(inner);
   return task.error(KEX::OutOfMemory);
 }
 

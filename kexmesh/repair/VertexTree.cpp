@@ -10,6 +10,7 @@
 // Buckets are compact index arrays from the library's small-array pool: they hold exactly their
 // count and grow one index at a time without a heap block of their own.
 #include "kexmesh/repair/VertexTree.h"
+#include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Memory.h"
 #include "kex/Task.h"
@@ -35,9 +36,6 @@ inline float unitCoordinate(float value, float bottom, float scale)
   float m = d * scale;
   return m + 1.0f;
 }
-
-// Ends task after a refused progress report.
-bool endAfterStop(KEXTask& task) { return task.wasAborted() ? task.aborted() : task.error(KEX::GenericError); }
 
 } // namespace
 
@@ -295,13 +293,12 @@ KEXVertexTree* KEXVertexTree::create(const KEXVector3<float>* vertices, int coun
     }
   }
   if (stopped)
-    return endAfterStop(task), nullptr;
+    return kexEndRefused(task), nullptr;
 
   KEXVertexTree* tree = new KEXVertexTree(box.toPair());
   if (!tree || !tree->isValid()) {
     delete tree;
-    KEXTask::Diagnostics d(KEX::Error, "Out of memory");
-    task.error(KEX::OutOfMemory, &d);
+    kexEndOutOfMemory(task);
     return nullptr;
   }
   for (int first = 0; first < count; first += BUILD_BLOCK) {
@@ -313,7 +310,7 @@ KEXVertexTree* KEXVertexTree::create(const KEXVector3<float>* vertices, int coun
     }
     if (!task.incProgress(n, true)) {
       delete tree;
-      endAfterStop(task);
+      kexEndRefused(task);
       return nullptr;
     }
   }

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <numbers>
 
 namespace {
 
@@ -291,7 +292,7 @@ TEST(ValuesTest, MemoryHooksAndUnits)
   kexTest::clearFreePhysicalMemory();
   EXPECT_GT(kexGetFreePhysicalMemory(), 0);
 
-  EXPECT_NEAR(KEXQuantity::unitToInternal(180.0, KEX::Angle, KEXenum("Degree")), 3.14159265358979323846, 1e-15);
+  EXPECT_NEAR(KEXQuantity::unitToInternal(180.0, KEX::Angle, KEXenum("Degree")), std::numbers::pi, 1e-15);
   EXPECT_EQ(KEXQuantity::unitToInternal(2.5, KEX::Length, KEXenum("Millimeter")), 2.5);
 
   KEXOrientedBBox obb(KEXValuePair<V3f>(V3f(1, 2, 3), V3f(2, 4, 7)));

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 #include <utility>
+#include <numbers>
 
 namespace kexmeshtest {
 
@@ -94,7 +95,7 @@ KEXTriangleMeshBuffer makeTorus(int nu, int nv, float R, float r)
 {
   std::vector<Vec3> v;
   std::vector<Tri> t;
-  const double pi = 3.14159265358979323846;
+  const double pi = std::numbers::pi;
   for (int i = 0; i < nu; ++i)
     for (int j = 0; j < nv; ++j) {
       double u = 2 * pi * i / nu, w = 2 * pi * j / nv;
@@ -114,7 +115,7 @@ KEXTriangleMeshBuffer makeSphere(int rings, int sectors)
 {
   std::vector<Vec3> v;
   std::vector<Tri> t;
-  const double pi = 3.14159265358979323846;
+  const double pi = std::numbers::pi;
   v.push_back(Vec3(0, 0, 1));
   for (int r = 1; r < rings; ++r)
     for (int s = 0; s < sectors; ++s) {
@@ -238,7 +239,7 @@ double signedVolume(const KEXTriangleMeshBuffer& b)
 
 KEXTriangleMeshBuffer makeCone(int n, float height)
 {
-  const double pi = 3.14159265358979323846;
+  const double pi = std::numbers::pi;
   std::vector<Vec3> v = {Vec3(0, 0, height)};
   std::vector<Tri> t;
   for (int i = 0; i < n; ++i)

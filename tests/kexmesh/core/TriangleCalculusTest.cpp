@@ -4,11 +4,12 @@
 
 #include <cmath>
 #include <random>
+#include <numbers>
 
 namespace {
 using V3 = KEXVector3<double>;
 using C3 = KEXTriangleCalculus3<double>;
-const double PI = 3.14159265358979323846;
+const double PI = std::numbers::pi;
 
 V3 randomPoint(std::mt19937& rng)
 {

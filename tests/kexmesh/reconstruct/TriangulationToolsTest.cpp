@@ -20,6 +20,7 @@
 #include <map>
 #include <set>
 #include <vector>
+#include <numbers>
 
 using namespace kexmeshtest;
 using Tools = KEXTriangulationTools;
@@ -571,7 +572,7 @@ TEST(TriangulationToolsTest, EdgeLoopTakesTheBorderColour)
     EXPECT_EQ(h.triangleColorList[t], KEXRGBA<float>(0.25f, 0.5f, 0.75f));
     // The top face z = 1 seen from outside: normal +z, length twice the area.
     EXPECT_NEAR(h.triangleNormalList[t].z, 1.0f, 1e-6f);
-    EXPECT_NEAR(h.triangleAngleList[t].x + h.triangleAngleList[t].y + h.triangleAngleList[t].z, 3.14159265f, 1e-5f);
+    EXPECT_NEAR(h.triangleAngleList[t].x + h.triangleAngleList[t].y + h.triangleAngleList[t].z, std::numbers::pi_v<float>, 1e-5f);
   }
 }
 

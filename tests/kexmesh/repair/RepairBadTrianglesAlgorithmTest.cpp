@@ -13,6 +13,7 @@
 #include <cmath>
 #include <random>
 #include <set>
+#include <numbers>
 
 using namespace kexmeshtest;
 
@@ -103,7 +104,7 @@ int plantNeedle(KEXTriangleMeshBuffer& b, int t, int k, double degrees, double e
   e1 = e1 * (1.0 / std::sqrt(e1.squaredLength()));
   D e2 = (pr - pp) - e1 * (pr - pp).dot(e1);
   e2 = e2 * (1.0 / std::sqrt(e2.squaredLength()));
-  const double a = degrees * 3.14159265358979323846 / 180.0;
+  const double a = degrees * std::numbers::pi / 180.0;
   const D c = pp + (e1 * std::cos(a) + e2 * std::sin(a)) * eps;
   const int m = b.getVertexCount();
   b.vertexList.append(Vec3(float(c.x), float(c.y), float(c.z)));
