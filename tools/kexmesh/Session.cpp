@@ -2,12 +2,15 @@
 // plug-ins, algorithms created by class name, and mesh statistics.
 #include "Session.h"
 
+#include "kexmesh/core/internal/UnionFind.h"
+
 #include "kex/Class.h"
 #include "kexmesh/core/TriangleMeshAlgorithmIF.h"
 #include "kexmesh/io/TriangleMeshIO.h"
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
@@ -21,7 +24,6 @@ namespace kexmeshtool {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 
 volatile std::sig_atomic_t g_interrupts = 0;
 TerminalMonitor* g_monitor = nullptr;
@@ -288,14 +290,14 @@ MeshStats computeStats(const KEXTriangleMeshBuffer& b)
       KEXVector3<double> p[3] = {KEXVector3<double>(b.vertexList[tri[0]]), KEXVector3<double>(b.vertexList[tri[1]]),
                                  KEXVector3<double>(b.vertexList[tri[2]])};
       double area2 = (p[1] - p[0]).cross(p[2] - p[0]).length();
-      double minAngle = kPi;
+      double minAngle = std::numbers::pi;
       for (int k = 0; k < 3; ++k) {
         KEXVector3<double> e1 = p[(k + 1) % 3] - p[k], e2 = p[(k + 2) % 3] - p[k];
         double l = e1.length() * e2.length();
         double a = l > 0 ? std::atan2(e1.cross(e2).length(), e1.dot(e2)) : 0.0;
         minAngle = std::min(minAngle, a);
       }
-      if (!(area2 > 0) || minAngle < kPi / 180.0)
+      if (!(area2 > 0) || minAngle < std::numbers::pi / 180.0)
         ++s.degenerateTriangles;
     }
     for (int k = 0; k < 3; ++k) {
@@ -309,12 +311,8 @@ MeshStats computeStats(const KEXTriangleMeshBuffer& b)
       ++s.unusedVertices;
   std::sort(edges.begin(), edges.end(), [](const Edge& x, const Edge& y) { return x.key < y.key; });
   std::vector<int> parent((size_t(nv)));
-  std::iota(parent.begin(), parent.end(), 0);
-  auto find = [&](int x) {
-    while (parent[size_t(x)] != x)
-      x = parent[size_t(x)] = parent[size_t(parent[size_t(x)])];
-    return x;
-  };
+  kexunion::reset(parent.data(), nv);
+  auto find = [&](int x) { return kexunion::findRoot(parent.data(), x); };
   std::vector<char> onBoundary(size_t(nv), 0);
   for (size_t i = 0; i < edges.size();) {
     size_t j = i;
@@ -325,7 +323,7 @@ MeshStats computeStats(const KEXTriangleMeshBuffer& b)
       ++s.boundaryEdges;
       int a = int(edges[i].key >> 32), c = int(edges[i].key & 0xFFFFFFFFu);
       onBoundary[size_t(a)] = onBoundary[size_t(c)] = 1;
-      parent[size_t(find(a))] = find(c);
+      kexunion::unite(parent.data(), c, a);
     } else if (n == 2) {
       if (edges[i].forward == edges[i + 1].forward)
         ++s.flippedEdges;
