@@ -1,5 +1,5 @@
 // The whole repair of a damaged triangle soup side by side, every output judged: kexmesh's default
-// sequence (KEXFixReport on a plain buffer) against a CGAL pipeline doing the same job:
+// sequence (the filter's Filter action on a plain buffer) against a CGAL pipeline doing the same job:
 // repair_polygon_soup (drops degenerate polygons, merges duplicate points), orient_polygon_soup,
 // polygon_soup_to_polygon_mesh, remove_degenerate_faces, triangulate_hole on every border cycle and
 // orient_to_bound_a_volume (PMP::orient when the result is not closed), and admesh (exact
@@ -19,6 +19,8 @@
 // points); conversions, checks and file writing are not timed, admesh is timed as a whole process
 // including reading and writing its STL files.
 #include "../FixInputs.h"
+#include "kexmesh/objects/ExecuteSequenceAction.h"
+#include "kexmesh/objects/TriangleMeshAction.h"
 #include "kexmesh/repair/FixReport.h"
 #include "kexmesh/repair/FixTriangleMesh.h"
 #include "support/MeshQuality.h"
@@ -74,17 +76,23 @@ Result runKexmesh(const KEXTriangleMeshBuffer& soup)
   Result r;
   r.output.vertexList = soup.vertexList;
   r.output.triangleList = soup.triangleList;
+  KEXTriangleMeshAction::Parameters record(&r.output, nullptr);
   Clock::time_point start = Clock::now();
-  const bool ok = KEXFixReport::run(filter, r.output, nullptr);
+  const bool ok = filter.executeSequence(&record);
   r.seconds = ok ? since(start) : -1.0;
   if (!ok)
     std::printf("  kexmesh: repair failed\n");
-  // A second run with counting, for the per-step times and the library's own summary.
-  KEXFixReport report;
+  // A second run with the report watching, for the per-step times and the library's own summary.
+  KEXFixReport report(&filter);
   KEXTriangleMeshBuffer c;
   c.vertexList = soup.vertexList;
   c.triangleList = soup.triangleList;
-  KEXFixReport::run(filter, c, &report);
+  KEXTriangleMeshAction::Parameters counted(&c, nullptr);
+  if (auto* sequence = dynamic_cast<KEXExecuteSequenceAction*>(filter.getAction(KEX::Filter))) {
+    sequence->setObserver(&report);
+    sequence->execute(&counted);
+    sequence->setObserver(nullptr);
+  }
   for (int i = 0; i < report.steps.getCount(); ++i)
     std::printf("  kexmesh step %2d %-26s %8.3f s  V %d -> %d  T %d -> %d\n", i + 1, report.steps[i].name.getString(),
                 report.steps[i].seconds, report.steps[i].verticesBefore, report.steps[i].verticesAfter,

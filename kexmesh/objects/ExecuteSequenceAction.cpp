@@ -2,7 +2,9 @@
 // action that runs finds no buffer in it and fills the shared buffer from the source object; all
 // later actions work on that buffer; after the last one the buffer is written to the destination.
 // So a sequence of n algorithms converts the mesh twice, not 2n times, and a failure anywhere
-// leaves the destination object as it was.
+// leaves the destination object as it was. The observer hooks sit inside each step's sub-task,
+// right around the action, so what an observer measures is the step and not the conversion; without
+// an observer the routine pays one null test per step.
 #include "kexmesh/objects/ExecuteSequenceAction.h"
 #include "kex/Error.h"
 #include "kex/Properties.h"
@@ -19,7 +21,16 @@ constexpr double SETUP_WEIGHT = 0.01;
 
 KEXExecuteSequenceAction::KEXExecuteSequenceAction() : KEXActionAttr(SEQUENCE_ACTION_FLAGS) {}
 
-bool KEXExecuteSequenceAction::executeSequence(KEXObject* owner, const KEXenum* names, int count, void* parameters)
+KEXExecuteSequenceAction::KEXExecuteSequenceAction(const KEXExecuteSequenceAction& other) : KEXActionAttr(other) {}
+
+KEXExecuteSequenceAction& KEXExecuteSequenceAction::operator=(const KEXExecuteSequenceAction& other)
+{
+  KEXActionAttr::operator=(other);
+  return *this;
+}
+
+bool KEXExecuteSequenceAction::executeSequence(KEXObject* owner, const KEXenum* names, int count, void* parameters,
+                                               Observer* observer)
 {
   const int n = names && count > 0 ? count : 0;
   KEXTask task("Executing operation sequence", n + SETUP_WEIGHT, SEQUENCE_TASK_FLAGS, 0);
@@ -67,7 +78,13 @@ bool KEXExecuteSequenceAction::executeSequence(KEXObject* owner, const KEXenum* 
         if (!record.setBuffer(&local) || !KEXTriangleMeshAction::bufferFromObject(&local, source.get()))
           return task.statusOf(step, KEX::GenericError);
       }
-      if (!actions[i]->execute(&record))
+      KEXTriangleMeshBuffer& buffer = *record.getBuffer();
+      if (observer)
+        observer->stepBegins(i, names[i], buffer);
+      const bool ok = actions[i]->execute(&record);
+      if (observer)
+        observer->stepEnds(i, names[i], buffer, ok);
+      if (!ok)
         return task.statusOf(step, KEX::GenericError);
     }
     if (task.wasAborted())
@@ -75,6 +92,8 @@ bool KEXExecuteSequenceAction::executeSequence(KEXObject* owner, const KEXenum* 
     if (task.wasStopped())
       break;
   }
+  if (observer)
+    observer->sequenceEnds(*record.getBuffer());
   if (record.getBuffer() == &local && !KEXTriangleMeshAction::objectFromBuffer(destination.get(), &local))
     return task.error(KEX::GenericError);
   return task.wasStopped() ? task.stopped() : task.ok();
@@ -84,10 +103,10 @@ bool KEXExecuteSequenceAction::action(void* parameters)
 {
   KEXObject* owner = getOwner();
   if (!owner)
-    return executeSequence(nullptr, nullptr, 0, parameters);
+    return executeSequence(nullptr, nullptr, 0, parameters, m_observer);
   auto* list = dynamic_cast<const KEXValueArrayPropertyIF<KEXenum>*>(owner->getProperty(KEX::ActionList));
   if (!list)
-    return executeSequence(owner, nullptr, 0, parameters);
+    return executeSequence(owner, nullptr, 0, parameters, m_observer);
   const int count = list->getCount();
   KEXValueList<KEXenum> names(16, true);
   if (!names.setCount(count) || (count > 0 && !list->getItems(0, count - 1, names.getData()))) {
@@ -95,7 +114,7 @@ bool KEXExecuteSequenceAction::action(void* parameters)
     return false;
   }
   static const KEXenum none;
-  return executeSequence(owner, count > 0 ? names.getData() : &none, count, parameters);
+  return executeSequence(owner, count > 0 ? names.getData() : &none, count, parameters, m_observer);
 }
 
 KEXenum KEXExecuteSequenceAction::checkAction(void*)

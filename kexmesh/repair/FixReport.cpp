@@ -1,25 +1,18 @@
-// Step-by-step run of the repair filter with counts. The steps are the filter's own actions run in
-// buffer mode (a Parameters record naming the caller's buffer), so they use the same algorithms
-// and property values as the Filter action; between steps only counts are taken. Edge statistics
+// The repair report, an observer of the repair filter's sequence: the steps are the filter's own
+// actions run by its Filter action, with their algorithms and property values; the report only
+// takes counts between them. Edge statistics
 // sort the undirected edge keys once (O(T log T)); holes are the connected chains of border edges
 // (union-find over their vertices), which counts a simple loop as one hole.
 #include "kexmesh/repair/FixReport.h"
-#include "kex/Error.h"
-#include "kex/Task.h"
-#include "kexmesh/core/TriangleMeshBuffer.h"
 #include "kexmesh/core/internal/UnionFind.h"
-#include "kexmesh/objects/TriangleMeshAction.h"
 #include "kexmesh/objects/Vocabulary.h"
 #include "kexmesh/repair/FixTriangleMesh.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 
 namespace {
-constexpr unsigned int SEQUENCE_TASK_FLAGS = 0x1030000;
-constexpr double SETUP_WEIGHT = 0.01;
 
 bool validTriangle(const KEXTriangle<int>& t, int V)
 {
@@ -223,111 +216,87 @@ bool KEXFixReport::countComponents(const KEXTriangleMeshBuffer& b, int& duplicat
   return true;
 }
 
-bool KEXFixReport::run(KEXFixTriangleMesh& filter, KEXTriangleMeshBuffer& buffer, KEXFixReport* report)
+void KEXFixReport::clear()
 {
-  const int n = filter.getSequenceCount();
-  KEXTask task("Executing operation sequence", n + SETUP_WEIGHT, SEQUENCE_TASK_FLAGS, 0);
-  task.incProgress(SETUP_WEIGHT, true);
-  KEXValueList<KEXTriangleMeshAction*> actions(16, true);
-  KEXValueList<KEXenum> names(16, true);
-  if (!actions.setCount(n) || !names.setCount(n)) {
-    KEXError::emitError(KEXError::Message(&filter, KEX::OutOfMemory));
-    KEXTask::Diagnostics diagnostics(KEX::Error, "Out of memory");
-    return task.error(KEX::OutOfMemory, &diagnostics);
-  }
-  for (int i = 0; i < n; ++i) {
-    names[i] = filter.getSequenceID(i);
-    KEXAction* a = filter.getAction(names[i]);
-    if (!a || !a->getMetaClass().isOfType(KEXTriangleMeshAction::metaClass())) {
-      KEXError::emitError(KEXError::Message(&filter, KEX::InvalidValue));
-      return task.error(KEX::GenericError);
-    }
-    actions[i] = static_cast<KEXTriangleMeshAction*>(a);
-  }
-  int lastCloseGaps = -1;
-  for (int i = 0; i < n; ++i)
-    if (names[i] == KEX::CloseGaps)
-      lastCloseGaps = i;
+  const KEXFixTriangleMesh* filter = m_filter;
+  *this = KEXFixReport(filter);
+}
 
-  KEXTriangleMeshAction::Parameters record(&buffer, nullptr);
-  bool holesCounted = false;
-  for (int i = 0; i < n; ++i) {
-    Step step;
-    step.name = names[i];
-    step.verticesBefore = buffer.getVertexCount();
-    step.trianglesBefore = buffer.getTriangleCount();
-    KEXValueList<KEXTriangle<int>> before(16, true);
-    if (report && names[i] == KEX::ConsolidateOrientation)
-      before = buffer.triangleList;
-    const bool orienting = report && names[i] == KEX::ConsolidateOrientation && before.getCount() == step.trianglesBefore;
-    if (report && names[i] == KEX::CloseGaps && !holesCounted) {
-      int open = 0, nonManifold = 0;
-      holesCounted = countEdges(buffer, open, nonManifold, report->holesBefore);
-    }
-    const auto start = std::chrono::steady_clock::now();
-    bool ok;
-    {
-      KEXSubTask sub(nullptr, 1.0);
-      ok = actions[i]->execute(&record);
-      if (!ok) {
-        if (report) {
-          step.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-          report->steps.append(step);
-          report->failedStep = names[i];
-        }
-        return task.statusOf(sub, KEX::GenericError);
-      }
-    }
-    if (report) {
-      step.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      step.verticesAfter = buffer.getVertexCount();
-      step.trianglesAfter = buffer.getTriangleCount();
-      report->steps.append(step);
-      const int dt = step.trianglesAfter - step.trianglesBefore;
-      (dt < 0 ? report->trianglesDropped : report->trianglesAdded) += dt < 0 ? -dt : dt;
-      if (names[i] == KEX::ClusterVertices) {
-        report->verticesWelded += step.verticesBefore - step.verticesAfter;
-        report->weldDistance = filter.getLastWeldDistance();
-      }
-      if (orienting) {
-        int triangles = 0, components = 0;
-        if (countReoriented(before, buffer, triangles, components)) {
-          report->trianglesReoriented = std::max(report->trianglesReoriented, 0) + triangles;
-          report->componentsFlipped = std::max(report->componentsFlipped, 0) + components;
-        }
-      }
-      if (names[i] == KEX::CloseGaps) {
-        const KEXCloseGapsAlgorithm::Statistics gaps = filter.getLastGapStatistics();
-        report->sheetOutlines += gaps.sheetLoops;
-        report->unfillableLoops += gaps.unfillableLoops;
-        report->givenUpLoops += gaps.abandonedLoops + gaps.nonManifoldLoops;
-        report->componentsTurnedOutward += gaps.reorientedComponents;
-      }
-      if (names[i] == KEX::RemoveDegenerateTriangles)
-        report->degenerateLeft = filter.getLastDegenerateStatistics().left;
-      if (i == lastCloseGaps && holesCounted) {
-        int open = 0, nonManifold = 0, holes = 0;
-        if (countEdges(buffer, open, nonManifold, holes))
-          report->holesAfter = holes;
-      }
-    }
-    if (task.wasAborted())
-      return task.aborted();
-    if (task.wasStopped())
-      break;
+void KEXFixReport::stepBegins(int index, KEXenum name, const KEXTriangleMeshBuffer& buffer)
+{
+  if (index == 0)
+    clear();
+  m_step = Step();
+  m_step.name = name;
+  m_step.verticesBefore = buffer.getVertexCount();
+  m_step.trianglesBefore = buffer.getTriangleCount();
+  m_orienting = false;
+  if (name == KEX::ConsolidateOrientation) {
+    m_before = buffer.triangleList;
+    m_orienting = m_before.getCount() == m_step.trianglesBefore; // else memory was short
   }
-  if (report) {
-    const int V = buffer.getVertexCount();
-    report->invalidVertices = 0;
-    for (const auto& p : buffer.vertexList)
-      report->invalidVertices += !(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z));
-    report->invalidTriangles = 0;
-    for (const auto& t : buffer.triangleList)
-      report->invalidTriangles += !validTriangle(t, V);
-    if (!countEdges(buffer, report->openEdges, report->nonManifoldEdges, report->openLoops))
-      report->openEdges = report->nonManifoldEdges = report->openLoops = -1;
-    if (!countComponents(buffer, report->duplicateTriangles, report->closedComponents, report->inwardComponents))
-      report->duplicateTriangles = report->closedComponents = report->inwardComponents = -1;
+  if (name == KEX::CloseGaps && !m_holesCounted) {
+    int open = 0, nonManifold = 0;
+    m_holesCounted = countEdges(buffer, open, nonManifold, holesBefore);
   }
-  return task.wasStopped() ? task.stopped() : task.ok();
+  m_start = std::chrono::steady_clock::now(); // the counting above is not the step's time
+}
+
+void KEXFixReport::stepEnds(int, KEXenum name, const KEXTriangleMeshBuffer& buffer, bool ok)
+{
+  m_step.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+  if (!ok) {
+    steps.append(m_step);
+    failedStep = name;
+    return;
+  }
+  m_step.verticesAfter = buffer.getVertexCount();
+  m_step.trianglesAfter = buffer.getTriangleCount();
+  steps.append(m_step);
+  const int dt = m_step.trianglesAfter - m_step.trianglesBefore;
+  (dt < 0 ? trianglesDropped : trianglesAdded) += dt < 0 ? -dt : dt;
+  if (name == KEX::ClusterVertices) {
+    verticesWelded += m_step.verticesBefore - m_step.verticesAfter;
+    if (m_filter)
+      weldDistance = m_filter->getLastWeldDistance();
+  }
+  if (m_orienting) {
+    int triangles = 0, components = 0;
+    if (countReoriented(m_before, buffer, triangles, components)) {
+      trianglesReoriented = std::max(trianglesReoriented, 0) + triangles;
+      componentsFlipped = std::max(componentsFlipped, 0) + components;
+    }
+    m_before.setCount(0);
+    m_orienting = false;
+  }
+  if (name == KEX::CloseGaps) {
+    if (m_filter) {
+      const KEXCloseGapsAlgorithm::Statistics gaps = m_filter->getLastGapStatistics();
+      sheetOutlines += gaps.sheetLoops;
+      unfillableLoops += gaps.unfillableLoops;
+      givenUpLoops += gaps.abandonedLoops + gaps.nonManifoldLoops;
+      componentsTurnedOutward += gaps.reorientedComponents;
+    }
+    // Counted after every CloseGaps step, so that what stays is the count after the last one.
+    int open = 0, nonManifold = 0, holes = 0;
+    if (m_holesCounted && countEdges(buffer, open, nonManifold, holes))
+      holesAfter = holes;
+  }
+  if (name == KEX::RemoveDegenerateTriangles && m_filter)
+    degenerateLeft = m_filter->getLastDegenerateStatistics().left;
+}
+
+void KEXFixReport::sequenceEnds(const KEXTriangleMeshBuffer& buffer)
+{
+  const int V = buffer.getVertexCount();
+  invalidVertices = 0;
+  for (const auto& p : buffer.vertexList)
+    invalidVertices += !(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z));
+  invalidTriangles = 0;
+  for (const auto& t : buffer.triangleList)
+    invalidTriangles += !validTriangle(t, V);
+  if (!countEdges(buffer, openEdges, nonManifoldEdges, openLoops))
+    openEdges = nonManifoldEdges = openLoops = -1;
+  if (!countComponents(buffer, duplicateTriangles, closedComponents, inwardComponents))
+    duplicateTriangles = closedComponents = inwardComponents = -1;
 }

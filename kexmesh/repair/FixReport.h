@@ -1,17 +1,32 @@
 #pragma once
-// KEXFixReport: runs the repair filter's steps on a caller's buffer one at a time and tells what
-// each did: vertex and triangle counts before and after, the time taken, and a summary a user can
-// read (vertices welded, triangles dropped and added, holes filled, triangles and components
-// reoriented, open and non-manifold edges and invalid elements left). Hosts that hold a plain
-// buffer (the command-line tool) use it instead of the object-based Filter action.
+// KEXFixReport: watches a run of the repair filter's Filter action and tells what each step did:
+// vertex and triangle counts before and after, the time taken, and a summary a user can read
+// (vertices welded, triangles dropped and added, holes filled, triangles and components
+// reoriented, open and non-manifold edges and invalid elements left). It is an observer of the
+// sequence action, so the steps that run are the filter's own, in either mode, and the report only
+// counts between them:
+//
+//   KEXFixReport report(&filter);
+//   sequence->setObserver(&report);           // the filter's Filter action
+//   KEXTriangleMeshAction::Parameters record(&buffer, nullptr);
+//   sequence->execute(&record);
+//   sequence->setObserver(nullptr);
 #include "kex/Enum.h"
 #include "kex/ValueList.h"
+#include "kexmesh/core/TriangleMeshBuffer.h"
+#include "kexmesh/objects/ExecuteSequenceAction.h"
+
+#include <chrono>
 
 class KEXFixTriangleMesh;
-class KEXTriangleMeshBuffer;
 
-class KEXFixReport {
+class KEXFixReport : public KEXExecuteSequenceAction::Observer {
 public:
+  /// A report on the runs of filter's sequence: the welding distance and the CloseGaps and
+  /// RemoveDegenerateTriangles statistics are read from filter after those steps (null: they stay
+  /// unset). filter is not owned.
+  explicit KEXFixReport(const KEXFixTriangleMesh* filter = nullptr) : m_filter(filter) {}
+
   struct Step {
     KEXenum name;
     int verticesBefore = 0, verticesAfter = 0;
@@ -19,7 +34,9 @@ public:
     double seconds = 0.0;
   };
 
-  /// The steps that ran, in order (the failed one included; shorter when memory was short).
+  /// The steps that ran, in order (the failed one included, with after-counts 0; shorter when
+  /// memory was short). A run starts a fresh report: all figures are cleared when its first step
+  /// begins.
   KEXValueList<Step> steps{16, true};
   /// The step that failed, or an invalid enum.
   KEXenum failedStep;
@@ -36,8 +53,9 @@ public:
   /// vertices) of which it reversed the majority; -1 when not counted.
   int trianglesReoriented = -1;
   int componentsFlipped = -1;
-  /// After the last step: border edges, edges with more than two triangles, non-finite vertices
-  /// and triangles with an index out of range (-1 when memory was short for the edge counts).
+  /// After the last step (taken only when the sequence got to its end or was stopped, not after a
+  /// failed step): border edges, edges with more than two triangles, non-finite vertices and
+  /// triangles with an index out of range (-1 when memory was short for the edge counts).
   int openEdges = -1;
   int nonManifoldEdges = -1;
   int invalidVertices = 0;
@@ -69,15 +87,11 @@ public:
   /// count could not be taken).
   bool problemsLeft() const;
 
-  /// Runs the steps of filter's ActionList on buffer (in place) under the task "Executing
-  /// operation sequence", one sub-task per step, with the filter's property values. With report
-  /// given, fills it (the counting reads the lists in O(T log T) around CloseGaps and
-  /// ConsolidateOrientation and at the end); null skips all counting and timing.
-  /// \return false when a name is not a mesh action of the filter (InvalidValue with the filter on
-  ///         the error channel; nothing runs), or a step fails (the buffer keeps what the steps
-  ///         before and the failed one left; report->failedStep names it); true when all ran or a
-  ///         stop request ended the run after a step.
-  static bool run(KEXFixTriangleMesh& filter, KEXTriangleMeshBuffer& buffer, KEXFixReport* report);
+  /// The observer hooks: counts, times and statistics of each step (the counting reads the lists
+  /// in O(T log T) around CloseGaps and ConsolidateOrientation and at the end).
+  void stepBegins(int index, KEXenum name, const KEXTriangleMeshBuffer& buffer) override;
+  void stepEnds(int index, KEXenum name, const KEXTriangleMeshBuffer& buffer, bool ok) override;
+  void sequenceEnds(const KEXTriangleMeshBuffer& buffer) override;
 
   /// Counts border and non-manifold edges and the holes (chains of border edges) of buffer.
   /// \return false when memory is short (counts untouched).
@@ -86,4 +100,17 @@ public:
   /// O(T log T). \return false when memory is short (counts untouched).
   static bool countComponents(const KEXTriangleMeshBuffer& buffer, int& duplicateTriangles, int& closedComponents,
                               int& inwardComponents);
+
+private:
+  /// All figures back to their initial values (the filter stays).
+  void clear();
+
+  const KEXFixTriangleMesh* m_filter = nullptr;
+  /// The step running: its counts before, its start, and the triangles before a
+  /// ConsolidateOrientation step (to count what it reversed).
+  Step m_step;
+  std::chrono::steady_clock::time_point m_start;
+  KEXValueList<KEXTriangle<int>> m_before{16, true};
+  bool m_orienting = false;
+  bool m_holesCounted = false;
 };

@@ -7,6 +7,7 @@
 #include "kex/Values.h"
 #include "kexmesh/core/TriangleMeshAlgorithmIF.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
+#include "kexmesh/objects/ExecuteSequenceAction.h"
 #include "kexmesh/objects/TriangleMeshAction.h"
 #include "kexmesh/objects/Vocabulary.h"
 #include "kexmesh/repair/EnhanceTriangleMesh.h"
@@ -271,11 +272,20 @@ void printRepairReport(const KEXFixReport& r, bool steps)
   std::fflush(stdout);
 }
 
-/// Runs the filter's sequence on b with the report and prints it.
+/// Runs the filter's own Filter action on b in buffer mode, as a host would, with the report
+/// watching its steps, and prints the report. The filter's properties reach the steps there.
 int runFixFilter(KEXFixTriangleMesh& filter, KEXTriangleMeshBuffer& b, bool verbose)
 {
-  KEXFixReport report;
-  bool ok = KEXFixReport::run(filter, b, &report);
+  auto* sequence = dynamic_cast<KEXExecuteSequenceAction*>(filter.getAction(KEX::Filter));
+  if (!sequence) {
+    printError("the repair filter has no sequence action %s", KEX::Filter.getString());
+    return OperationFailed;
+  }
+  KEXFixReport report(&filter);
+  KEXTriangleMeshAction::Parameters record(&b, nullptr);
+  sequence->setObserver(&report);
+  const bool ok = sequence->execute(&record);
+  sequence->setObserver(nullptr);
   printRepairReport(report, verbose);
   if (interruptCount() > 0) {
     printError("repair stopped by the user");

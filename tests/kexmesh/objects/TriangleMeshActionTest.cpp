@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
@@ -588,6 +589,148 @@ TEST(ExecuteSequence, ARecordWithABufferIsWorkedOnInPlaceAndTheObjectsStayUntouc
   ASSERT_TRUE(filter.getAction(Sequence)->execute(&empty));
   EXPECT_EQ(vertices(mesh)[1].x, cube.vertexList[1].x + 2.0f);
   filter.setValue(KEX::Geometry, KEXObjectLink());
+}
+
+// Records every hook of the sequence observer with the buffer it was shown and that buffer's
+// first vertex at that moment.
+struct SequenceRecorder : KEXExecuteSequenceAction::Observer {
+  struct Call {
+    char hook; // 'b'egins, 'e'nds, 's'equence ends
+    int index;
+    KEXenum name;
+    std::uintptr_t buffer; // an address only: in object mode the buffer is gone after the run
+    Vec3 first;
+    bool ok;
+  };
+  std::vector<Call> calls;
+  static std::uintptr_t address(const KEXTriangleMeshBuffer& b) { return reinterpret_cast<std::uintptr_t>(&b); }
+  void stepBegins(int index, KEXenum name, const KEXTriangleMeshBuffer& b) override
+  {
+    calls.push_back({'b', index, name, address(b), b.vertexList[0], true});
+  }
+  void stepEnds(int index, KEXenum name, const KEXTriangleMeshBuffer& b, bool ok) override
+  {
+    calls.push_back({'e', index, name, address(b), b.vertexList[0], ok});
+  }
+  void sequenceEnds(const KEXTriangleMeshBuffer& b) override
+  {
+    calls.push_back({'s', -1, KEXenum(), address(b), b.vertexList[0], true});
+  }
+};
+
+TEST(ExecuteSequence, AnObserverSeesEveryStepWithTheSharedBufferAndChangesNothing)
+{
+  const struct {
+    const char* what;
+    std::vector<KEXenum> list;
+    long stopAfterReports; // 0: no stop
+    int stepsRun;          // steps whose hooks are called
+    bool succeeds;
+  } cases[] = {{"all succeed", {Shift, Shift, Shift}, 0, 3, true},
+               {"the middle one fails", {Shift, Fail, Shift}, 0, 2, false},
+               {"a stop after the first", {Shift, Shift, Shift}, 1, 1, true}};
+  const KEXTriangleMeshBuffer cube = kexmeshtest::makeCube();
+  for (const auto& c : cases)
+    for (bool bufferMode : {true, false}) {
+      SCOPED_TRACE(std::string(c.what) + (bufferMode ? ", buffer mode" : ", object mode"));
+      // The same run twice, watched and not: results, status and task records must agree.
+      std::vector<Vec3> results[2];
+      std::vector<std::string> begun[2];
+      KEXTaskInfo::Status status[2];
+      SequenceRecorder recorder;
+      std::uintptr_t caller = 0;
+      for (int watched = 0; watched < 2; ++watched) {
+        TestFilter filter;
+        KEXTriangleMeshData source, destination;
+        ASSERT_TRUE(source.fromBuffer(cube));
+        ASSERT_TRUE(destination.fromBuffer(kexmeshtest::makeTetrahedron()));
+        ASSERT_TRUE(filter.setActionList(c.list));
+        filter.setValue(KEX::FirstSource, KEXObjectLink(&source));
+        filter.setValue(KEX::FirstDestination, KEXObjectLink(&destination));
+        if (watched)
+          filter.sequence.setObserver(&recorder);
+        EXPECT_EQ(filter.sequence.getObserver(), watched ? &recorder : nullptr);
+        KEXTriangleMeshBuffer buffer = cube;
+        KEXTriangleMeshAction::Parameters record(&buffer, nullptr);
+        caller = SequenceRecorder::address(buffer);
+        kexTest::RecordingScope monitor;
+        if (c.stopAfterReports)
+          monitor.stopAfterReports(c.stopAfterReports);
+        EXPECT_EQ(filter.getAction(Sequence)->execute(bufferMode ? &record : nullptr), c.succeeds);
+        results[watched] = bufferMode ? kexmeshtest::vertices(buffer) : vertices(destination);
+        begun[watched] = monitor.begunMessages();
+        status[watched] = monitor.rootStatus();
+        EXPECT_EQ(vertices(source), kexmeshtest::vertices(cube));
+        if (!bufferMode && !c.succeeds) {
+          EXPECT_EQ(vertices(destination), kexmeshtest::vertices(kexmeshtest::makeTetrahedron()))
+              << "nothing is written back after a failed step";
+        }
+        filter.setValue(KEX::FirstSource, KEXObjectLink());
+        filter.setValue(KEX::FirstDestination, KEXObjectLink());
+      }
+      EXPECT_EQ(results[1], results[0]);
+      EXPECT_EQ(begun[1], begun[0]);
+      EXPECT_EQ(status[1], status[0]);
+      EXPECT_EQ(status[0], !c.succeeds ? KEXTaskInfo::Failed
+                           : c.stopAfterReports ? KEXTaskInfo::Stopped : KEXTaskInfo::Succeeded);
+      ASSERT_EQ(int(recorder.calls.size()), 2 * c.stepsRun + (c.succeeds ? 1 : 0));
+
+      // Steps in order, a begin and an end each, on one buffer: the caller's in buffer mode, the
+      // one read from the source in object mode; each step sees what the one before left.
+      const std::uintptr_t shared = recorder.calls[0].buffer;
+      EXPECT_EQ(shared == caller, bufferMode);
+      Vec3 expected = cube.vertexList[0];
+      for (int i = 0; i < c.stepsRun; ++i) {
+        const SequenceRecorder::Call& b = recorder.calls[2 * i];
+        const SequenceRecorder::Call& e = recorder.calls[2 * i + 1];
+        EXPECT_EQ(b.hook, 'b');
+        EXPECT_EQ(e.hook, 'e');
+        EXPECT_EQ(b.index, i);
+        EXPECT_EQ(e.index, i);
+        EXPECT_EQ(b.name, c.list[i]);
+        EXPECT_EQ(e.name, c.list[i]);
+        EXPECT_EQ(b.buffer, shared);
+        EXPECT_EQ(e.buffer, shared);
+        EXPECT_EQ(b.first, expected);
+        const bool shift = c.list[i] == Shift;
+        expected.x += shift ? 1.0f : 0.0f;
+        expected.y += shift ? 0.0f : 7.0f;
+        EXPECT_EQ(e.first, expected);
+        EXPECT_EQ(e.ok, shift);
+      }
+      if (c.succeeds) {
+        EXPECT_EQ(recorder.calls.back().hook, 's');
+        EXPECT_EQ(recorder.calls.back().buffer, shared);
+        EXPECT_EQ(recorder.calls.back().first, expected);
+      }
+    }
+}
+
+TEST(ExecuteSequence, ACopyHasNoObserverAndTheStaticRoutineTakesOne)
+{
+  SequenceRecorder recorder;
+  KEXExecuteSequenceAction action;
+  action.setObserver(&recorder);
+  KEXExecuteSequenceAction copy(action);
+  EXPECT_EQ(copy.getObserver(), nullptr);
+  copy = action;
+  EXPECT_EQ(copy.getObserver(), nullptr);
+  EXPECT_EQ(action.getObserver(), &recorder);
+
+  TestFilter filter;
+  KEXTriangleMeshBuffer buffer = kexmeshtest::makeCube();
+  KEXTriangleMeshAction::Parameters record(&buffer, nullptr);
+  const KEXenum names[] = {Shift, Shift};
+  ASSERT_TRUE(KEXExecuteSequenceAction::executeSequence(&filter, names, 2, &record, &recorder));
+  ASSERT_EQ(recorder.calls.size(), 5u);
+  EXPECT_EQ(recorder.calls[3].index, 1);
+  EXPECT_EQ(recorder.calls[4].buffer, SequenceRecorder::address(buffer));
+  // Names that are not mesh actions fail before any hook.
+  recorder.calls.clear();
+  const KEXenum bad[] = {Shift, Plain};
+  kexTest::ErrorCapture errors;
+  EXPECT_FALSE(KEXExecuteSequenceAction::executeSequence(&filter, bad, 2, &record, &recorder));
+  EXPECT_TRUE(recorder.calls.empty());
 }
 
 TEST(ExecuteSequence, UnusableNamesOwnersAndLinks)
