@@ -10,6 +10,7 @@
 #include "kex/Properties.h"
 #include "kex/Task.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
+#include "kexmesh/core/internal/TaskEnd.h"
 #include "kexmesh/objects/TriangleMeshAction.h"
 #include "kexmesh/objects/Vocabulary.h"
 
@@ -49,8 +50,7 @@ bool KEXExecuteSequenceAction::executeSequence(KEXObject* owner, const KEXenum* 
   KEXValueList<KEXTriangleMeshAction*> actions(16, true);
   if (!actions.setCount(n)) {
     KEXError::emitError(KEXError::Message(owner, KEX::OutOfMemory));
-    KEXTask::Diagnostics diagnostics(KEX::Error, "Out of memory");
-    return task.error(KEX::OutOfMemory, &diagnostics);
+    return kexEndOutOfMemory(task);
   }
   for (int i = 0; i < n; ++i) {
     KEXAction* a = owner->getAction(names[i]);

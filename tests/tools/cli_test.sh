@@ -168,6 +168,8 @@ expect 0 "$K" convert t.ply cloud.xyz
 contains err.txt "warning: "
 expect 0 "$K" --quiet convert t.ply cloud2.xyz
 lacks err.txt "warning: "
+expect 0 "$K" convert t.ply cloud3.xyz --quiet
+lacks err.txt "warning: "
 
 # The demo writes its meshes and its table.
 expect 0 "$K" demo -o demo-out

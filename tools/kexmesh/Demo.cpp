@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <numbers>
 #include <cstdio>
 #include <limits>
 #include <map>
@@ -26,7 +27,6 @@ namespace kexmeshtool {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 using V3 = KEXVector3<float>;
 
 bool fill(KEXTriangleMeshBuffer& b, const std::vector<V3>& v, const std::vector<KEXTriangle<int>>& t)
@@ -46,7 +46,7 @@ bool makeTorus(KEXTriangleMeshBuffer& b, int nu, int nv)
   const double R = 2.0, r = 0.6;
   for (int i = 0; i < nu; ++i)
     for (int j = 0; j < nv; ++j) {
-      double u = 2 * kPi * i / nu, w = 2 * kPi * j / nv;
+      double u = 2 * std::numbers::pi * i / nu, w = 2 * std::numbers::pi * j / nv;
       double rr = r * (1.0 + 0.12 * std::sin(5 * u) * std::cos(3 * w));
       v.emplace_back(float((R + rr * std::cos(w)) * std::cos(u)), float((R + rr * std::cos(w)) * std::sin(u)),
                      float(rr * std::sin(w)));

@@ -15,6 +15,8 @@ int main(int argc, char** argv)
 {
   CLI::App app{"kexmesh: inspect, repair and convert triangle meshes (PLY, STL, OFF, OBJ, XYZ)"};
   app.require_subcommand(1);
+  // Global options also after the subcommand: kexmesh fix in.off out.ply --quiet
+  app.fallthrough();
   Options o;
   app.add_flag("-q,--quiet", o.quiet, "No progress bar and no warnings");
   app.add_option("-j,--threads", o.threads, "Worker threads (default: all cores)")->check(CLI::Range(1, 1024));
