@@ -273,11 +273,15 @@ TEST_P(EveryAlgorithm, AllocationFailuresAndStopsLeaveNothingHalfDone)
   EXPECT_GT(faults, row().minFaults);
 
   for (auto kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort}) {
+    long stopAt = 0;
     const long reports = sweepStops(
         input, op,
         [&](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& m) {
+          ++stopAt;
           if (result && !(m.rootStatus() == KEXTaskInfo::Stopped && row().stopEnd == Row::StopSucceeds)) {
-            EXPECT_TRUE(sameBuffer(b, done)); // the request came after the last check
+            // Only when the refused report was the last one: a run that goes on after it ignored it.
+            EXPECT_EQ(m.reportCount(), stopAt) << "kept going after a refused report";
+            EXPECT_TRUE(sameBuffer(b, done));
             return;
           }
           if (result) {
