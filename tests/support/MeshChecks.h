@@ -4,8 +4,11 @@
 // volumes. All are brute force over the vertex and triangle lists only.
 #include "kexmesh/core/TriangleMeshBuffer.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <map>
 #include <utility>
 #include <vector>
@@ -107,6 +110,56 @@ inline bool sameGeometry(const KEXTriangleMeshBuffer& a, const KEXTriangleMeshBu
     if (a.triangleList[t] != b.triangleList[t])
       return false;
   return true;
+}
+
+/// Bitwise equality of two lists (NaN equals itself, -0 differs from +0).
+template <class T>
+bool sameBits(const KEXValueList<T>& a, const KEXValueList<T>& b)
+{
+  return a.getCount() == b.getCount() &&
+         (a.getCount() == 0 || std::memcmp(a.getData(), b.getData(), sizeof(T) * size_t(a.getCount())) == 0);
+}
+
+/// Bitwise equality of every stored list of two buffers, inner arrays of the vertex adjacency
+/// included; names the first list that differs.
+inline ::testing::AssertionResult sameBuffer(const KEXTriangleMeshBuffer& a, const KEXTriangleMeshBuffer& b)
+{
+  const char* differs = nullptr;
+  if (!sameBits(a.vertexList, b.vertexList))
+    differs = "vertexList";
+  else if (!sameBits(a.vertexNormalList, b.vertexNormalList))
+    differs = "vertexNormalList";
+  else if (!sameBits(a.vertexColorList, b.vertexColorList))
+    differs = "vertexColorList";
+  else if (!sameBits(a.vertexScalarList, b.vertexScalarList))
+    differs = "vertexScalarList";
+  else if (!sameBits(a.textureCoordinateList, b.textureCoordinateList))
+    differs = "textureCoordinateList";
+  else if (!sameBits(a.vertexEdgeFlagList, b.vertexEdgeFlagList))
+    differs = "vertexEdgeFlagList";
+  else if (!sameBits(a.triangleList, b.triangleList))
+    differs = "triangleList";
+  else if (!sameBits(a.triangleNormalList, b.triangleNormalList))
+    differs = "triangleNormalList";
+  else if (!sameBits(a.triangleColorList, b.triangleColorList))
+    differs = "triangleColorList";
+  else if (!sameBits(a.triangleAdjacencyList, b.triangleAdjacencyList))
+    differs = "triangleAdjacencyList";
+  else if (a.vertexAdjacencyList.getCount() != b.vertexAdjacencyList.getCount())
+    differs = "vertexAdjacencyList";
+  else
+    for (int v = 0; v < a.vertexAdjacencyList.getCount() && !differs; ++v) {
+      const auto& x = a.vertexAdjacencyList[v];
+      const auto& y = b.vertexAdjacencyList[v];
+      if (x.getCount() != y.getCount())
+        differs = "vertexAdjacencyList";
+      for (int i = 0; i < x.getCount() && !differs; ++i)
+        if (x[i] != y[i])
+          differs = "vertexAdjacencyList";
+    }
+  if (differs)
+    return ::testing::AssertionFailure() << differs << " differs";
+  return ::testing::AssertionSuccess();
 }
 
 } // namespace kexmeshtest

@@ -298,4 +298,58 @@ double farthestVertexDistance(const KEXTriangleMeshBuffer& from, const KEXTriang
   return worst;
 }
 
+/// A grid with jittered vertices (many caps) on a roof: z = 0.5 * |x - ridge|. Ridge vertices stay
+/// on the ridge line.
+KEXTriangleMeshBuffer jitteredRoof(std::mt19937& rng, int nx, int ny, float roof)
+{
+  KEXTriangleMeshBuffer b = makeGrid(nx, ny);
+  std::uniform_real_distribution<float> j(-0.45f, 0.45f);
+  const float ridge = float(nx / 2);
+  for (int v = 0; v < b.getVertexCount(); ++v) {
+    Vec3& p = b.vertexList[v];
+    const bool border = p.x == 0 || p.y == 0 || p.x == float(nx) || p.y == float(ny);
+    if (!border) {
+      if (p.x != ridge)
+        p.x += j(rng);
+      p.y += j(rng);
+    }
+    p.z = roof * std::fabs(p.x - ridge);
+  }
+  return b;
+}
+
+// Removes every triangle that uses one of the given vertices.
+KEXTriangleMeshBuffer withoutStars(const KEXTriangleMeshBuffer& mesh, const std::set<int>& centres)
+{
+  std::vector<bool> remove(size_t(mesh.getTriangleCount()), false);
+  for (int t = 0; t < mesh.getTriangleCount(); ++t)
+    for (int k = 0; k < 3; ++k)
+      remove[size_t(t)] = remove[size_t(t)] || centres.count(mesh.triangleList[t][k]) > 0;
+  return withoutTriangles(mesh, remove);
+}
+
+/// Replaces triangle t = (u, w, x) by (u, m, x), (m, w, x) and the sliver (u, w, m), m the
+/// midpoint of u-w: the sliver has a flat corner at m and keeps u-w's partner.
+void saltSliver(KEXTriangleMeshBuffer& b, int t)
+{
+  KEXTriangle<int> tri = b.triangleList[t];
+  const int u = tri[0], w = tri[1], x = tri[2];
+  const int m = b.getVertexCount();
+  b.vertexList.append((b.vertexList[u] + b.vertexList[w]) * 0.5f);
+  b.triangleList[t] = KEXTriangle<int>(u, m, x);
+  b.triangleList.append(KEXTriangle<int>(m, w, x));
+  b.triangleList.append(KEXTriangle<int>(u, w, m));
+}
+
+/// Splits triangle t = (u, w, x) at a new vertex placed on u: two of the three parts have zero area.
+void saltCoincident(KEXTriangleMeshBuffer& b, int t)
+{
+  KEXTriangle<int> tri = b.triangleList[t];
+  const int m = b.getVertexCount();
+  b.vertexList.append(b.vertexList[tri[0]]);
+  b.triangleList[t] = KEXTriangle<int>(tri[0], tri[1], m);
+  b.triangleList.append(KEXTriangle<int>(tri[1], tri[2], m));
+  b.triangleList.append(KEXTriangle<int>(tri[2], tri[0], m));
+}
+
 } // namespace kexmeshtest

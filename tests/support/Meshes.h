@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <random>
+#include <set>
 #include <vector>
 
 namespace kexmeshtest {
@@ -68,5 +69,16 @@ double pointTriangleDistance(const KEXVector3<double>& p, const KEXVector3<doubl
 /// The largest distance of a vertex of `from` that some triangle uses to the surface of `to`
 /// (brute force over all triangles; infinite when `to` has none).
 double farthestVertexDistance(const KEXTriangleMeshBuffer& from, const KEXTriangleMeshBuffer& to);
+
+/// A grid with jittered vertices (many caps) on a roof: z = roof * |x - ridge|, ridge at nx / 2;
+/// border and ridge vertices stay on their lines.
+KEXTriangleMeshBuffer jitteredRoof(std::mt19937& rng, int nx, int ny, float roof);
+/// The mesh without every triangle that uses one of the given vertices (holes around them).
+KEXTriangleMeshBuffer withoutStars(const KEXTriangleMeshBuffer& mesh, const std::set<int>& centres);
+/// Replaces triangle t = (u, w, x) by (u, m, x), (m, w, x) and the sliver (u, w, m), m the midpoint
+/// of u-w: the sliver has a flat corner at m and keeps u-w's partner.
+void saltSliver(KEXTriangleMeshBuffer& b, int t);
+/// Splits triangle t = (u, w, x) at a new vertex placed on u: two of the three parts have zero area.
+void saltCoincident(KEXTriangleMeshBuffer& b, int t);
 
 } // namespace kexmeshtest

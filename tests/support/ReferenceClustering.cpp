@@ -1,63 +1,53 @@
 #include "support/ReferenceClustering.h"
 
 #include <cmath>
-#include <numeric>
 #include <utility>
 
 namespace kexmeshtest {
 
 namespace {
-int findRoot(std::vector<int>& parent, int x)
-{
-  while (parent[size_t(x)] != x) {
-    parent[size_t(x)] = parent[size_t(parent[size_t(x)])];
-    x = parent[size_t(x)];
-  }
-  return x;
-}
-
 template <class T>
 void swapEntries(KEXValueList<T>& list, int i, int j, int count)
 {
   if (list.getCount() == count && count > 0)
     std::swap(list[i], list[j]);
 }
+
+// The pair rule of vertex clustering: squared distance in double at most d * d; with vertex
+// normals also a dot product of at least cos(90.01 degrees).
+bool linked(const KEXTriangleMeshBuffer& b, int i, int j, double limit, bool normals)
+{
+  const KEXVector3<float>&p = b.vertexList[i], &q = b.vertexList[j];
+  double dx = double(q.x) - p.x, dy = double(q.y) - p.y, dz = double(q.z) - p.z;
+  if (!(dx * dx + dy * dy + dz * dz <= limit))
+    return false;
+  if (!normals)
+    return true;
+  const KEXVector3<float>&m = b.vertexNormalList[i], &n = b.vertexNormalList[j];
+  return double(m.x) * n.x + double(m.y) * n.y + double(m.z) * n.z >= std::cos(1.5709708597200962);
+}
 } // namespace
 
+// Single linkage by its definition: a cluster is a connected component of the "linked" graph. Each
+// component is grown from its smallest vertex by scanning every vertex against every member.
 std::vector<int> referenceClusterMinima(const KEXTriangleMeshBuffer& b, float distance)
 {
   const int V = b.getVertexCount();
   const bool normals = b.vertexNormalList.getCount() == V && V > 0;
   const double limit = double(distance) * double(distance);
-  const double cosLimit = std::cos(1.5709708597200962);
-  std::vector<int> parent(static_cast<size_t>(V));
-  std::iota(parent.begin(), parent.end(), 0);
-  for (int i = 0; i < V; ++i) {
-    const KEXVector3<float>& p = b.vertexList[i];
-    for (int j = i + 1; j < V; ++j) {
-      const KEXVector3<float>& q = b.vertexList[j];
-      double dx = double(q.x) - p.x, dy = double(q.y) - p.y, dz = double(q.z) - p.z;
-      if (!(dx * dx + dy * dy + dz * dz <= limit))
-        continue;
-      if (normals) {
-        const KEXVector3<float>& m = b.vertexNormalList[i];
-        const KEXVector3<float>& n = b.vertexNormalList[j];
-        if (!(double(m.x) * n.x + double(m.y) * n.y + double(m.z) * n.z >= cosLimit))
-          continue;
-      }
-      int ri = findRoot(parent, i), rj = findRoot(parent, j);
-      if (ri != rj)
-        parent[size_t(std::max(ri, rj))] = std::min(ri, rj);
-    }
+  std::vector<int> minima(size_t(V), -1);
+  for (int s = 0; s < V; ++s) {
+    if (minima[size_t(s)] >= 0)
+      continue;
+    std::vector<int> members = {s};
+    minima[size_t(s)] = s;
+    for (size_t m = 0; m < members.size(); ++m)
+      for (int j = s + 1; j < V; ++j)
+        if (minima[size_t(j)] < 0 && linked(b, members[m], j, limit, normals)) {
+          minima[size_t(j)] = s;
+          members.push_back(j);
+        }
   }
-  std::vector<int> minima(static_cast<size_t>(V));
-  std::vector<int> smallest(size_t(V), V);
-  for (int v = 0; v < V; ++v) {
-    int r = findRoot(parent, v);
-    smallest[size_t(r)] = std::min(smallest[size_t(r)], v);
-  }
-  for (int v = 0; v < V; ++v)
-    minima[size_t(v)] = smallest[size_t(findRoot(parent, v))];
   return minima;
 }
 

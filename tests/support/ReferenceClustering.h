@@ -1,6 +1,7 @@
 #pragma once
-// Brute-force single-linkage clustering and welding: every pair of vertices is tested (O(n^2)), with
-// the same acceptance rule as vertex clustering (squared distance in double at most d * d; with
+// Brute-force single-linkage clustering and welding: clusters are the connected components of the
+// graph whose edges are the vertex pairs (O(n^2) tests) accepted by
+// the pair rule of vertex clustering (squared distance in double at most d * d; with
 // vertex normals also a dot product of at least cos(90.01 degrees)). Used to check the tree-based,
 // multi-threaded clustering on small random clouds.
 #include "kexmesh/core/TriangleMeshBuffer.h"

@@ -105,30 +105,3 @@ TEST(NormalAlgorithms, RunTheBufferOperations)
   EXPECT_EQ(bad.vertexNormalList.getCount(), 2);
 }
 
-TEST(NormalAlgorithms, FailureSweeps)
-{
-  const KEXTriangleMeshBuffer mesh = makeIcosphere(1);
-  auto fails = [](KEXTriangleMeshBuffer&, bool result, const kexTest::RecordingMonitor&) { EXPECT_FALSE(result); };
-  sweepAllocationFaults(mesh, [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXCalculateTriangleNormalsAlgorithm>(b); },
-                        fails);
-  sweepAllocationFaults(mesh, [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXCalculateVertexNormalsAlgorithm>(b); },
-                        fails);
-  KEXTriangleMeshBuffer big = makeGrid(120, 120);
-  ASSERT_TRUE(big.calculateVertexNormals());
-  for (auto kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort}) {
-    auto stopped = [kind](KEXTriangleMeshBuffer&, bool result, const kexTest::RecordingMonitor& m) {
-      expectStopped(result, m, kind);
-    };
-    EXPECT_GT(sweepStops(big, [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXHarmonizeTriangleNormalsAlgorithm>(b); },
-                         stopped, kind),
-              1);
-    EXPECT_GT(sweepStops(big, [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXHarmonizeVertexNormalsAlgorithm>(b); },
-                         stopped, kind),
-              1);
-    KEXTriangleMeshBuffer plain = makeGrid(120, 120);
-    sweepStops(plain, [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXCalculateTriangleNormalsAlgorithm>(b); },
-               stopped, kind);
-    sweepStops(plain, [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXCalculateVertexNormalsAlgorithm>(b); },
-               stopped, kind);
-  }
-}

@@ -114,26 +114,3 @@ TEST(TransformAlgorithms, SingularMatrixAndEmptyLists)
   EXPECT_TRUE(transform<KEXTransformVertexNormalListAlgorithm>(b, KEXMatrix4<float>(0.0f)));
 }
 
-TEST(TransformAlgorithms, FailureSweeps)
-{
-  KEXTriangleMeshBuffer big = makeGrid(100, 100); // 10201 vertices, 20000 triangles
-  ASSERT_TRUE(big.calculateVertexNormals());
-  const KEXMatrix4<float> m = KEXMatrix4<float>::createScaleMatrix(1, 2, 3);
-  auto fails = [](KEXTriangleMeshBuffer&, bool result, const kexTest::RecordingMonitor&) { EXPECT_FALSE(result); };
-  sweepAllocationFaults(big, [&](KEXTriangleMeshBuffer& b) { return transform<KEXTransformVertexListAlgorithm>(b, m); },
-                        fails);
-  for (auto kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort}) {
-    auto stopped = [kind](KEXTriangleMeshBuffer&, bool result, const kexTest::RecordingMonitor& mon) {
-      expectStopped(result, mon, kind);
-    };
-    EXPECT_EQ(sweepStops(big, [&](KEXTriangleMeshBuffer& b) { return transform<KEXTransformVertexListAlgorithm>(b, m); },
-                         stopped, kind),
-              3);
-    EXPECT_EQ(sweepStops(big, [&](KEXTriangleMeshBuffer& b) { return transform<KEXTransformVertexNormalListAlgorithm>(b, m); },
-                         stopped, kind),
-              3);
-    EXPECT_EQ(sweepStops(big, [&](KEXTriangleMeshBuffer& b) { return transform<KEXTransformTriangleNormalListAlgorithm>(b, m); },
-                         stopped, kind),
-              4);
-  }
-}

@@ -148,21 +148,3 @@ TEST(CheckTriangleMesh, CountsMatchBruteForceOnRandomDamagedMeshes)
   }
 }
 
-TEST(CheckTriangleMesh, FailureSweeps)
-{
-  KEXTriangleMeshBuffer big = makeGrid(150, 150); // 22801 vertices, 45000 triangles
-  sweepAllocationFaults(
-      big, [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXCheckTriangleMeshAlgorithm>(b); },
-      [](KEXTriangleMeshBuffer&, bool result, const kexTest::RecordingMonitor&) { EXPECT_FALSE(result); });
-  for (auto kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort}) {
-    long reports = sweepStops(
-        big, [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXCheckTriangleMeshAlgorithm>(b); },
-        [](KEXTriangleMeshBuffer&, bool result, const kexTest::RecordingMonitor& m) {
-          // The check ends aborted on any stop request.
-          EXPECT_FALSE(result);
-          EXPECT_EQ(m.rootStatus(), KEXTaskInfo::Aborted);
-        },
-        kind);
-    EXPECT_GT(reports, 6);
-  }
-}

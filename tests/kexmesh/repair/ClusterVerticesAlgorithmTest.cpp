@@ -2,6 +2,7 @@
 
 #include "kex/Testing.h"
 #include "support/AlgorithmSweeps.h"
+#include "support/MeshChecks.h"
 #include "support/Meshes.h"
 #include "support/ReferenceClustering.h"
 
@@ -26,44 +27,6 @@ bool weld(KEXTriangleMeshBuffer& b, float distance)
 {
   KEXClusterVerticesAlgorithm algorithm(distance);
   return runAlgorithm(b, algorithm);
-}
-
-template <class T>
-bool sameBits(const KEXValueList<T>& a, const KEXValueList<T>& b)
-{
-  return a.getCount() == b.getCount() &&
-         (a.getCount() == 0 || std::memcmp(a.getData(), b.getData(), sizeof(T) * size_t(a.getCount())) == 0);
-}
-
-// Bitwise equality of every list clustering touches (NaN compares equal to itself).
-::testing::AssertionResult sameBuffer(const KEXTriangleMeshBuffer& a, const KEXTriangleMeshBuffer& b)
-{
-  const char* differs = nullptr;
-  if (!sameBits(a.vertexList, b.vertexList))
-    differs = "vertexList";
-  else if (!sameBits(a.vertexNormalList, b.vertexNormalList))
-    differs = "vertexNormalList";
-  else if (!sameBits(a.vertexColorList, b.vertexColorList))
-    differs = "vertexColorList";
-  else if (!sameBits(a.vertexScalarList, b.vertexScalarList))
-    differs = "vertexScalarList";
-  else if (!sameBits(a.textureCoordinateList, b.textureCoordinateList))
-    differs = "textureCoordinateList";
-  else if (!sameBits(a.vertexEdgeFlagList, b.vertexEdgeFlagList))
-    differs = "vertexEdgeFlagList";
-  else if (!sameBits(a.triangleList, b.triangleList))
-    differs = "triangleList";
-  else if (!sameBits(a.triangleNormalList, b.triangleNormalList))
-    differs = "triangleNormalList";
-  else if (!sameBits(a.triangleColorList, b.triangleColorList))
-    differs = "triangleColorList";
-  else if (a.vertexAdjacencyList.getCount() != b.vertexAdjacencyList.getCount())
-    differs = "vertexAdjacencyList";
-  else if (!sameBits(a.triangleAdjacencyList, b.triangleAdjacencyList))
-    differs = "triangleAdjacencyList";
-  if (differs)
-    return ::testing::AssertionFailure() << differs << " differs";
-  return ::testing::AssertionSuccess();
 }
 
 // A random cloud on a lattice of step d / 2 (so that many pairs are exactly d apart), with chains
@@ -408,30 +371,6 @@ TEST(ClusterVerticesAlgorithm, AllocationFailuresLeaveTheBufferUnchanged)
           });
       EXPECT_GT(n, 4);
     }
-  }
-}
-
-TEST(ClusterVerticesAlgorithm, StopsAndAbortsLeaveTheBufferUnchanged)
-{
-  ThreadCount tc(2);
-  std::mt19937 rng(10);
-  KEXTriangleMeshBuffer input = makeCloud(rng, 30000, 0.05f, true);
-  KEXTriangleMeshBuffer done(input);
-  ASSERT_TRUE(weld(done, 0.05f));
-  for (KEXTaskMonitor::Reply kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort}) {
-    long reports = sweepStops(
-        input, [](KEXTriangleMeshBuffer& b) { return weld(b, 0.05f); },
-        [&](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& monitor) {
-          if (result) { // the request came after the last check
-            EXPECT_TRUE(sameBuffer(b, done));
-            return;
-          }
-          EXPECT_TRUE(sameBuffer(b, input));
-          expectStopped(result, monitor, kind);
-          EXPECT_FALSE(monitor.hasDiagnostic("Out of memory")); // a stop is no shortage of memory
-        },
-        kind);
-    EXPECT_GT(reports, 3);
   }
 }
 

@@ -313,35 +313,6 @@ TEST(ConsolidateOrientation, InconsistentBufferIsRefused)
   EXPECT_TRUE(sameGeometry(before, b));
 }
 
-TEST(ConsolidateOrientation, AllocationFailuresAndStopsLeaveAConsistentBuffer)
-{
-  std::mt19937 rng(29);
-  KEXTriangleMeshBuffer input = makeIcosphere(2);
-  flipRandomTriangles(input, 0.4, rng);
-  const auto unoriented = unorientedSet(input);
-  sweepAllocationFaults(input, consolidate, [&](const KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& m) {
-    EXPECT_FALSE(result);
-    if (m.hasRootEnding()) { // else the algorithm object itself could not be set up
-      EXPECT_EQ(m.rootStatus(), KEXTaskInfo::Failed);
-    }
-    EXPECT_EQ(unorientedSet(b), unoriented);
-    EXPECT_TRUE(b.vertexAdjacencyList.isEmpty());
-    EXPECT_TRUE(b.triangleAdjacencyList.isEmpty());
-  });
-  for (auto kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort}) {
-    long reports = sweepStops(
-        input, consolidate,
-        [&](const KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& m) {
-          // A stop can only land while the adjacency lists are built; nothing is flipped then.
-          expectStopped(result, m, kind);
-          EXPECT_EQ(orientedSet(b), orientedSet(input));
-          EXPECT_TRUE(b.triangleAdjacencyList.isEmpty());
-        },
-        kind);
-    EXPECT_GT(reports, 1);
-  }
-}
-
 TEST(ConsolidateOrientation, MatchesThePlainTwoPhaseProcedureExactly)
 {
   std::mt19937 rng(37);

@@ -154,38 +154,3 @@ TEST(DiscardInvalidTriangles, RandomDamagedMeshes)
   }
 }
 
-TEST(DiscardAlgorithms, FailureSweeps)
-{
-  std::mt19937 rng(41);
-  KEXTriangleMeshBuffer damaged = damagedMesh(rng, true);
-  ASSERT_GT(damaged.getTriangleCount(), 10);
-  sweepAllocationFaults(
-      damaged, [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXDiscardInfiniteVerticesAlgorithm>(b); },
-      [](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor&) {
-        EXPECT_FALSE(result);
-        EXPECT_FALSE(b.hasVertexAdjacencyList());
-      });
-  ASSERT_TRUE(damaged.createVertexAdjacencyList());
-  sweepAllocationFaults(
-      damaged, [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXDiscardInvalidTrianglesAlgorithm>(b); },
-      [](KEXTriangleMeshBuffer&, bool result, const kexTest::RecordingMonitor&) { EXPECT_FALSE(result); });
-
-  // Large meshes with damage spread over every block.
-  KEXTriangleMeshBuffer big = makeGrid(200, 100); // 20301 vertices, 40000 triangles
-  for (int i = 0; i < big.getVertexCount(); i += 997)
-    big.vertexList[i].x = NAN;
-  for (int t = 0; t < big.getTriangleCount(); t += 1009)
-    big.triangleList[t][1] = -1;
-  for (auto kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort}) {
-    auto stopped = [kind](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& m) {
-      expectStopped(result, m, kind);
-      EXPECT_FALSE(b.hasVertexAdjacencyList());
-    };
-    EXPECT_GT(sweepStops(big, [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXDiscardInfiniteVerticesAlgorithm>(b); },
-                         stopped, kind),
-              2);
-    EXPECT_GT(sweepStops(big, [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXDiscardInvalidTrianglesAlgorithm>(b); },
-                         stopped, kind),
-              2);
-  }
-}

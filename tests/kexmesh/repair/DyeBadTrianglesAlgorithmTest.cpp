@@ -71,23 +71,3 @@ TEST(DyeBadTriangles, RandomMeshesMatchTheReferenceAdjacency)
   EXPECT_TRUE(cloud.triangleColorList.isEmpty());
 }
 
-TEST(DyeBadTriangles, AllocationFailuresAndStopsLeaveAConsistentBuffer)
-{
-  // Large enough for several blocks of 16384 triangles.
-  KEXTriangleMeshBuffer input = makeGrid(120, 80);
-  sweepAllocationFaults(input, dye, [](const KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor&) {
-    EXPECT_FALSE(result);
-    EXPECT_TRUE(b.triangleAdjacencyList.isEmpty());
-    EXPECT_TRUE(b.vertexAdjacencyList.isEmpty());
-  });
-  for (auto kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort}) {
-    long reports = sweepStops(
-        input, dye,
-        [&](const KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& m) {
-          expectStopped(result, m, kind);
-          EXPECT_TRUE(b.triangleAdjacencyList.isEmpty());
-        },
-        kind);
-    EXPECT_GT(reports, 3);
-  }
-}

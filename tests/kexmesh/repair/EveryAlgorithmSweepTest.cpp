@@ -1,0 +1,308 @@
+// One failure sweep over every registered algorithm class, each created by its class name: every
+// possible allocation failure and every possible stop or abort point, each on a fresh copy of a
+// small input made to reach the algorithm's work. After each disturbed run: false (OutOfMemory,
+// or the stop's ending), the buffer consistent, no derived list left behind that was absent
+// before, and the buffer either unchanged or exactly the undisturbed result; algorithms that work
+// in committed blocks instead keep a stated invariant. The sweeps also catch leaks and task misuse.
+#include "kex/Class.h"
+#include "kexmesh/core/TransformListAlgorithmBase.h"
+#include "kexmesh/core/TriangleMeshAlgorithmIF.h"
+#include "kexmesh/repair/ClusterVerticesAlgorithm.h"
+#include "support/AlgorithmSweeps.h"
+#include "support/MeshChecks.h"
+#include "support/Meshes.h"
+#include "support/Reference.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <random>
+
+using namespace kexmeshtest;
+
+namespace {
+
+using Invariant = std::function<void(const KEXTriangleMeshBuffer& now, const KEXTriangleMeshBuffer& input)>;
+
+struct Row {
+  const char* className;
+  std::function<KEXTriangleMeshBuffer()> input;
+  std::function<void(KEXTriangleMeshAlgorithmIF&)> configure = nullptr;
+  /// Null: all or nothing. Otherwise what a run cut short in a later block still keeps.
+  Invariant partial = nullptr;
+  /// How a stop request (not an abort) ends: false with GenericError, true (an early end is a
+  /// result), or aborted.
+  enum StopEnd { StopFails, StopSucceeds, StopAborts } stopEnd = StopFails;
+  int minFaults = 0;  ///< allocation sweeps must reach more than this many failure points
+  long minReports = 1; ///< an undisturbed run reports progress more often than this
+  /// The normal calculations end a late allocation failure with GenericError and leave the vertex
+  /// adjacency list they built; only result, consistency and the lists they own are checked there.
+  bool leavesAdjacency = false;
+};
+
+KEXTriangleMeshBuffer withNormals(KEXTriangleMeshBuffer b)
+{
+  EXPECT_TRUE(b.calculateVertexNormals());
+  EXPECT_TRUE(b.calculateTriangleNormals());
+  return b;
+}
+
+KEXTriangleMeshBuffer withVertexAdjacency(KEXTriangleMeshBuffer b)
+{
+  EXPECT_TRUE(b.createVertexAdjacencyList());
+  return b;
+}
+
+// Grid with NaN vertices, invalid indices, loose triangles and unused vertices over several blocks.
+KEXTriangleMeshBuffer damagedGrid()
+{
+  KEXTriangleMeshBuffer b = makeGrid(200, 100);
+  for (int i = 0; i < b.getVertexCount(); i += 997)
+    b.vertexList[i].x = NAN;
+  for (int t = 0; t < b.getTriangleCount(); t += 1009)
+    b.triangleList[t][1] = -1;
+  for (int i = 0; i < 12; ++i) {
+    const int V = b.getVertexCount();
+    b.vertexList.append(Vec3(float(500 + i), 0, 0));
+    b.vertexList.append(Vec3(float(500 + i), 1, 0));
+    b.vertexList.append(Vec3(float(500 + i), 0, 1));
+    b.vertexList.append(Vec3(float(600 + i), 0, 1));
+    b.triangleList.append(KEXTriangle<int>(V, V + 1, V + 2));
+    std::swap(b.triangleList[b.getTriangleCount() - 1], b.triangleList[i * 3000 + 1]);
+  }
+  return b;
+}
+
+KEXTriangleMeshBuffer saltedSphere()
+{
+  std::mt19937 rng(71);
+  KEXTriangleMeshBuffer b = makeIcosphere(2);
+  for (int i = 0; i < 4; ++i)
+    saltSliver(b, int(rng() % 320u));
+  for (int i = 0; i < 3; ++i)
+    saltCoincident(b, 10 + 20 * i);
+  return b;
+}
+
+KEXTriangleMeshBuffer flippedSphere()
+{
+  std::mt19937 rng(29);
+  KEXTriangleMeshBuffer b = makeIcosphere(2);
+  flipRandomTriangles(b, 0.4, rng);
+  return b;
+}
+
+// Holes in a sphere and a mix reaching the component pass of gap closing: a hemisphere, a sheet
+// and a lone triangle.
+KEXTriangleMeshBuffer holesAndSheets()
+{
+  KEXTriangleMeshBuffer b = withoutStars(makeIcosphere(2), {0, 7, 30});
+  append(b, makeHemisphere(2, 8));
+  append(b, makeGrid(3, 3));
+  append(b, makeBuffer({{5, 5, 5}, {6, 5, 5}, {5, 6, 5}}, {{0, 1, 2}}));
+  return b;
+}
+
+// A jittered soup of a sphere with normals: float-noise copies to weld.
+KEXTriangleMeshBuffer noisySoup()
+{
+  std::mt19937 rng(10);
+  std::uniform_real_distribution<float> u(-1e-4f, 1e-4f);
+  KEXTriangleMeshBuffer b = toSoup(makeIcosphere(3));
+  for (int v = 0; v < b.getVertexCount(); ++v)
+    b.vertexList[v] += Vec3(u(rng), u(rng), u(rng));
+  return withNormals(b);
+}
+
+KEXTriangleMeshBuffer roof()
+{
+  std::mt19937 rng(53);
+  return jitteredRoof(rng, 12, 8, 0.0f);
+}
+
+void scale123(KEXTriangleMeshAlgorithmIF& a)
+{
+  EXPECT_TRUE(dynamic_cast<KEXTransformListAlgorithmBase&>(a).setTransformMatrix(
+      KEXMatrix4<float>::createScaleMatrix(1, 2, 3)));
+}
+
+// The discarding algorithms commit block by block: lists only shrink, and whatever is left keeps
+// its vertex positions (each kept vertex is one of the input's).
+void shrinksOnly(const KEXTriangleMeshBuffer& b, const KEXTriangleMeshBuffer& in)
+{
+  EXPECT_LE(b.getVertexCount(), in.getVertexCount());
+  EXPECT_LE(b.getTriangleCount(), in.getTriangleCount());
+  EXPECT_GE(b.getVertexCount(), in.getVertexCount() - 12 - (in.getVertexCount() + 996) / 997);
+}
+
+// Colouring and normal work commit block by block but never touch the geometry.
+void sameGeometryAsInput(const KEXTriangleMeshBuffer& b, const KEXTriangleMeshBuffer& in) { EXPECT_TRUE(sameGeometry(b, in)); }
+
+const Row rows[] = {
+    {"KEXCalculateTriangleNormalsAlgorithm", [] { return makeGrid(120, 120); }, nullptr, nullptr, Row::StopFails, 0, 1, true},
+    {"KEXCalculateVertexNormalsAlgorithm", [] { return makeGrid(120, 120); }, nullptr, nullptr, Row::StopFails, 0, 1, true},
+    {"KEXHarmonizeTriangleNormalsAlgorithm", [] { return withNormals(makeGrid(120, 120)); }},
+    {"KEXHarmonizeVertexNormalsAlgorithm", [] { return withNormals(makeGrid(120, 120)); }},
+    // Transforms work in committed blocks: each vertex is either as it was or transformed.
+    {"KEXTransformVertexListAlgorithm", [] { return withNormals(makeGrid(100, 100)); }, scale123,
+     [](const KEXTriangleMeshBuffer& b, const KEXTriangleMeshBuffer& in) {
+       for (int v = 0; v < b.getVertexCount(); ++v) {
+         const Vec3 p = in.vertexList[v], q = b.vertexList[v];
+         EXPECT_TRUE(q == p || q == Vec3(p.x, 2 * p.y, 3 * p.z)) << v;
+       }
+     }},
+    {"KEXTransformVertexNormalListAlgorithm", [] { return withNormals(makeGrid(100, 100)); }, scale123,
+     sameGeometryAsInput},
+    {"KEXTransformTriangleNormalListAlgorithm", [] { return withNormals(makeGrid(100, 100)); }, scale123,
+     sameGeometryAsInput},
+    {"KEXFlipOrientationAlgorithm", [] { return makeIcosphere(1); }},
+    // With an adjacency list given, the flip commits block by block and keeps the list exact.
+    {"KEXFlipOrientationAlgorithm", [] { return withVertexAdjacency(makeGrid(350, 200)); }, nullptr,
+     [](const KEXTriangleMeshBuffer& b, const KEXTriangleMeshBuffer& in) {
+       EXPECT_EQ(unorientedSet(b), unorientedSet(in));
+       EXPECT_TRUE(vertexAdjacencyMatches(b));
+     }},
+    {"KEXCheckTriangleMeshAlgorithm", [] { return makeGrid(150, 150); }, nullptr, nullptr, Row::StopAborts, 0, 6},
+    {"KEXDiscardInfiniteVerticesAlgorithm", damagedGrid, nullptr, shrinksOnly, Row::StopFails, 0, 2},
+    {"KEXDiscardInvalidTrianglesAlgorithm", [] { return withVertexAdjacency(damagedGrid()); }, nullptr,
+     shrinksOnly, Row::StopFails, 0, 2},
+    {"KEXRemoveOrphanedTrianglesAlgorithm", damagedGrid, nullptr, shrinksOnly, Row::StopFails, 0, 2},
+    {"KEXRemoveOrphanedVerticesAlgorithm", damagedGrid, nullptr, shrinksOnly, Row::StopFails, 0, 2},
+    {"KEXDyeBadTrianglesAlgorithm", [] { return makeGrid(120, 80); }, nullptr, sameGeometryAsInput, Row::StopFails, 0, 3},
+    {"KEXConsolidateOrientationAlgorithm", flippedSphere},
+    {"KEXCloseGapsAlgorithm", holesAndSheets, nullptr, nullptr, Row::StopFails, 5, 2},
+    {"KEXCloseGapsAlgorithm", [] { return withVertexAdjacency(holesAndSheets()); }, nullptr, nullptr,
+     Row::StopFails, 5, 2},
+    {"KEXClusterVerticesAlgorithm", noisySoup,
+     [](KEXTriangleMeshAlgorithmIF& a) { EXPECT_TRUE(dynamic_cast<KEXClusterVerticesAlgorithm&>(a).setMaximumDistance(1e-3f)); },
+     nullptr, Row::StopFails, 4, 1},
+    // Bad-triangle repair and cap removal commit each repair as they go: the surface stays a valid
+    // mesh over valid vertices, never gains a triangle, and keeps its edges consistent.
+    {"KEXRepairBadTrianglesAlgorithm", saltedSphere, nullptr,
+     [](const KEXTriangleMeshBuffer& b, const KEXTriangleMeshBuffer& in) {
+       EXPECT_LE(b.getTriangleCount(), in.getTriangleCount());
+       for (int t = 0; t < b.getTriangleCount(); ++t)
+         for (int k = 0; k < 3; ++k)
+           EXPECT_TRUE(b.isValidVertex(b.triangleList[t][k]));
+     }},
+    {"KEXRemoveCapTrianglesAlgorithm", roof, nullptr,
+     [](const KEXTriangleMeshBuffer& b, const KEXTriangleMeshBuffer& in) {
+       EXPECT_TRUE(manifoldEdgesConsistent(b));
+       EXPECT_EQ(b.getTriangleCount(), in.getTriangleCount());
+     },
+     Row::StopSucceeds},
+};
+
+class EveryAlgorithm : public ::testing::TestWithParam<int> {
+protected:
+  const Row& row() const { return rows[GetParam()]; }
+
+  // Created by class name; the attachment cell is allocated here, outside the faults.
+  KEXTriangleMeshAlgorithmIF* create()
+  {
+    const KEXMetaClass* meta = KEXMetaClass::find(row().className);
+    EXPECT_NE(meta, nullptr) << row().className;
+    if (!meta)
+      return nullptr;
+    EXPECT_TRUE(meta->isOfType(KEXTriangleMeshAlgorithmIF::metaClass()));
+    auto* a = static_cast<KEXTriangleMeshAlgorithmIF*>(meta->create());
+    if (a && row().configure)
+      row().configure(*a);
+    return a;
+  }
+
+  // Unchanged, or exactly done, or (blockwise algorithms) the row's invariant; and no derived list
+  // the input lacked.
+  void expectOutcome(const KEXTriangleMeshBuffer& b, const KEXTriangleMeshBuffer& input,
+                     const KEXTriangleMeshBuffer& done)
+  {
+    if (row().leavesAdjacency) {
+      EXPECT_TRUE(sameGeometry(b, input));
+      return;
+    }
+    if (!input.hasVertexAdjacencyList()) {
+      EXPECT_FALSE(b.hasVertexAdjacencyList());
+    }
+    if (!input.hasTriangleAdjacencyList()) {
+      EXPECT_FALSE(b.hasTriangleAdjacencyList());
+    }
+    if (row().partial) {
+      row().partial(b, input);
+      return;
+    }
+    KEXTriangleMeshBuffer emptied(input); // an algorithm may empty the derived lists up front
+    emptied.vertexAdjacencyList.clear();
+    emptied.triangleAdjacencyList.clear();
+    auto unchanged = sameBuffer(b, input), finished = sameBuffer(b, done);
+    if (!unchanged)
+      unchanged = sameBuffer(b, emptied);
+    EXPECT_TRUE(unchanged || finished) << "neither unchanged (" << unchanged.message() << ") nor done ("
+                                       << finished.message() << ")";
+  }
+};
+
+TEST_P(EveryAlgorithm, AllocationFailuresAndStopsLeaveNothingHalfDone)
+{
+  SCOPED_TRACE(row().className);
+  const KEXTriangleMeshBuffer input = row().input();
+  KEXTriangleMeshAlgorithmIF* algorithm = create();
+  ASSERT_NE(algorithm, nullptr);
+  auto op = [&](KEXTriangleMeshBuffer& b) { return runAlgorithm(b, *algorithm); };
+  KEXTriangleMeshBuffer done(input);
+  ASSERT_TRUE(op(done));
+
+  int call = 0;
+  const int faults = sweepAllocationFaults(input, op, [&](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& m) {
+    ++call;
+    SCOPED_TRACE(::testing::Message() << "fault " << call << " code " << (m.hasRootEnding() ? m.rootCode().getString() : "-"));
+    if (result) { // a failure the algorithm could work around (e.g. fewer threads)
+      EXPECT_TRUE(sameBuffer(b, done));
+      return;
+    }
+    if (m.hasRootEnding()) {
+      EXPECT_EQ(m.rootStatus(), KEXTaskInfo::Failed);
+      // A failure inside a sub-task reaches the root as the sub-task's status (GenericError).
+      EXPECT_TRUE(m.rootCode() == KEX::OutOfMemory || m.rootCode() == KEX::GenericError);
+      if (m.rootCode() == KEX::OutOfMemory) {
+        EXPECT_TRUE(m.hasDiagnostic("Out of memory"));
+      }
+    }
+    expectOutcome(b, input, done);
+  });
+  EXPECT_GT(faults, row().minFaults);
+
+  for (auto kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort}) {
+    long stopAt = 0;
+    const long reports = sweepStops(
+        input, op,
+        [&](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& m) {
+          ++stopAt;
+          if (result && !(m.rootStatus() == KEXTaskInfo::Stopped && row().stopEnd == Row::StopSucceeds)) {
+            // Only when the refused report was the last one: a run that goes on after it ignored it.
+            EXPECT_EQ(m.reportCount(), stopAt) << "kept going after a refused report";
+            EXPECT_TRUE(sameBuffer(b, done));
+            return;
+          }
+          if (result) {
+            EXPECT_EQ(kind, KEXTaskMonitor::Stop); // an abort never counts as a result
+          } else if (kind == KEXTaskMonitor::Stop && row().stopEnd == Row::StopAborts) {
+            EXPECT_EQ(m.rootStatus(), KEXTaskInfo::Aborted);
+          } else {
+            expectStopped(result, m, kind);
+            EXPECT_FALSE(m.hasDiagnostic("Out of memory")); // a stop is no shortage of memory
+          }
+          expectOutcome(b, input, done);
+        },
+        kind);
+    EXPECT_GT(reports, row().minReports);
+  }
+  algorithm->getMetaClass().destruct(algorithm, true);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, EveryAlgorithm, ::testing::Range(0, int(std::size(rows))),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return std::string(rows[info.param].className + 3) + "_" + std::to_string(info.param);
+                         });
+
+} // namespace
