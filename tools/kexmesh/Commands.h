@@ -1,9 +1,13 @@
 #pragma once
 // The subcommands of the kexmesh tool. Each returns the process exit code.
+#include <functional>
 #include <string>
 #include <vector>
 
 class KEXTriangleMeshBuffer;
+namespace CLI {
+class App;
+}
 
 namespace kexmeshtool {
 
@@ -12,7 +16,21 @@ struct Options {
   bool ascii = false;
   int threads = 0;
   std::string input, output;
+  /// Set by the callback of the subcommand that was given; main runs it once the global options
+  /// (threads, quiet, the terminal monitor) are in place and returns its exit code.
+  std::function<int()> run;
 };
+
+/// Each subcommand family registers its subcommands on the tool's app. A subcommand's callback
+/// validates what CLI11 cannot and stores the work in Options::run.
+void addInspectCommands(CLI::App& app, Options& o);
+void addEditCommands(CLI::App& app, Options& o);
+void addRepairCommands(CLI::App& app, Options& o);
+void addDemoCommands(CLI::App& app, Options& o);
+
+/// Adds the positional input (and output) file arguments of a subcommand.
+void addInput(CLI::App& command, Options& o);
+void addInputOutput(CLI::App& command, Options& o);
 
 /// Settings of `fix` and `enhance`, handed to the repair filters as property values.
 struct RepairSettings {
@@ -26,26 +44,8 @@ struct RepairSettings {
   std::vector<double> angleLimits, capLimits, needleLimits;
 };
 
-int runInfo(const Options& o);
-int runCheck(const Options& o);
-int runNormals(const Options& o);
-int runWeld(const Options& o, double distance);
-int runFlip(const Options& o);
-/// matrix: 16 numbers row by row, or empty; scale: 1 or 3 numbers, or empty; translate: 3 or empty.
-int runTransform(const Options& o, const std::vector<double>& matrix, const std::vector<double>& scale,
-                 const std::vector<double>& translate);
-int runConvert(const Options& o);
-int runOrient(const Options& o);
-int runCloseGaps(const Options& o);
-int runEnhance(const Options& o, const RepairSettings& settings);
-int runDye(const Options& o);
-int runFix(const Options& o, const RepairSettings& settings);
 /// Repairs buffer in place with the repair filter's sequence and the settings; prints the repair
 /// report (with the per-step table when verbose). Returns the exit code (BadInput for refused or
 /// unknown settings, OperationFailed when a step fails or the run is stopped).
 int repairBuffer(KEXTriangleMeshBuffer& buffer, const RepairSettings& settings, bool verbose);
-/// Writes a generated shape: "sphere" or "torus", about `triangles` triangles, as a soup if asked.
-int runGenerate(const Options& o, const std::string& shape, int triangles, bool soup);
-int runDemo(const Options& o, const std::string& directory);
-
 } // namespace kexmeshtool

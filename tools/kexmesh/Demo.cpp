@@ -5,6 +5,8 @@
 #include "Commands.h"
 #include "Session.h"
 
+#include <CLI/CLI.hpp>
+
 #include "kex/Values.h"
 #include "kexmesh/core/TriangleMeshAlgorithmIF.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
@@ -18,6 +20,7 @@
 #include <cstdio>
 #include <limits>
 #include <map>
+#include <memory>
 #include <random>
 #include <sys/stat.h>
 #include <tuple>
@@ -210,9 +213,6 @@ bool ensureDirectory(const std::string& d)
   return mkdir(d.c_str(), 0777) == 0;
 }
 
-} // namespace
-
-namespace {
 
 /// The demo's repair: the repair filter's default sequence (welding only the vertex copies), then
 /// unit vertex normals for viewing.
@@ -226,18 +226,13 @@ int repairPipeline(KEXTriangleMeshBuffer& b, double weldDistance)
   std::printf("\n");
   if (int code = exitCodeOf(runAlgorithm("KEXCalculateVertexNormalsAlgorithm", b), "vertex normals"))
     return code;
-#ifdef KEXMESH_DEMO_HAS_HARMONIZE
   return exitCodeOf(runAlgorithm("KEXHarmonizeVertexNormalsAlgorithm", b,
                                  [](KEXTriangleMeshAlgorithmIF& a) {
                                    return static_cast<KEXHarmonizeVertexNormalsAlgorithm&>(a).setVectorLength(1.0f);
                                  }),
                     "unit normals");
-#else
-  return Success;
-#endif
 }
 
-} // namespace
 
 int runGenerate(const Options& o, const std::string& shape, int triangles, bool soup)
 {
@@ -328,6 +323,29 @@ int runDemo(const Options& o, const std::string& directory)
   std::printf("\nwrote %soriginal.ply, %sdamaged.ply%s%s\n", dir.c_str(), dir.c_str(),
               result == Success ? ", " : "", result == Success ? (dir + "repaired.ply").c_str() : "");
   return result;
+}
+
+} // namespace
+
+void addDemoCommands(CLI::App& app, Options& o)
+{
+  struct GenerateArgs {
+    std::string shape = "torus";
+    int triangles = 20000;
+    bool soup = false;
+  };
+  auto g = std::make_shared<GenerateArgs>();
+  CLI::App* generate = app.add_subcommand("generate", "Write a generated test shape");
+  generate->add_option("shape", g->shape, "sphere or torus")->required()->check(CLI::IsMember({"sphere", "torus"}));
+  generate->add_option("output", o.output, "Mesh file to write")->required();
+  generate->add_option("-n,--triangles", g->triangles, "About this many triangles")->check(CLI::Range(8, 100000000));
+  generate->add_flag("--soup", g->soup, "Give every triangle its own vertices");
+  generate->callback([&o, g] { o.run = [&o, g] { return runGenerate(o, g->shape, g->triangles, g->soup); }; });
+
+  auto directory = std::make_shared<std::string>("kexmesh-demo");
+  CLI::App* demo = app.add_subcommand("demo", "Damage a generated mesh like a scan, repair it, compare");
+  demo->add_option("-o,--output-dir", *directory, "Where the demo writes its meshes");
+  demo->callback([&o, directory] { o.run = [&o, directory] { return runDemo(o, *directory); }; });
 }
 
 } // namespace kexmeshtool

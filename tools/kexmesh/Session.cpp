@@ -338,4 +338,29 @@ MeshStats computeStats(const KEXTriangleMeshBuffer& b)
   return s;
 }
 
+int transformFile(const std::string& input, const std::string& output, bool ascii,
+                  const std::function<int(KEXTriangleMeshBuffer&)>& steps)
+{
+  KEXTriangleMeshBuffer b;
+  if (int code = readMesh(input, b))
+    return code;
+  const int code = steps(b);
+  if (code != Success && code != ProblemsLeft)
+    return code;
+  if (interruptCount() > 0) {
+    printError("stopped by the user; %s was not written", output.c_str());
+    return OperationFailed;
+  }
+  if (int written = writeMesh(output, b, ascii))
+    return written;
+  return code;
+}
+
+int step(KEXTriangleMeshBuffer& b, const char* className, const char* what,
+         const std::function<bool(KEXTriangleMeshAlgorithmIF&)>& configure,
+         const std::function<void(KEXTriangleMeshAlgorithmIF&)>& inspect)
+{
+  return exitCodeOf(runAlgorithm(className, b, configure, inspect), what);
+}
+
 } // namespace kexmeshtool

@@ -86,4 +86,42 @@ struct MeshStats {
 };
 MeshStats computeStats(const KEXTriangleMeshBuffer& b);
 
+/// Read, steps, write: the shape of most subcommands. A step result of ProblemsLeft still writes the
+/// output (the repair did what it could; its report says what is left).
+int transformFile(const std::string& input, const std::string& output, bool ascii,
+                  const std::function<int(KEXTriangleMeshBuffer&)>& steps);
+
+/// Runs one algorithm by class name and maps the result to an exit code (see runAlgorithm).
+int step(KEXTriangleMeshBuffer& b, const char* className, const char* what,
+         const std::function<bool(KEXTriangleMeshAlgorithmIF&)>& configure = nullptr,
+         const std::function<void(KEXTriangleMeshAlgorithmIF&)>& inspect = nullptr);
+
+/// Owns one reference to a filter created by class name through its metaclass.
+template <class Filter>
+class FilterHandle {
+public:
+  explicit FilterHandle(const char* className)
+  {
+    const KEXMetaClass* meta = KEXMetaClass::find(className);
+    KEXClass* object = meta && meta->isOfType(Filter::metaClass()) ? meta->create() : nullptr;
+    m_filter = static_cast<Filter*>(object);
+    if (!m_filter)
+      printError("the filter %s is not available", className);
+  }
+  ~FilterHandle()
+  {
+    if (m_filter)
+      m_filter->release(); // the creator's reference; the metaclass destroys it at zero
+  }
+  FilterHandle(const FilterHandle&) = delete;
+  FilterHandle& operator=(const FilterHandle&) = delete;
+  explicit operator bool() const { return m_filter != nullptr; }
+  Filter* operator->() const { return m_filter; }
+  Filter& operator*() const { return *m_filter; }
+
+private:
+  Filter* m_filter = nullptr;
+};
+
+
 } // namespace kexmeshtool

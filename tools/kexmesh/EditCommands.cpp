@@ -1,0 +1,166 @@
+// The editing subcommands: normals, weld, flip, transform, convert, orient. Each reads the mesh, runs
+// one or two of the library's algorithms by class name and writes the result.
+#include "Commands.h"
+#include "Session.h"
+
+#include <CLI/CLI.hpp>
+
+#include "kex/Values.h"
+#include "kexmesh/core/HarmonizeVertexNormalsAlgorithm.h"
+#include "kexmesh/core/TransformListAlgorithmBase.h"
+#include "kexmesh/repair/ClusterVerticesAlgorithm.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace kexmeshtool {
+
+namespace {
+
+int computeNormals(KEXTriangleMeshBuffer& b)
+{
+  if (b.getTriangleCount() == 0) {
+    printWarning("a point cloud has no triangles to compute normals from");
+    return Success;
+  }
+  if (int code = step(b, "KEXCalculateVertexNormalsAlgorithm", "vertex normals"))
+    return code;
+  return step(b, "KEXHarmonizeVertexNormalsAlgorithm", "normal harmonisation", [](KEXTriangleMeshAlgorithmIF& a) {
+    return static_cast<KEXHarmonizeVertexNormalsAlgorithm&>(a).setVectorLength(1.0f);
+  });
+}
+
+int weldBuffer(KEXTriangleMeshBuffer& b, double distance)
+{
+  int before = b.getVertexCount();
+  float used = -1.0f;
+  int code = step(b, "KEXClusterVerticesAlgorithm", "weld", [&](KEXTriangleMeshAlgorithmIF& a) {
+    auto& cluster = static_cast<KEXClusterVerticesAlgorithm&>(a);
+    // Without a distance the weld is the repair's: an estimated distance, closed fans kept apart.
+    cluster.setRepairMode(distance < 0.0);
+    return cluster.setMaximumDistance(float(distance));
+  }, [&](KEXTriangleMeshAlgorithmIF& a) { used = static_cast<KEXClusterVerticesAlgorithm&>(a).getUsedDistance(); });
+  if (code == Success && b.getTriangleCount() > 0)
+    code = step(b, "KEXRemoveOrphanedVerticesAlgorithm", "removing unused vertices");
+  if (code == Success)
+    std::fprintf(stderr, "welded %d vertices into %d (distance %g)\n", before, b.getVertexCount(), double(used));
+  return code;
+}
+
+int runNormals(const Options& o) { return transformFile(o.input, o.output, o.ascii, computeNormals); }
+
+int runWeld(const Options& o, double distance)
+{
+  return transformFile(o.input, o.output, o.ascii, [&](KEXTriangleMeshBuffer& b) { return weldBuffer(b, distance); });
+}
+
+int runFlip(const Options& o)
+{
+  return transformFile(o.input, o.output, o.ascii, [](KEXTriangleMeshBuffer& b) { return step(b, "KEXFlipOrientationAlgorithm", "flip"); });
+}
+
+int runTransform(const Options& o, const std::vector<double>& matrix, const std::vector<double>& scale,
+                 const std::vector<double>& translate)
+{
+  KEXMatrix4<float> m(1.0f);
+  if (matrix.size() == 16) {
+    for (int r = 0; r < 4; ++r)
+      for (int c = 0; c < 4; ++c)
+        m(r, c) = float(matrix[size_t(4 * r + c)]);
+  } else if (!scale.empty()) {
+    double sx = scale[0], sy = scale.size() == 3 ? scale[1] : sx, sz = scale.size() == 3 ? scale[2] : sx;
+    m = KEXMatrix4<float>::createScaleMatrix(float(sx), float(sy), float(sz));
+  } else if (translate.size() == 3) {
+    m = KEXMatrix4<float>::createTranslationMatrix(float(translate[0]), float(translate[1]), float(translate[2]));
+  } else {
+    printError("--scale takes one or three numbers");
+    return BadInput;
+  }
+  double det = m(0, 0) * (double(m(1, 1)) * m(2, 2) - double(m(1, 2)) * m(2, 1)) -
+               m(0, 1) * (double(m(1, 0)) * m(2, 2) - double(m(1, 2)) * m(2, 0)) +
+               m(0, 2) * (double(m(1, 0)) * m(2, 1) - double(m(1, 1)) * m(2, 0));
+  if (!std::isfinite(det) || det == 0.0) {
+    printError("the transform is singular (determinant %g)", det);
+    return BadInput;
+  }
+  return transformFile(o.input, o.output, o.ascii, [&](KEXTriangleMeshBuffer& b) {
+    auto set = [&](KEXTriangleMeshAlgorithmIF& a) {
+      return static_cast<KEXTransformListAlgorithmBase&>(a).setTransformMatrix(m);
+    };
+    if (int code = step(b, "KEXTransformVertexListAlgorithm", "vertex transform", set))
+      return code;
+    if (b.hasVertexNormalList())
+      if (int code = step(b, "KEXTransformVertexNormalListAlgorithm", "normal transform", set))
+        return code;
+    if (b.hasTriangleNormalList())
+      if (int code = step(b, "KEXTransformTriangleNormalListAlgorithm", "normal transform", set))
+        return code;
+    if (det < 0 && b.getTriangleCount() > 0) {
+      // A mirror turns the surface inside out: flip the triangles back. Flipping negates the
+      // triangle normals, which the transform already got right, so they are recomputed later.
+      b.removeTriangleNormalList();
+      return step(b, "KEXFlipOrientationAlgorithm", "orientation after mirroring");
+    }
+    return int(Success);
+  });
+}
+
+int runConvert(const Options& o)
+{
+  return transformFile(o.input, o.output, o.ascii, [](KEXTriangleMeshBuffer&) { return int(Success); });
+}
+
+int runOrient(const Options& o)
+{
+  return transformFile(o.input, o.output, o.ascii, [](KEXTriangleMeshBuffer& b) {
+    return step(b, "KEXConsolidateOrientationAlgorithm", "orientation");
+  });
+}
+
+} // namespace
+
+void addEditCommands(CLI::App& app, Options& o)
+{
+  CLI::App* normals = app.add_subcommand("normals", "Compute unit vertex normals");
+  addInputOutput(*normals, o);
+  normals->callback([&o] { o.run = [&o] { return runNormals(o); }; });
+
+  auto distance = std::make_shared<double>(-1.0);
+  CLI::App* weld = app.add_subcommand("weld", "Join vertices closer than a distance (default: estimated)");
+  addInputOutput(*weld, o);
+  weld->add_option("-d,--distance", *distance,
+                   "Largest distance of vertices that are joined (default: half the shortest edge, at most 1e-5 "
+                   "of the diagonal)");
+  weld->callback([&o, distance] { o.run = [&o, distance] { return runWeld(o, *distance); }; });
+
+  CLI::App* flip = app.add_subcommand("flip", "Reverse the orientation of every triangle");
+  addInputOutput(*flip, o);
+  flip->callback([&o] { o.run = [&o] { return runFlip(o); }; });
+
+  struct TransformArgs {
+    std::vector<double> matrix, scale, translate;
+  };
+  auto t = std::make_shared<TransformArgs>();
+  CLI::App* transform = app.add_subcommand("transform", "Apply a matrix, scale or translation");
+  addInputOutput(*transform, o);
+  CLI::Option_group* how = transform->add_option_group("transform", "exactly one of these");
+  how->add_option("--matrix", t->matrix, "16 numbers, row by row (affine 4x4)")->expected(16);
+  how->add_option("--scale", t->scale, "One factor, or three (x y z)")->expected(1, 3);
+  how->add_option("--translate", t->translate, "Offset x y z")->expected(3);
+  how->require_option(1);
+  transform->callback([&o, t] {
+    if (t->scale.size() == 2)
+      throw CLI::ValidationError("--scale", "takes one factor or three (x y z), not two");
+    o.run = [&o, t] { return runTransform(o, t->matrix, t->scale, t->translate); };
+  });
+
+  CLI::App* convert = app.add_subcommand("convert", "Write the mesh in the format of the output's extension");
+  addInputOutput(*convert, o);
+  convert->callback([&o] { o.run = [&o] { return runConvert(o); }; });
+
+  CLI::App* orient = app.add_subcommand("orient", "Make the triangle orientation consistent and outward");
+  addInputOutput(*orient, o);
+  orient->callback([&o] { o.run = [&o] { return runOrient(o); }; });
+}
+
+} // namespace kexmeshtool
