@@ -86,6 +86,9 @@ float KEXClusterVerticesAlgorithm::estimateRepairDistance(const KEXTriangleMeshB
   KEXVector3<float> msd;
   const float guess =
       b.calculateMeanSamplingDistance(msd) ? std::min(msd.x, std::min(msd.y, msd.z)) * GUESS_FACTOR : 0.0f;
+  // After a refused report the caller ends the run without using the estimate: no second pass.
+  if (const KEXTask* task = KEXTask::current(); task && (task->wasStopped() || task->wasAborted()))
+    return guess;
   KEXInterval<KEXVector3<float>> box;
   if (!b.calculateBoundingBox(box) || box.isEmpty())
     return guess;

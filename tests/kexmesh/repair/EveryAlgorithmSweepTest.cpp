@@ -177,6 +177,11 @@ const Row rows[] = {
     {"KEXClusterVerticesAlgorithm", noisySoup,
      [](KEXTriangleMeshAlgorithmIF& a) { EXPECT_TRUE(dynamic_cast<KEXClusterVerticesAlgorithm&>(a).setMaximumDistance(1e-3f)); },
      nullptr, Row::StopFails, 4, 1},
+    // The repair's weld: an estimated distance and closed fans kept apart. A stop while the
+    // distance is estimated ends the run early and unchanged (stopped, true); later ones fail.
+    {"KEXClusterVerticesAlgorithm", noisySoup,
+     [](KEXTriangleMeshAlgorithmIF& a) { dynamic_cast<KEXClusterVerticesAlgorithm&>(a).setRepairMode(true); },
+     nullptr, Row::StopSucceeds, 4, 1},
     // Bad-triangle repair and cap removal commit each repair as they go: the surface stays a valid
     // mesh over valid vertices, never gains a triangle, and keeps its edges consistent.
     {"KEXRepairBadTrianglesAlgorithm", saltedSphere, nullptr,
