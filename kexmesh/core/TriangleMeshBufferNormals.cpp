@@ -48,6 +48,82 @@ inline bool isFinite(const KEXVector3<float>& v)
   return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
+/// The corner of triangle t at vertex v, or -1.
+inline int cornerAt(const int* vert, int t, int v)
+{
+  for (int k = 0; k < 3; ++k)
+    if (vert[3 * t + k] == v)
+      return 3 * t + k;
+  return -1;
+}
+
+/// The angle-weighted normal sum of one corner's smooth fan: the corner's own triangle and the
+/// neighbours around its vertex reached without crossing a crease (a dot product of neighbouring
+/// triangle normals below cosLimit) or a border.
+class CornerFan {
+public:
+  CornerFan(const int* vert, const int* adj, const KEXVector3<float>* tn, const float* ang, double cosLimit)
+      : m_vert(vert), m_adj(adj), m_tn(tn), m_ang(ang), m_cosLimit(cosLimit)
+  {
+  }
+
+  /// The unit normal of corner c at vertex v (at most maxSteps neighbours each way); zero when the
+  /// fan has no usable direction.
+  KEXVector3<float> normal(int c, int maxSteps)
+  {
+    const KEXVector3<float>& own = m_tn[c / 3];
+    m_sum = KEXVector3<double>(own.x, own.y, own.z);
+    m_weight = m_ang[c];
+    // First across the edge ending at c, then, unless the fan closed, across the edge starting at c.
+    if (!walk(c, m_adj[c], maxSteps))
+      walk(c, m_adj[KEXTriangleMeshBuffer::nextCorner(c)], maxSteps);
+    const double s2 = m_sum.x * m_sum.x + m_sum.y * m_sum.y + m_sum.z * m_sum.z;
+    if (!(m_weight >= FLOAT_EPS && s2 > 0.0 && std::isfinite(s2)))
+      return KEXVector3<float>(0.0f, 0.0f, 0.0f);
+    const double f = 1.0 / std::sqrt(s2);
+    return KEXVector3<float>(float(m_sum.x * f), float(m_sum.y * f), float(m_sum.z * f));
+  }
+
+private:
+  /// Each step enters the neighbour at its corner on v and leaves it across the other edge at that
+  /// corner. True when the walk came back to c (the fan is closed and complete).
+  bool walk(int c, int partner, int maxSteps)
+  {
+    const int v = m_vert[c];
+    const KEXVector3<float>* prev = &m_tn[c / 3];
+    for (int step = 0; partner >= 0 && step < maxSteps; ++step) {
+      const int t2 = partner / 3;
+      const int cv = cornerAt(m_vert, t2, v);
+      if (cv < 0)
+        return false;
+      if (cv == c)
+        return true;
+      const KEXVector3<float>& n2 = m_tn[t2];
+      if (!isFinite(n2) || dot(*prev, n2) < m_cosLimit)
+        return false;
+      const double a2 = m_ang[cv];
+      m_sum += KEXVector3<double>(n2.x * a2, n2.y * a2, n2.z * a2);
+      m_weight += a2;
+      prev = &n2;
+      if (partner == cv)
+        partner = m_adj[KEXTriangleMeshBuffer::nextCorner(cv)];
+      else if (partner == KEXTriangleMeshBuffer::nextCorner(cv))
+        partner = m_adj[cv];
+      else
+        return false;
+    }
+    return false;
+  }
+
+  const int* m_vert;
+  const int* m_adj;
+  const KEXVector3<float>* m_tn;
+  const float* m_ang;
+  double m_cosLimit;
+  KEXVector3<double> m_sum;
+  double m_weight = 0.0;
+};
+
 /// A degenerate triangle's replacement normal, remembered until the pass over all triangles is
 /// done so that a repaired triangle never serves as a neighbour of another degenerate one.
 struct NormalFix {
@@ -402,62 +478,15 @@ bool KEXTriangleMeshBuffer::updateCornerNormals(float creaseAngleDegrees)
   const double reportStep = T * 2.6 / 85.0;
   double nextReport = reportStep;
 
+  CornerFan fan(vert, adj, tn, ang, cosLimit);
   for (int c = 0; c < C; ++c) {
     const int v = vert[c];
-    const int maxSteps = vertexAdjacencyList[v].getCount();
-    const KEXVector3<float>& own = tn[c / 3];
-    double sx = own.x, sy = own.y, sz = own.z;
-    double w = ang[c];
-    bool closed = false;
-    // Walk around v in both directions: first across the edge ending at c, then across the edge
-    // starting at c. Each step enters the neighbour at its corner on v and leaves it across the
-    // other edge at that corner.
-    for (int direction = 0; direction < 2 && !closed; ++direction) {
-      const KEXVector3<float>* prev = &own;
-      int partner = direction == 0 ? adj[c] : adj[nextCorner(c)];
-      for (int step = 0; partner >= 0 && step < maxSteps; ++step) {
-        const int t2 = partner / 3;
-        int cv = -1;
-        for (int k = 0; k < 3; ++k)
-          if (vert[3 * t2 + k] == v) {
-            cv = 3 * t2 + k;
-            break;
-          }
-        if (cv < 0)
-          break;
-        if (cv == c) {
-          closed = true;
-          break;
-        }
-        const KEXVector3<float>& n2 = tn[t2];
-        if (!isFinite(n2) || dot(*prev, n2) < cosLimit)
-          break;
-        const double a2 = ang[cv];
-        sx += n2.x * a2;
-        sy += n2.y * a2;
-        sz += n2.z * a2;
-        w += a2;
-        prev = &n2;
-        if (partner == cv)
-          partner = adj[nextCorner(cv)];
-        else if (partner == nextCorner(cv))
-          partner = adj[cv];
-        else
-          break;
-      }
-    }
     KEXVector3<float>* p = positions.prepare(c);
     KEXVector3<float>* q = normals.prepare(c);
     if (!p || !q)
       return failMemory();
     *p = pos[v];
-    const double s2 = sx * sx + sy * sy + sz * sz;
-    if (w >= FLOAT_EPS && s2 > 0.0 && std::isfinite(s2)) {
-      const double f = 1.0 / std::sqrt(s2);
-      *q = KEXVector3<float>(float(sx * f), float(sy * f), float(sz * f));
-    } else {
-      *q = KEXVector3<float>(0.0f, 0.0f, 0.0f);
-    }
+    *q = fan.normal(c, vertexAdjacencyList[v].getCount());
     if (c + 1 >= nextReport) {
       nextReport += reportStep;
       if (!task.incProgress(reportStep, true)) {
