@@ -292,14 +292,22 @@ public:
   {
     return p.x >= m_min.x && p.x <= m_max.x && p.y >= m_min.y && p.y <= m_max.y && p.z >= m_min.z && p.z <= m_max.z;
   }
-  /// Size per axis (zero when empty).
+  /// Size per axis (zero when empty). A float box near the float limits can be wider than the
+  /// largest float: use getDiameter or compute in double where that matters.
   V getSize() const { return isEmpty() ? V() : m_max - m_min; }
-  V getCenter() const { return V((m_min.x + m_max.x) / 2, (m_min.y + m_max.y) / 2, (m_min.z + m_max.z) / 2); }
-  /// Length of the diagonal (0 when empty).
+  V getCenter() const
+  {
+    using T = decltype(m_min.x);
+    return V(T((double(m_min.x) + m_max.x) / 2), T((double(m_min.y) + m_max.y) / 2),
+             T((double(m_min.z) + m_max.z) / 2));
+  }
+  /// Length of the diagonal (0 when empty), in double so that it stays finite for any finite box.
   double getDiameter() const
   {
-    V s = getSize();
-    return std::sqrt(double(s.x) * s.x + double(s.y) * s.y + double(s.z) * s.z);
+    if (isEmpty())
+      return 0.0;
+    const double x = double(m_max.x) - m_min.x, y = double(m_max.y) - m_min.y, z = double(m_max.z) - m_min.z;
+    return std::sqrt(x * x + y * y + z * z);
   }
   KEXValuePair<V> toPair() const { return {m_min, m_max}; }
   operator KEXValuePair<V>() const { return toPair(); }

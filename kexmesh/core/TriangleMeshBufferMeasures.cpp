@@ -82,9 +82,11 @@ bool KEXTriangleMeshBuffer::calculateMeanSamplingDistance(const KEXVector3<float
   }
   KEXInterval<KEXVector3<float>> box;
   if (boundingBox(vertices, V, box)) {
-    const KEXVector3<float> size = box.getSize();
+    // The extent in double: near the float limits it does not fit a float.
+    const KEXVector3<float>& lo = box.getMin();
+    const KEXVector3<float>& hi = box.getMax();
     const double f = 1.0 / std::sqrt(double(V));
-    const double spread[3] = {size.x * f, size.y * f, size.z * f};
+    const double spread[3] = {(double(hi.x) - lo.x) * f, (double(hi.y) - lo.y) * f, (double(hi.z) - lo.z) * f};
     takeSmaller(result, spread);
   }
   return true;

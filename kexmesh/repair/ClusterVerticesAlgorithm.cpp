@@ -32,6 +32,23 @@ KEXMESH_DEFINE_CLASS(KEXClusterVerticesAlgorithm, KEXTriangleMeshAlgorithmIF)
 
 namespace {
 
+/// Whether summing the positions of a cluster can exceed the float range: the largest coordinate
+/// magnitude times the largest cluster size (table maps each vertex to its cluster 0 ... K-1;
+/// count, K zeros, is used for counting and left zero).
+bool sumMayOverflow(const KEXVector3<float>* pos, const int* table, int V, int* count, int K)
+{
+  double largest = 0.0;
+  for (int v = 0; v < V; ++v)
+    largest = std::max({largest, double(std::fabs(pos[v].x)), double(std::fabs(pos[v].y)), double(std::fabs(pos[v].z))});
+  if (largest * double(V) <= double(FLT_MAX))
+    return false; // not even all vertices in one cluster could overflow
+  int most = 0;
+  for (int v = 0; v < V; ++v)
+    most = std::max(most, ++count[table[v]]);
+  std::fill(count, count + K, 0);
+  return largest * double(most) > double(FLT_MAX);
+}
+
 constexpr int CLAIM_SIZE = 8192;
 constexpr float GUESS_FACTOR = 6.1035156e-5f; // 2^-14
 constexpr double REPAIR_DIAGONAL_SHARE = 1e-5;  // repairs weld at most this share of the diagonal
@@ -392,18 +409,30 @@ bool KEXClusterVerticesAlgorithm::updateBuffer(KEXTask& task)
 
   // From here on nothing can fail: accumulate in place (each target t <= v is already cleared).
   KEXVector3<float>* pos = b.vertexList.getData();
+  // A float sum of a cluster's positions overflows near the float limits, and a cluster of finite
+  // vertices would come out infinite. Only then the positions are averaged as a running mean in
+  // double (which cannot overflow: the members lie within the weld distance of each other); every
+  // other mesh keeps the plain sum and its rounding.
+  int* cnt = counts.getData();
+  const bool runningMean = sumMayOverflow(pos, table, V, cnt, K);
   KEXVector3<float>* nrm = b.hasVertexNormalList() ? b.vertexNormalList.getData() : nullptr;
   KEXRGBA<float>* col = b.hasVertexColorList() ? b.vertexColorList.getData() : nullptr;
   float* sca = b.hasVertexScalarList() ? b.vertexScalarList.getData() : nullptr;
   // Texture coordinates and edge flags cannot be averaged; each cluster keeps its representative's.
   KEXVector2<float>* tex = b.hasTextureCoordinateList() ? b.textureCoordinateList.getData() : nullptr;
   char* flg = b.hasVertexEdgeFlagList() ? b.vertexEdgeFlagList.getData() : nullptr;
-  int* cnt = counts.getData();
   for (int v = 0; v < V; ++v) {
     const int t = table[v];
     KEXVector3<float> p = pos[v];
     pos[v] = KEXVector3<float>::ZERO;
-    pos[t] += p;
+    if (runningMean) {
+      const double n = double(cnt[t] + 1);
+      KEXVector3<float>& m = pos[t];
+      m = KEXVector3<float>(float(m.x + (double(p.x) - m.x) / n), float(m.y + (double(p.y) - m.y) / n),
+                            float(m.z + (double(p.z) - m.z) / n));
+    } else {
+      pos[t] += p;
+    }
     if (nrm) {
       KEXVector3<float> n = nrm[v];
       nrm[v] = KEXVector3<float>::ZERO;
@@ -429,7 +458,8 @@ bool KEXClusterVerticesAlgorithm::updateBuffer(KEXTask& task)
   for (int t = 0; t < K; ++t) {
     if (cnt[t] > 1) {
       const double f = 1.0 / cnt[t];
-      pos[t] = KEXVector3<float>(float(pos[t].x * f), float(pos[t].y * f), float(pos[t].z * f));
+      if (!runningMean)
+        pos[t] = KEXVector3<float>(float(pos[t].x * f), float(pos[t].y * f), float(pos[t].z * f));
       if (col)
         col[t] = col[t] * float(f);
       if (sca)

@@ -40,10 +40,11 @@ public:
   /// The axis (0, 1, 2) of the longest side of the box [lo, hi]; 0 when no side is a number.
   static int splitAxis(const float lo[3], const float hi[3])
   {
-    float best = hi[0] - lo[0];
+    // In double: the extent of a box near the float limits does not fit a float.
+    double best = double(hi[0]) - lo[0];
     int axis = 0;
     for (int a = 1; a < 3; ++a) {
-      float e = hi[a] - lo[a];
+      double e = double(hi[a]) - lo[a];
       if (e > best || (best != best && e == e)) {
         best = e;
         axis = a;
