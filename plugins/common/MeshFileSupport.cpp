@@ -6,7 +6,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace kexmeshio {
 
@@ -106,16 +109,54 @@ bool loadNonEmpty(InputFile& in, const char* fileName, Report& report)
   return true;
 }
 
+namespace {
+
+/// Where writing "path" lands: the file itself, or for a symbolic link the file it points to (also
+/// when that does not exist yet), so that replacing the output keeps the link.
+std::string resolveOutput(const std::string& path)
+{
+  struct stat st;
+  std::string p = path;
+  for (int hops = 0; hops < 40 && lstat(p.c_str(), &st) == 0 && S_ISLNK(st.st_mode); ++hops) {
+    std::vector<char> link(size_t(st.st_size > 0 ? st.st_size : 4096) + 1);
+    const ssize_t n = readlink(p.c_str(), link.data(), link.size() - 1);
+    if (n <= 0)
+      break;
+    std::string to(link.data(), size_t(n));
+    if (to[0] != '/') {
+      const size_t slash = p.rfind('/');
+      if (slash != std::string::npos)
+        to = p.substr(0, slash + 1) + to;
+    }
+    p = to;
+  }
+  return p;
+}
+
+} // namespace
+
 bool OutputFile::open(const char* target, Report& report)
 {
   m_target = target ? target : "";
-  m_temp = m_target + ".part";
   if (!target)
     return report.fail(Report::Unreadable, "(no file name): cannot create file");
+  m_destination = resolveOutput(m_target);
+  // A unique temporary name in the destination's folder: the rename at the end stays on one file
+  // system, and a file the user happens to have called "<name>.part" is never touched.
+  std::vector<char> name(m_destination.begin(), m_destination.end());
+  const char suffix[] = ".part-XXXXXX";
+  name.insert(name.end(), suffix, suffix + sizeof(suffix));
+  errno = 0;
+  const int fd = mkstemp(name.data());
+  if (fd < 0) {
+    const int e = errno;
+    return report.fail(Report::Unreadable, "%s: cannot create file: %s", m_target.c_str(), std::strerror(e));
+  }
+  close(fd);
+  m_temp = name.data();
   errno = 0;
   if (!m_file.open(m_temp.c_str(), "wb")) {
     int e = errno;
-    // The file may exist already when only its write buffer could not be had: leave nothing behind.
     std::remove(m_temp.c_str());
     return report.fail(Report::Unreadable, "%s: cannot create file: %s", m_target.c_str(),
                        e ? std::strerror(e) : "out of memory");
@@ -140,7 +181,19 @@ bool OutputFile::commit(Report& report)
     std::remove(m_temp.c_str());
     return report.fail(Report::WriteFailed, "%s: write failed on close", m_target.c_str());
   }
-  if (std::rename(m_temp.c_str(), m_target.c_str()) != 0) {
+  // The temporary file was created private (0600): give it the replaced file's permissions, or
+  // those of a new file under the process's umask.
+  struct stat st;
+  mode_t mode;
+  if (stat(m_destination.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    const mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~mask;
+  }
+  chmod(m_temp.c_str(), mode);
+  if (std::rename(m_temp.c_str(), m_destination.c_str()) != 0) {
     int e = errno;
     std::remove(m_temp.c_str());
     return report.fail(Report::WriteFailed, "%s: cannot replace the file: %s", m_target.c_str(), std::strerror(e));

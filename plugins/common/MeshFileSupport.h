@@ -233,8 +233,11 @@ bool readWith(const char* fileName, KEXTriangleMeshBuffer& buffer, Report& repor
 /// range); false with Malformed in report otherwise.
 bool checkWritable(const KEXTriangleMeshBuffer& buffer, const char* fileName, Report& report);
 
-/// A file being written: bytes go to "<target>.part" through a KEXBufferedFile; commit() renames
-/// it over the target, the destructor removes it when it was not committed.
+/// A file being written: bytes go to a new temporary file "<target>.part-XXXXXX" in the target's
+/// folder through a KEXBufferedFile; commit() gives it the permissions of the file it replaces and
+/// renames it over the target, the destructor removes it when it was not committed. A target that
+/// is a symbolic link is resolved: the link stays and the file it names is replaced. Replacing by
+/// rename gives the output a new inode, so other hard links to the old file keep the old contents.
 class OutputFile {
 public:
   OutputFile() = default;
@@ -261,7 +264,7 @@ public:
 
 private:
   KEXBufferedFile m_file;
-  std::string m_target, m_temp;
+  std::string m_target, m_destination, m_temp;
   bool m_failed = false;
   bool m_open = false;
 };

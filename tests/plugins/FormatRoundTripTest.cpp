@@ -5,6 +5,7 @@
 
 #include "kex/Testing.h"
 #include "support/Meshes.h"
+#include "support/TemporaryFiles.h"
 
 #include <cmath>
 #include <cstring>
@@ -121,7 +122,7 @@ TEST(FormatRoundTrip, IndexedFormatsKeepEverythingTheyHold)
       std::string path = tempPath(std::string("rt.") + c.extension);
       KEXGeometryIO::Report report;
       ASSERT_TRUE(h->writeBuffer(path.c_str(), mesh, report)) << report.message;
-      EXPECT_FALSE(exists(path + ".part"));
+      EXPECT_FALSE(kexmeshtest::temporaryLeft(path));
       KEXTriangleMeshBuffer back;
       ASSERT_TRUE(h->readBuffer(path.c_str(), back, report)) << report.message;
       expectSameMesh(mesh, back, c);
@@ -263,7 +264,7 @@ TEST(FormatRoundTrip, AStopLeavesNoFileAndNoPartialMesh)
     }
     EXPECT_EQ(report.kind, KEXGeometryIO::Report::Stopped) << cls;
     EXPECT_FALSE(exists(path)) << cls;
-    EXPECT_FALSE(exists(path + ".part")) << cls;
+    EXPECT_FALSE(kexmeshtest::temporaryLeft(path)) << cls;
     ASSERT_TRUE(h->writeBuffer(path.c_str(), big, report)) << report.message;
     KEXTriangleMeshBuffer target = kexmeshtest::makeTetrahedron();
     {
@@ -292,7 +293,7 @@ TEST(FormatRoundTrip, FailedWritesLeaveTheOldFileAlone)
   EXPECT_EQ(report.kind, KEXGeometryIO::Report::WriteFailed);
   EXPECT_NE(report.message.find(path), std::string::npos);
   EXPECT_EQ(readFile(path), "old content");
-  EXPECT_FALSE(exists(path + ".part"));
+  EXPECT_FALSE(kexmeshtest::temporaryLeft(path));
   // Attribute lists that do not match the element counts are refused before anything is written.
   mesh.vertexNormalList.setCount(3);
   EXPECT_FALSE(h->writeBuffer(path.c_str(), mesh, report));

@@ -179,18 +179,47 @@ expect 3 "$K" check demo-out/damaged.ply
 contains out.txt "problems found"
 expect 0 "$K" check demo-out/repaired.ply
 
-# A stop by SIGINT during a long weld: exit 1, a message, no output file.
+# A stop by SIGINT, SIGTERM or SIGHUP during a long weld: exit 1, a message, no output file.
 expect 0 "$K" --quiet generate torus big.ply -n 3000000 --soup
-"$K" weld big.ply big-welded.ply >out.txt 2>err.txt &
-pid=$!
-sleep 0.5
-kill -INT $pid
-wait $pid
-code=$?
-[ "$code" -eq 1 ] || fail "SIGINT gave exit $code (wanted 1): $(cat err.txt)"
-contains err.txt "stopped"
-[ -f big-welded.ply ] && fail "a stopped weld wrote its output"
-[ -f big-welded.ply.part ] && fail "a stopped weld left a temporary file"
+for sig in INT TERM HUP; do
+  "$K" weld big.ply big-welded.ply >out.txt 2>err.txt &
+  pid=$!
+  sleep 0.5
+  kill -$sig $pid
+  wait $pid
+  code=$?
+  [ "$code" -eq 1 ] || fail "SIG$sig gave exit $code (wanted 1): $(cat err.txt)"
+  contains err.txt "stopped"
+  [ -f big-welded.ply ] && fail "a weld stopped by SIG$sig wrote its output"
+  ls big-welded.ply.part* >/dev/null 2>&1 && fail "a weld stopped by SIG$sig left a temporary file"
+done
+
+# Replacing an output: a symbolic link stays a link to the new file, the replaced file's mode is
+# kept, and a file that merely has the temporary-looking name is left alone.
+expect 0 "$K" --quiet generate sphere s.off -n 200
+ln -sf real.ply link.ply
+expect 0 "$K" convert s.off link.ply
+[ -L link.ply ] || fail "writing through a symbolic link replaced the link"
+[ -s real.ply ] || fail "writing through a symbolic link did not write its target"
+chmod 600 real.ply
+expect 0 "$K" convert s.off link.ply
+[ "$(stat -c %a real.ply)" = 600 ] || fail "the replaced file's mode was not kept: $(stat -c %a real.ply)"
+echo precious > plain.ply.part
+expect 0 "$K" convert s.off plain.ply
+contains plain.ply.part precious
+ls plain.ply.part-* >/dev/null 2>&1 && fail "a write left its temporary file"
+
+# Scripts: --version, --json, --quiet prints nothing but errors, step names in any case.
+expect 0 "$K" --version
+contains out.txt "kexmesh "
+expect 0 "$K" fix s.off s-fixed.ply --json
+python3 -c 'import json,sys; r=json.load(open("out.txt")); sys.exit(0 if r["succeeded"] and not r["problemsLeft"] and r["steps"] else 1)' ||
+  fail "fix --json is not the expected JSON: $(head -c 300 out.txt)"
+expect 0 "$K" fix s.off s-fixed.ply --quiet --steps check,CLUSTERVERTICES
+[ -s out.txt ] && fail "fix --quiet printed: $(head -c 200 out.txt)"
+[ -s err.txt ] && fail "fix --quiet printed on stderr: $(head -c 200 err.txt)"
+expect 0 "$K" fix --help
+contains out.txt "ConsolidateOrientation"
 
 if [ $failures -ne 0 ]; then
   echo "$failures failures"

@@ -44,8 +44,12 @@ struct RepairSettings {
   std::vector<double> angleLimits, capLimits, needleLimits;
 };
 
+/// What a repair prints on stdout: nothing, the report, the report with its per-step table, or the
+/// report with its steps as one JSON object.
+enum class ReportOutput { None, Report, ReportAndSteps, Json };
+
 /// Repairs buffer in place with the repair filter's sequence and the settings; prints the repair
-/// report (with the per-step table when verbose). Returns the exit code (BadInput for refused or
+/// report as asked. Returns the exit code (BadInput for refused or
 /// unknown settings, OperationFailed when a step fails or the run is stopped).
-int repairBuffer(KEXTriangleMeshBuffer& buffer, const RepairSettings& settings, bool verbose);
+int repairBuffer(KEXTriangleMeshBuffer& buffer, const RepairSettings& settings, ReportOutput output);
 } // namespace kexmeshtool

@@ -221,7 +221,7 @@ int repairPipeline(KEXTriangleMeshBuffer& b, double weldDistance)
   RepairSettings settings;
   settings.maxDistance = weldDistance;
   settings.distanceGiven = true;
-  if (int code = repairBuffer(b, settings, true))
+  if (int code = repairBuffer(b, settings, ReportOutput::ReportAndSteps))
     return code;
   std::printf("\n");
   if (int code = exitCodeOf(runAlgorithm("KEXCalculateVertexNormalsAlgorithm", b), "vertex normals"))

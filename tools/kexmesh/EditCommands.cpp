@@ -43,7 +43,7 @@ int weldBuffer(KEXTriangleMeshBuffer& b, double distance)
   if (code == Success && b.getTriangleCount() > 0)
     code = step(b, "KEXRemoveOrphanedVerticesAlgorithm", "removing unused vertices");
   if (code == Success)
-    std::fprintf(stderr, "welded %d vertices into %d (distance %g)\n", before, b.getVertexCount(), double(used));
+    printNote("welded %d vertices into %d (distance %g)", before, b.getVertexCount(), double(used));
   return code;
 }
 
@@ -110,10 +110,17 @@ int runConvert(const Options& o)
   return transformFile(o.input, o.output, o.ascii, [](KEXTriangleMeshBuffer&) { return int(Success); });
 }
 
-int runOrient(const Options& o)
+int runOrient(const Options& o, bool ignoreNormals)
 {
-  return transformFile(o.input, o.output, o.ascii, [](KEXTriangleMeshBuffer& b) {
-    return step(b, "KEXConsolidateOrientationAlgorithm", "orientation");
+  return transformFile(o.input, o.output, o.ascii, [ignoreNormals](KEXTriangleMeshBuffer& b) {
+    if (!ignoreNormals || !b.hasVertexNormalList())
+      return step(b, "KEXConsolidateOrientationAlgorithm", "orientation");
+    // Outward by the volume alone: the stored normals are set aside for the vote and computed
+    // anew from the oriented triangles, so that they agree with them.
+    b.vertexNormalList.clear();
+    if (int code = step(b, "KEXConsolidateOrientationAlgorithm", "orientation"))
+      return code;
+    return computeNormals(b);
   });
 }
 
@@ -158,9 +165,15 @@ void addEditCommands(CLI::App& app, Options& o)
   addInputOutput(*convert, o);
   convert->callback([&o] { o.run = [&o] { return runConvert(o); }; });
 
+  auto ignoreNormals = std::make_shared<bool>(false);
   CLI::App* orient = app.add_subcommand("orient", "Make the triangle orientation consistent and outward");
   addInputOutput(*orient, o);
-  orient->callback([&o] { o.run = [&o] { return runOrient(o); }; });
+  orient->add_flag("--ignore-normals", *ignoreNormals,
+                   "Decide outward by each closed part's volume, not by the stored vertex normals (they are "
+                   "recomputed)");
+  orient->footer("What decides outward: the stored vertex normals when the mesh has them (each connected part "
+                 "is turned to agree with them), otherwise the sign of the part's volume.");
+  orient->callback([&o, ignoreNormals] { o.run = [&o, ignoreNormals] { return runOrient(o, *ignoreNormals); }; });
 }
 
 } // namespace kexmeshtool

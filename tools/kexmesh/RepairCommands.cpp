@@ -1,6 +1,7 @@
 // The repair subcommands: close-gaps, enhance, dye and fix. fix and enhance run their filter's own
 // actions in buffer mode, as a host would, so the options reach the steps as filter properties.
 #include "Commands.h"
+#include "Json.h"
 #include "Session.h"
 
 #include <CLI/CLI.hpp>
@@ -14,6 +15,7 @@
 #include "kexmesh/repair/FixTriangleMesh.h"
 
 #include <cstdio>
+#include <strings.h>
 #include <memory>
 #include <string>
 
@@ -83,7 +85,7 @@ int configureFix(KEXFixTriangleMesh& filter, const RepairSettings& s)
     KEXenum found;
     for (int i = 0; i < KEXMesh::VOCABULARY_SIZE && !found.isValid(); ++i) {
       const char* name = KEXMesh::vocabularyName(i);
-      if (name && step == name)
+      if (name && strcasecmp(step.c_str(), name) == 0)
         found = KEXenum(name);
     }
     KEXAction* action = found.isValid() ? filter.getAction(found) : nullptr;
@@ -145,9 +147,51 @@ void printRepairReport(const KEXFixReport& r, bool steps)
   std::fflush(stdout);
 }
 
+void printRepairJson(const KEXFixReport& r, bool ok)
+{
+  JsonWriter j;
+  j.boolean("succeeded", ok);
+  if (r.failedStep.isValid())
+    j.string("failedStep", r.failedStep.getString());
+  j.array("steps");
+  for (const KEXFixReport::Step& s : r.steps)
+    j.element()
+        .string("name", s.name.getString())
+        .number("seconds", s.seconds)
+        .integer("vertices", s.verticesAfter)
+        .integer("triangles", s.trianglesAfter)
+        .end();
+  j.end();
+  j.integer("verticesWelded", r.verticesWelded).integer("trianglesDropped", r.trianglesDropped);
+  j.integer("trianglesAdded", r.trianglesAdded);
+  // Figures a run did not reach (its step was not in the sequence) are left out rather than given
+  // as -1.
+  auto optional = [&j](const char* key, long long value) {
+    if (value >= 0)
+      j.integer(key, value);
+  };
+  optional("holesBefore", r.holesBefore);
+  optional("holesAfter", r.holesAfter);
+  j.integer("sheetOutlines", r.sheetOutlines).integer("unfillableLoops", r.unfillableLoops);
+  j.integer("givenUpLoops", r.givenUpLoops).integer("componentsTurnedOutward", r.componentsTurnedOutward);
+  optional("degenerateLeft", r.degenerateLeft);
+  optional("trianglesReoriented", r.trianglesReoriented);
+  optional("componentsFlipped", r.componentsFlipped);
+  if (r.weldDistance >= 0.0f)
+    j.number("weldDistance", double(r.weldDistance));
+  optional("openEdges", r.openEdges);
+  optional("openLoops", r.openLoops);
+  optional("nonManifoldEdges", r.nonManifoldEdges);
+  optional("duplicateTriangles", r.duplicateTriangles);
+  optional("closedComponents", r.closedComponents);
+  optional("inwardComponents", r.inwardComponents);
+  j.integer("invalidVertices", r.invalidVertices).integer("invalidTriangles", r.invalidTriangles);
+  j.boolean("problemsLeft", r.problemsLeft());
+}
+
 /// Runs the filter's own Filter action on b in buffer mode, as a host would, with the report
 /// watching its steps, and prints the report. The filter's properties reach the steps there.
-int runFixFilter(KEXFixTriangleMesh& filter, KEXTriangleMeshBuffer& b, bool verbose)
+int runFixFilter(KEXFixTriangleMesh& filter, KEXTriangleMeshBuffer& b, ReportOutput output)
 {
   auto* sequence = dynamic_cast<KEXExecuteSequenceAction*>(filter.getAction(KEX::Filter));
   if (!sequence) {
@@ -159,11 +203,15 @@ int runFixFilter(KEXFixTriangleMesh& filter, KEXTriangleMeshBuffer& b, bool verb
   sequence->setObserver(&report);
   const bool ok = sequence->execute(&record);
   sequence->setObserver(nullptr);
-  printRepairReport(report, verbose);
   if (interruptCount() > 0) {
+    // A stopped repair has no figures worth printing: only what the steps reached.
     printError("repair stopped by the user");
     return OperationFailed;
   }
+  if (output == ReportOutput::Json)
+    printRepairJson(report, ok);
+  else if (output != ReportOutput::None)
+    printRepairReport(report, output == ReportOutput::ReportAndSteps);
   if (!ok) {
     if (report.failedStep.isValid())
       printError("the repair step %s failed", report.failedStep.getString());
@@ -184,7 +232,7 @@ int runCloseGaps(const Options& o)
     int before = b.getTriangleCount();
     int code = step(b, "KEXCloseGapsAlgorithm", "closing gaps");
     if (code == Success)
-      std::fprintf(stderr, "added %d triangles\n", b.getTriangleCount() - before);
+      printNote("added %d triangles", b.getTriangleCount() - before);
     return code;
   });
 }
@@ -228,19 +276,19 @@ int runDye(const Options& o)
 
 } // namespace
 
-int repairBuffer(KEXTriangleMeshBuffer& b, const RepairSettings& settings, bool verbose)
+int repairBuffer(KEXTriangleMeshBuffer& b, const RepairSettings& settings, ReportOutput output)
 {
   FilterHandle<KEXFixTriangleMesh> filter("KEXFixTriangleMesh");
   if (!filter)
     return OperationFailed;
   if (int code = configureFix(*filter, settings))
     return code;
-  return runFixFilter(*filter, b, verbose);
+  return runFixFilter(*filter, b, output);
 }
 
 namespace {
 
-int runFix(const Options& o, const RepairSettings& settings)
+int runFix(const Options& o, const RepairSettings& settings, bool json)
 {
   // The filter is set up before the mesh is read: bad settings are usage errors whatever the input.
   FilterHandle<KEXFixTriangleMesh> filter("KEXFixTriangleMesh");
@@ -250,7 +298,8 @@ int runFix(const Options& o, const RepairSettings& settings)
     return code;
   // Without a distance the welding step estimates one from the mesh (half its shortest edge, at
   // most 1e-5 of the diagonal): it joins vertex copies and never the two ends of an edge.
-  return transformFile(o.input, o.output, o.ascii, [&](KEXTriangleMeshBuffer& b) { return runFixFilter(*filter, b, true); });
+  const ReportOutput output = json ? ReportOutput::Json : o.quiet ? ReportOutput::None : ReportOutput::ReportAndSteps;
+  return transformFile(o.input, o.output, o.ascii, [&](KEXTriangleMeshBuffer& b) { return runFixFilter(*filter, b, output); });
 }
 
 } // namespace
@@ -284,14 +333,24 @@ void addRepairCommands(CLI::App& app, Options& o)
 
   CLI::App* fix = app.add_subcommand("fix", "Full repair: invalid data, weld, orientation, bad triangles, holes");
   addInputOutput(*fix, o);
-  fix->add_option("--steps", s->steps, "Repair steps to run, in order (default: the full repair)")->delimiter(',');
+  fix->add_option("--steps", s->steps, "Repair steps to run, in order, any case (default: the full repair)")
+      ->delimiter(',');
+  {
+    FilterHandle<KEXFixTriangleMesh> filter("KEXFixTriangleMesh");
+    if (filter)
+      fix->footer("Steps: " + validStepNames(*filter) +
+                  "\nExit codes: 0 repaired, 1 failed or stopped, 2 bad usage or unreadable input, 3 problems left "
+                  "(the output is written and the report lists them).");
+  }
+  auto json = std::make_shared<bool>(false);
+  fix->add_flag("--json", *json, "Print the repair report as one JSON object (no table)");
   CLI::Option* maxDistance =
       fix->add_option("-d,--distance,--max-distance", s->maxDistance,
                       "Welding distance (default or negative: half the shortest edge, at most 1e-5 of the diagonal)");
   limitOptions(fix);
-  fix->callback([&o, s, maxDistance] {
+  fix->callback([&o, s, maxDistance, json] {
     s->distanceGiven = maxDistance->count() > 0;
-    o.run = [&o, s] { return runFix(o, *s); };
+    o.run = [&o, s, json] { return runFix(o, *s, *json); };
   });
 }
 

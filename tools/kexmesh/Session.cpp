@@ -17,6 +17,7 @@
 #include <cstring>
 #include <numeric>
 #include <tuple>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -24,16 +25,15 @@ namespace kexmeshtool {
 
 namespace {
 
-
 volatile std::sig_atomic_t g_interrupts = 0;
 TerminalMonitor* g_monitor = nullptr;
 bool g_showWarnings = true;
 
-void onInterrupt(int)
+void onInterrupt(int signal)
 {
   g_interrupts = g_interrupts + 1;
   if (g_interrupts >= 2)
-    std::signal(SIGINT, SIG_DFL); // a third Ctrl-C ends the process at once
+    std::signal(signal, SIG_DFL); // a third one ends the process at once
 }
 
 void vprint(const char* prefix, const char* format, va_list args)
@@ -53,7 +53,10 @@ void installInterruptHandler()
   std::memset(&sa, 0, sizeof sa);
   sa.sa_handler = onInterrupt;
   sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
+  // A terminated or hung-up run stops like one interrupted by Ctrl-C: the operation ends at its
+  // next progress report, the temporary output file is removed and the exit code says so.
+  for (int signal : {SIGINT, SIGTERM, SIGHUP})
+    sigaction(signal, &sa, nullptr);
 }
 
 int interruptCount() { return int(g_interrupts); }
@@ -82,6 +85,16 @@ void printWarning(const char* format, ...)
   va_list args;
   va_start(args, format);
   vprint("warning: ", format, args);
+  va_end(args);
+}
+
+void printNote(const char* format, ...)
+{
+  if (!g_showWarnings)
+    return;
+  va_list args;
+  va_start(args, format);
+  vprint("", format, args);
   va_end(args);
 }
 
@@ -122,17 +135,27 @@ KEXTaskMonitor::Reply TerminalMonitor::progress(const KEXTask& task, double abso
   if (m_barShown && now - m_lastDraw < std::chrono::milliseconds(80))
     return reply();
   m_lastDraw = now;
-  double elapsed = std::chrono::duration<double>(now - m_start).count();
-  int percent = int(std::clamp(absolute, 0.0, 1.0) * 100.0);
-  const int width = 30;
-  int filled = percent * width / 100;
+  const double elapsed = std::chrono::duration<double>(now - m_start).count();
+  const double done = std::clamp(absolute, 0.0, 1.0);
+  const int percent = int(done * 100.0);
+  // The time left, once there is enough behind to extrapolate from.
+  char left[32] = "";
+  if (done >= 0.05 && done < 1.0 && elapsed >= 2.0)
+    std::snprintf(left, sizeof left, ", ~%.0fs left", elapsed * (1.0 - done) / done);
+  char tail[96];
+  std::snprintf(tail, sizeof tail, " %3d%% %6.1fs%s%s", percent, elapsed, left, interruptCount() ? " (stopping)" : "");
+  // The message gets what the terminal has beside the bar and the figures.
+  winsize ws{};
+  const int columns = ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 ? ws.ws_col : 100;
+  const int width = columns >= 100 ? 30 : 20;
+  const int room = std::max(10, columns - width - 3 - int(std::strlen(tail)) - 1);
+  const int filled = percent * width / 100;
   std::string bar(size_t(filled), '#');
   bar.append(size_t(width - filled), '.');
   std::string text = task.getMessageText();
-  if (text.size() > 40)
-    text = text.substr(0, 39) + "~";
-  std::fprintf(stderr, "\r\033[K%-40s [%s] %3d%% %6.1fs%s", text.c_str(), bar.c_str(), percent, elapsed,
-               interruptCount() ? " (stopping)" : "");
+  if (int(text.size()) > room)
+    text = text.substr(0, size_t(room - 1)) + "~";
+  std::fprintf(stderr, "\r\033[K%-*s [%s]%s", room, text.c_str(), bar.c_str(), tail);
   std::fflush(stderr);
   m_barShown = true;
   return reply();

@@ -51,9 +51,11 @@ private:
 /// Prints "error: <text>" (and removes a progress bar first).
 void printError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void printWarning(const char* format, ...) __attribute__((format(printf, 1, 2)));
+/// Prints a line of what a subcommand did on stderr (not with --quiet).
+void printNote(const char* format, ...) __attribute__((format(printf, 1, 2)));
 /// Mutes (or unmutes) the diagnostics of the library's tasks.
 void muteDiagnostics(bool muted);
-/// Whether warnings are printed (not with --quiet).
+/// Whether warnings and notes are printed (not with --quiet).
 void setWarningsShown(bool shown);
 
 /// Reads a mesh or point cloud; BadInput on failure (the reason is printed).

@@ -29,8 +29,9 @@ int main(int argc, char** argv)
   app.require_subcommand(1);
   // Global options also after the subcommand: kexmesh fix in.off out.ply --quiet
   app.fallthrough();
+  app.set_version_flag("--version", std::string("kexmesh ") + KEXMESH_VERSION);
   Options o;
-  app.add_flag("-q,--quiet", o.quiet, "No progress bar and no warnings");
+  app.add_flag("-q,--quiet", o.quiet, "Only errors: no progress bar, warnings, notes or repair report");
   app.add_option("-j,--threads", o.threads, "Worker threads (default: all cores)")->check(CLI::Range(1, 1024));
   app.add_flag("--ascii", o.ascii, "Write the text encoding of formats that have one (PLY, STL)");
 

@@ -6,6 +6,7 @@
 #include "kexmesh/objects/TriangleMeshData.h"
 #include "kexmesh/objects/Vocabulary.h"
 #include "support/Meshes.h"
+#include "support/TemporaryFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -309,7 +310,7 @@ TEST(TriangleMeshIO, InconsistentMeshObjectsWriteNoFile)
     EXPECT_NE(report.message.find(c.list), std::string::npos) << report.message;
     EXPECT_NE(report.message.find(path), std::string::npos) << report.message;
     EXPECT_FALSE(exists(path));
-    EXPECT_FALSE(exists(path + ".part"));
+    EXPECT_FALSE(kexmeshtest::temporaryLeft(path));
   }
 
   // Objects that are no meshes are refused by both entry points.
@@ -451,7 +452,7 @@ TEST(TriangleMeshIO, FailedReadsLeaveTheObjectUnchanged)
     }
     if (!ok) {
       EXPECT_FALSE(exists(written)) << n;
-      EXPECT_FALSE(exists(written + ".part")) << n << ": a failed write leaves no temporary file";
+      EXPECT_FALSE(kexmeshtest::temporaryLeft(written)) << n << ": a failed write leaves no temporary file";
       EXPECT_FALSE(report.message.empty());
       sawTakeFailure |= report.message.find("taking the mesh from the object") != std::string::npos;
     }
