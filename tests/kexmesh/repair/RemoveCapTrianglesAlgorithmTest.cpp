@@ -155,6 +155,9 @@ TEST(RemoveCapTriangles, EachRefusalConditionHoldsTheFlipBack)
                    Limits(0, 180), C, N, false, A, C, N});
   // 4. not convex at P2: B lies beyond P2, almost on the line.
   cases.push_back({"concave", quad(Vec3(3, -0.01f, 0)), A, C, N, false, A, C, N});
+  // 4b. the same with caps ending at 171 degrees: the new triangle at P2 (178 degrees) is no cap
+  // then, so only the convexity test holds the flip back.
+  cases.push_back({"concave, caps to 171", quad(Vec3(3, -0.1f, 0)), A, Limits(135, 171), N, false, A, C, N});
   // 5. a new cap of 171 degrees at P1 (relaxed when caps end at 170.5 degrees).
   cases.push_back({"new cap", quad(Vec3(-3, -0.5f, 0)), A, C, N, true, A, Limits(135, 170.5f), N});
   // 6. more needle angles afterwards (relaxed when no angle counts as a needle).
