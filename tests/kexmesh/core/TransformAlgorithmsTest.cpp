@@ -88,12 +88,6 @@ TEST(TransformAlgorithms, VertexNormalsAndParameters)
   assigned = a;
   EXPECT_TRUE(copy.getTransformMatrix() == a.getTransformMatrix());
   EXPECT_TRUE(assigned.getTransformMatrix() == a.getTransformMatrix());
-  for (const char* name : {"KEXTransformTriangleNormalListAlgorithm", "KEXTransformVertexNormalListAlgorithm",
-                           "KEXTransformVertexListAlgorithm"}) {
-    const KEXMetaClass* meta = KEXMetaClass::find(name);
-    ASSERT_NE(meta, nullptr);
-    EXPECT_EQ(meta->getParent(), &KEXTriangleMeshAlgorithmIF::metaClass());
-  }
 }
 
 TEST(TransformAlgorithms, SingularMatrixAndEmptyLists)

@@ -341,25 +341,16 @@ TEST(TriangleMeshAlgorithmIFTest, AbstractFrameFactoryCreatesNothing)
   EXPECT_TRUE(frame.destruct(heap, true));
 }
 
-TEST(TriangleMeshAlgorithmIFTest, MetaclassesAreRegisteredUnderKexmesh)
+// Names, parents and modules of the library's classes are one table in the objects tests; what is
+// left here is what the registration macro itself must get right.
+TEST(TriangleMeshAlgorithmIFTest, RegistrationMacroRecordsSizeParentAndMarkers)
 {
-  const KEXMetaClass& frame = KEXTriangleMeshAlgorithmIF::metaClass();
-  EXPECT_EQ(KEXMetaClass::find("KEXTriangleMeshAlgorithmIF"), &frame);
-  EXPECT_STREQ(frame.getClassName(), "KEXTriangleMeshAlgorithmIF");
-  EXPECT_STREQ(frame.getModule(), "kexmesh");
-  EXPECT_EQ(frame.getParent(), &KEXClass::metaClass());
-  EXPECT_FALSE(frame.isSingleton());
-  EXPECT_EQ(frame.getInstanceSize(), sizeof(KEXTriangleMeshAlgorithmIF));
-
   const KEXMetaClass* test = KEXMetaClass::find("KEXFrameTestAlgorithm");
   ASSERT_EQ(test, &Algorithm::metaClass());
-  EXPECT_EQ(test->getParent(), &frame);
+  EXPECT_EQ(test->getParent(), &KEXTriangleMeshAlgorithmIF::metaClass());
   EXPECT_STREQ(test->getModule(), "kexmesh");
   EXPECT_EQ(test->getInstanceSize(), sizeof(Algorithm));
-  EXPECT_TRUE(test->isOfType(frame));
-  EXPECT_FALSE(frame.isOfType(*test));
-  EXPECT_FALSE(test->isOfType(KEXOtherFrameTestAlgorithm::metaClass()));
-
+  EXPECT_EQ(KEXTriangleMeshAlgorithmIF::metaClass().getInstanceSize(), sizeof(KEXTriangleMeshAlgorithmIF));
   Algorithm a;
   const KEXClass& asBase = a;
   EXPECT_EQ(&asBase.getMetaClass(), test);

@@ -2,6 +2,7 @@
 
 #include "kex/Testing.h"
 #include "kexmesh/core/TriangleCalculus.h"
+#include "support/AlgorithmSweeps.h"
 #include "support/Meshes.h"
 #include "support/Reference.h"
 
@@ -155,55 +156,9 @@ std::vector<std::vector<int>> adjacencyOf(const KEXTriangleMeshBuffer& b)
   return r;
 }
 
-// Runs op on a fresh state from prepare() with a fault at allocation n = 1, 2, ... until the fault no
-// longer fires. check(state, result, fired, n) runs while the state lives; afterwards the live
-// allocation count must be back at its value before the sweep. Returns the number of faults fired.
-template <class Prepare, class Op, class Check>
-int sweepAllocationFaults(Prepare prepare, Op op, Check check)
-{
-  const long baseline = kexTest::liveAllocations();
-  int n = 1;
-  for (;; ++n) {
-    bool fired;
-    {
-      auto state = prepare();
-      bool result;
-      {
-        kexTest::AllocationFault fault(n);
-        result = op(state);
-        fired = fault.fired();
-      }
-      check(state, result, fired, n);
-    }
-    EXPECT_EQ(kexTest::liveAllocations(), baseline) << "leak after fault " << n;
-    if (!fired || n > 100000)
-      break;
-  }
-  return n - 1;
-}
-
 } // namespace
 
 // --- construction, copy, consistency ----------------------------------------------------------------
-
-TEST(TriangleMeshBuffer, ConstructionSetsBlockSizesAndReleaseFlags)
-{
-  KEXTriangleMeshBuffer b;
-  EXPECT_TRUE(b.isConsistent());
-  EXPECT_EQ(b.vertexList.getBlockSize(), 1024);
-  EXPECT_EQ(b.vertexAdjacencyList.getBlockSize(), 1024);
-  EXPECT_EQ(b.textureCoordinateList.getBlockSize(), 1024);
-  EXPECT_EQ(b.triangleList.getBlockSize(), 2048);
-  EXPECT_EQ(b.triangleAngleList.getBlockSize(), 2048);
-  EXPECT_EQ(b.cornerVertexPages.getBlockSize(), 16);
-  EXPECT_EQ(b.cornerNormalPages.getBlockSize(), 16);
-  EXPECT_TRUE(b.vertexList.getReleaseFlag() && b.vertexEdgeFlagList.getReleaseFlag() &&
-              b.triangleColorList.getReleaseFlag() && b.cornerNormalPages.getReleaseFlag());
-  // Emptied lists give their memory back.
-  b.vertexList.setCount(10);
-  b.vertexList.setCount(0);
-  EXPECT_EQ(b.vertexList.getCapacity(), 0);
-}
 
 TEST(TriangleMeshBuffer, ConsistencyRules)
 {
@@ -275,6 +230,8 @@ TEST(TriangleMeshBuffer, CopySwapAndClear)
   EXPECT_EQ(d.vertexAdjacencyList.getCount(), 0);
   EXPECT_EQ(d.cornerVertexPages.getCount(), 0);
   EXPECT_EQ(d.triangleList.getBlockSize(), 2048);
+  EXPECT_EQ(d.vertexList.getCapacity(), 0); // emptied lists give their memory back
+  EXPECT_EQ(d.triangleColorList.getCapacity(), 0);
 }
 
 TEST(TriangleMeshBuffer, FailedCopyAssignmentLeavesTargetUnchanged)
@@ -374,53 +331,6 @@ TEST(TriangleMeshBuffer, CornerListsTakeTheStorageOfGrowth)
   }
 }
 
-TEST(TriangleMeshBuffer, TriangleAdjacencyOrientationCases)
-{
-  // Consistent neighbours point at each other's corner at the far end of the shared edge.
-  {
-    KEXTriangleMeshBuffer b = makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, {{0, 1, 2}, {1, 3, 2}});
-    ASSERT_TRUE(b.createTriangleAdjacencyList());
-    // Edge of corner 2 runs 1 -> 2; triangle 1 runs 2 -> 1 at its corner 0 (edge 2 -> 1).
-    EXPECT_EQ(b.triangleAdjacencyList[0], Tri(-1, -1, 3));
-    EXPECT_EQ(b.triangleAdjacencyList[1], Tri(2, -1, -1));
-  }
-  // Equally oriented neighbours point at the corner at the same vertex.
-  {
-    KEXTriangleMeshBuffer b = makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, {{0, 1, 2}, {3, 1, 2}});
-    ASSERT_TRUE(b.createTriangleAdjacencyList());
-    EXPECT_EQ(b.triangleAdjacencyList[0], Tri(-1, -1, 5));
-    EXPECT_EQ(b.triangleAdjacencyList[1], Tri(-1, -1, 2));
-    EXPECT_EQ(b.cornerVertex(5), b.cornerVertex(2));
-  }
-  // Three triangles on one edge: -1 everywhere on it.
-  {
-    KEXTriangleMeshBuffer b =
-        makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}}, {{0, 1, 2}, {1, 0, 3}, {0, 1, 4}});
-    ASSERT_TRUE(b.createTriangleAdjacencyList());
-    for (int t = 0; t < 3; ++t)
-      for (int k = 0; k < 3; ++k) {
-        EXPECT_EQ(b.triangleAdjacencyList[t][k], -1) << t << k;
-      }
-  }
-  // Invalid index -1 or V: the corner is missing from the vertex lists, both its edges have no partner.
-  for (int bad : {-1, 4}) {
-    KEXTriangleMeshBuffer b = makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, {{0, 1, 2}, {2, 1, bad}});
-    ASSERT_TRUE(b.createTriangleAdjacencyList());
-    EXPECT_TRUE(vertexAdjacencyMatches(b));
-    EXPECT_EQ(b.triangleAdjacencyList[1], Tri(-1, 2, -1));
-    EXPECT_EQ(b.triangleAdjacencyList[0], Tri(-1, -1, 4));
-  }
-  // A closed mesh: every corner has a partner that links back and shares the edge's vertices.
-  KEXTriangleMeshBuffer s = makeIcosphere(2);
-  ASSERT_TRUE(s.createTriangleAdjacencyList());
-  for (int c = 0; c < 3 * s.getTriangleCount(); ++c) {
-    int p = s.triangleAdjacencyList[c / 3][c % 3];
-    ASSERT_GE(p, 0);
-    EXPECT_EQ(s.triangleAdjacencyList[p / 3][p % 3], c);
-    EXPECT_EQ(s.cornerVertex(p), s.cornerVertex(KEXTriangleMeshBuffer::previousCorner(c))); // consistent
-  }
-}
-
 TEST(TriangleMeshBuffer, AngleListFollowsCalculus)
 {
   KEXTriangleMeshBuffer b = makeTorus(9, 7);
@@ -496,42 +406,28 @@ TEST(TriangleMeshBuffer, StopDuringEveryBuildLeavesListAbsent)
   const KEXTriangleMeshBuffer mesh = makeSphere(70, 130);
   for (const Build& build : BUILDS)
     for (auto kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort}) {
-      for (long n = 1;; ++n) {
-        KEXTriangleMeshBuffer b = mesh;
-        kexTest::RecordingScope monitor;
-        monitor.stopAfterReports(n, kind);
-        bool ok = (b.*build.create)();
-        if (monitor.reportCount() < n) { // the build finished before the n-th report
-          EXPECT_TRUE(ok) << build.name;
-          EXPECT_TRUE((b.*build.present)()) << build.name;
-          EXPECT_GT(n, 2) << build.name;
-          break;
-        }
-        SCOPED_TRACE(std::string(build.name) + " stopped at report " + std::to_string(n));
-        EXPECT_FALSE(ok);
-        EXPECT_FALSE((b.*build.present)());
-        if (build.create == &KEXTriangleMeshBuffer::createTriangleAdjacencyList) {
-          EXPECT_EQ(b.triangleAdjacencyList.getCount(), 0);
-        }
-        if (build.create == &KEXTriangleMeshBuffer::createVertexAdjacencyList) {
-          EXPECT_EQ(b.vertexAdjacencyList.getCount(), 0);
-        }
-        if (build.create == &KEXTriangleMeshBuffer::createTriangleAngleList) {
-          EXPECT_EQ(b.triangleAngleList.getCount(), 0);
-        }
-        // A vertex adjacency list finished before the stop is complete and stays.
-        if (b.vertexAdjacencyList.getCount()) {
-          EXPECT_TRUE(vertexAdjacencyMatches(b));
-        }
-        EXPECT_TRUE(b.isConsistent());
-        if (kind == KEXTaskMonitor::Abort) {
-          EXPECT_EQ(monitor.rootStatus(), Status::Aborted);
-        } else {
-          EXPECT_EQ(monitor.rootStatus(), Status::Failed);
-          EXPECT_EQ(monitor.rootCode(), KEX::GenericError);
-        }
-        EXPECT_TRUE(monitor.misuses().empty());
-      }
+      SCOPED_TRACE(build.name);
+      const long reports = sweepStops(
+          mesh, [&](KEXTriangleMeshBuffer& b) { return (b.*build.create)(); },
+          [&](KEXTriangleMeshBuffer& b, bool ok, const kexTest::RecordingMonitor& monitor) {
+            expectStopped(ok, monitor, kind);
+            EXPECT_FALSE((b.*build.present)());
+            if (build.create == &KEXTriangleMeshBuffer::createTriangleAdjacencyList) {
+              EXPECT_EQ(b.triangleAdjacencyList.getCount(), 0);
+            }
+            if (build.create == &KEXTriangleMeshBuffer::createVertexAdjacencyList) {
+              EXPECT_EQ(b.vertexAdjacencyList.getCount(), 0);
+            }
+            if (build.create == &KEXTriangleMeshBuffer::createTriangleAngleList) {
+              EXPECT_EQ(b.triangleAngleList.getCount(), 0);
+            }
+            // A vertex adjacency list finished before the stop is complete and stays.
+            if (b.vertexAdjacencyList.getCount()) {
+              EXPECT_TRUE(vertexAdjacencyMatches(b));
+            }
+          },
+          kind);
+      EXPECT_GT(reports, 1);
     }
 }
 
@@ -542,46 +438,30 @@ TEST(TriangleMeshBuffer, AllocationFaultsInEveryBuild)
   append(mesh, makeIcosphere(2)); // some vertices with long corner lists, some with none
   for (int i = 0; i < 40; ++i)
     mesh.triangleList.append(Tri(0, 1 + i, 2 + i)); // vertex 0: a heap-sized corner list
+  KEXTriangleMeshBuffer valid = mesh; // the angle list needs valid triangles
+  for (Tri& t : valid.triangleList)
+    for (int k = 0; k < 3; ++k)
+      t[k] = std::clamp(t[k], 0, valid.getVertexCount() - 1);
   for (const Build& build : BUILDS) {
     const bool angles = build.create == &KEXTriangleMeshBuffer::createTriangleAngleList;
     int faults = sweepAllocationFaults(
-        [&] {
-          KEXTriangleMeshBuffer b = mesh;
-          if (angles) // the angle list needs valid triangles
-            for (Tri& t : b.triangleList)
-              for (int k = 0; k < 3; ++k)
-                t[k] = std::clamp(t[k], 0, b.getVertexCount() - 1);
-          return b;
-        },
-        [&](KEXTriangleMeshBuffer& b) {
-          kexTest::RecordingScope monitor;
-          bool ok = (b.*build.create)();
-          if (!ok) {
-            EXPECT_TRUE(monitor.hasDiagnostic("Out of memory")) << build.name;
-            EXPECT_TRUE(monitor.rootCode() == KEX::OutOfMemory || monitor.rootCode() == KEX::GenericError);
-          }
-          return ok;
-        },
-        [&](KEXTriangleMeshBuffer& b, bool ok, bool fired, int n) {
-          SCOPED_TRACE(std::string(build.name) + " fault " + std::to_string(n));
-          EXPECT_EQ(ok, !fired);
-          EXPECT_EQ(ok, (b.*build.present)());
-          if (!ok) { // absent, not half-built
-            EXPECT_EQ((angles ? b.triangleAngleList.getCount() : 0) +
-                          (build.create == &KEXTriangleMeshBuffer::createTriangleAdjacencyList
-                               ? b.triangleAdjacencyList.getCount()
-                               : 0),
-                      0);
-          }
+        angles ? valid : mesh, [&](KEXTriangleMeshBuffer& b) { return (b.*build.create)(); },
+        [&](KEXTriangleMeshBuffer& b, bool ok, const kexTest::RecordingMonitor& monitor) {
+          SCOPED_TRACE(build.name);
+          EXPECT_FALSE(ok);
+          EXPECT_TRUE(monitor.hasDiagnostic("Out of memory"));
+          EXPECT_TRUE(monitor.rootCode() == KEX::OutOfMemory || monitor.rootCode() == KEX::GenericError);
+          EXPECT_FALSE((b.*build.present)()); // absent, not half-built
+          EXPECT_EQ((angles ? b.triangleAngleList.getCount() : 0) +
+                        (build.create == &KEXTriangleMeshBuffer::createTriangleAdjacencyList
+                             ? b.triangleAdjacencyList.getCount()
+                             : 0),
+                    0);
           if (b.vertexAdjacencyList.getCount()) {
             EXPECT_TRUE(vertexAdjacencyMatches(b));
           }
-          if (b.triangleAdjacencyList.getCount()) {
-            EXPECT_TRUE(triangleAdjacencyMatches(b));
-          }
-          EXPECT_TRUE(b.isConsistent());
         });
-    EXPECT_GE(faults, 1) << build.name;
+    EXPECT_GT(faults, 1) << build.name;
   }
 }
 
@@ -591,35 +471,34 @@ TEST(TriangleMeshBuffer, AllocationFaultsInGrowthAndRedirect)
   tagAttributes(mesh);
   ASSERT_TRUE(mesh.createTriangleAdjacencyList());
   for (int which = 0; which < 3; ++which) {
-    int faults = sweepAllocationFaults([&] { return KEXTriangleMeshBuffer(mesh); },
-                                       [&](KEXTriangleMeshBuffer& b) {
-                                         if (which == 0)
-                                           return b.setVertexCount(5000);
-                                         if (which == 1)
-                                           return b.setTriangleCount(9000);
-                                         return b.redirectVertex(0, 1) && b.redirectVertex(1, 2) && b.redirectVertex(2, 3);
-                                       },
-                                       [&](KEXTriangleMeshBuffer& b, bool ok, bool fired, int) {
-                                         EXPECT_EQ(ok, !fired);
-                                         EXPECT_TRUE(b.isConsistent());
-                                         if (!ok && which < 2) { // a failed growth changes no list
-                                           EXPECT_EQ(b.getVertexCount(), mesh.getVertexCount());
-                                           EXPECT_EQ(b.getTriangleCount(), mesh.getTriangleCount());
-                                           EXPECT_EQ(b.vertexColorList.getCount(), mesh.getVertexCount());
-                                           EXPECT_EQ(b.triangleAngleList.getCount(), mesh.getTriangleCount());
-                                         }
-                                         if (which != 1 || !ok) { // grown triangles are undefined
-                                           EXPECT_TRUE(vertexAdjacencyMatches(b));
-                                         }
-                                         if (which == 2) {
-                                           EXPECT_TRUE(triangleAdjacencyMatches(b));
-                                         }
-                                         if (ok && which == 1) {
-                                           EXPECT_EQ(b.triangleAdjacencyList[8999], Tri(-1, -1, -1));
-                                         }
-                                       });
-    EXPECT_GE(faults, 1);
+    int faults = sweepAllocationFaults(
+        mesh,
+        [&](KEXTriangleMeshBuffer& b) {
+          if (which == 0)
+            return b.setVertexCount(5000);
+          if (which == 1)
+            return b.setTriangleCount(9000);
+          return b.redirectVertex(0, 1) && b.redirectVertex(1, 2) && b.redirectVertex(2, 3);
+        },
+        [&](KEXTriangleMeshBuffer& b, bool ok, const kexTest::RecordingMonitor&) {
+          EXPECT_FALSE(ok);
+          if (which < 2) { // a failed growth changes no list
+            EXPECT_EQ(b.getVertexCount(), mesh.getVertexCount());
+            EXPECT_EQ(b.getTriangleCount(), mesh.getTriangleCount());
+            EXPECT_EQ(b.vertexColorList.getCount(), mesh.getVertexCount());
+            EXPECT_EQ(b.triangleAngleList.getCount(), mesh.getTriangleCount());
+          }
+          EXPECT_TRUE(vertexAdjacencyMatches(b));
+          if (which == 2) {
+            EXPECT_TRUE(triangleAdjacencyMatches(b));
+          }
+        });
+    EXPECT_GT(faults, 1);
   }
+  // Grown triangles are linked to nothing.
+  KEXTriangleMeshBuffer b(mesh);
+  ASSERT_TRUE(b.setTriangleCount(9000));
+  EXPECT_EQ(b.triangleAdjacencyList[8999], Tri(-1, -1, -1));
 }
 
 // --- element operations -----------------------------------------------------------------------------

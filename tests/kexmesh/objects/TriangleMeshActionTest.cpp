@@ -427,10 +427,6 @@ TEST(TriangleMeshAction, ChecksFlagsCopiesAndReset)
   ASSERT_NE(cloned, nullptr);
   EXPECT_TRUE(cloned->getMetaClass().isOfType(KEXTriangleMeshAction::metaClass()));
   delete cloned;
-
-  EXPECT_NE(KEXMetaClass::find("KEXTriangleMeshAction::Parameters"), nullptr);
-  EXPECT_EQ(KEXTriangleMeshAction::Parameters::metaClass().getParent(), &KEXParameterClass::metaClass());
-  EXPECT_EQ(KEXTriangleMeshAction::metaClass().getParent(), &KEXAction::metaClass());
 }
 
 TEST(GeometryFilter, GeometryIsAViewOfTheFourLinks)
@@ -499,7 +495,6 @@ TEST(GeometryFilter, RegistrationFailuresAreReported)
   }
   EXPECT_TRUE(finished);
   EXPECT_EQ(KEXGeometryFilter::metaClass().create(), nullptr);
-  EXPECT_EQ(KEXTriangleMeshFilter::metaClass().getParent(), &KEXGeometryFilter::metaClass());
 }
 
 TEST(ExecuteSequence, ThreeStepsReadTheSourceOnceAndWriteTheDestinationOnce)
@@ -538,30 +533,6 @@ TEST(ExecuteSequence, ThreeStepsReadTheSourceOnceAndWriteTheDestinationOnce)
   destination.removeObserver(&rec);
   filter.setValue(KEX::FirstSource, KEXObjectLink());
   filter.setValue(KEX::FirstDestination, KEXObjectLink());
-}
-
-TEST(ExecuteSequence, AFailingMiddleStepLeavesTheDestinationUntouched)
-{
-  TestFilter filter;
-  KEXTriangleMeshData mesh;
-  KEXTriangleMeshBuffer cube = kexmeshtest::makeCube();
-  ASSERT_TRUE(mesh.fromBuffer(cube));
-  filter.setValue(KEX::Geometry, KEXObjectLink(&mesh));
-  ASSERT_TRUE(filter.setActionList({Shift, Fail, Shift}));
-  Recorder rec;
-  mesh.addObserver(&rec);
-  uint64_t stamp = mesh.getProperty(KEX::VertexList)->getModificationTime();
-  int runs = TestShiftAlgorithm::runs;
-  kexTest::RecordingScope monitor;
-  EXPECT_FALSE(filter.getAction(Sequence)->execute(nullptr));
-  EXPECT_EQ(TestShiftAlgorithm::runs, runs + 1) << "the sequence ends at the failing step";
-  EXPECT_TRUE(rec.names.empty());
-  EXPECT_EQ(mesh.getProperty(KEX::VertexList)->getModificationTime(), stamp);
-  EXPECT_EQ(vertices(mesh), kexmeshtest::vertices(cube));
-  EXPECT_EQ(monitor.rootStatus(), KEXTaskInfo::Failed);
-  EXPECT_EQ(monitor.rootCode(), KEX::GenericError);
-  mesh.removeObserver(&rec);
-  filter.setValue(KEX::Geometry, KEXObjectLink());
 }
 
 TEST(ExecuteSequence, ARecordWithABufferIsWorkedOnInPlaceAndTheObjectsStayUntouched)
@@ -637,6 +608,7 @@ TEST(ExecuteSequence, AnObserverSeesEveryStepWithTheSharedBufferAndChangesNothin
       std::vector<Vec3> results[2];
       std::vector<std::string> begun[2];
       KEXTaskInfo::Status status[2];
+      KEXenum code[2];
       SequenceRecorder recorder;
       std::uintptr_t caller = 0;
       for (int watched = 0; watched < 2; ++watched) {
@@ -653,6 +625,7 @@ TEST(ExecuteSequence, AnObserverSeesEveryStepWithTheSharedBufferAndChangesNothin
         KEXTriangleMeshBuffer buffer = cube;
         KEXTriangleMeshAction::Parameters record(&buffer, nullptr);
         caller = SequenceRecorder::address(buffer);
+        const uint64_t stamp = destination.getProperty(KEX::VertexList)->getModificationTime();
         kexTest::RecordingScope monitor;
         if (c.stopAfterReports)
           monitor.stopAfterReports(c.stopAfterReports);
@@ -660,10 +633,12 @@ TEST(ExecuteSequence, AnObserverSeesEveryStepWithTheSharedBufferAndChangesNothin
         results[watched] = bufferMode ? kexmeshtest::vertices(buffer) : vertices(destination);
         begun[watched] = monitor.begunMessages();
         status[watched] = monitor.rootStatus();
+        code[watched] = monitor.rootCode();
         EXPECT_EQ(vertices(source), kexmeshtest::vertices(cube));
         if (!bufferMode && !c.succeeds) {
           EXPECT_EQ(vertices(destination), kexmeshtest::vertices(kexmeshtest::makeTetrahedron()))
               << "nothing is written back after a failed step";
+          EXPECT_EQ(destination.getProperty(KEX::VertexList)->getModificationTime(), stamp);
         }
         filter.setValue(KEX::FirstSource, KEXObjectLink());
         filter.setValue(KEX::FirstDestination, KEXObjectLink());
@@ -671,6 +646,10 @@ TEST(ExecuteSequence, AnObserverSeesEveryStepWithTheSharedBufferAndChangesNothin
       EXPECT_EQ(results[1], results[0]);
       EXPECT_EQ(begun[1], begun[0]);
       EXPECT_EQ(status[1], status[0]);
+      EXPECT_EQ(code[1], code[0]);
+      if (!c.succeeds) {
+        EXPECT_EQ(code[0], KEX::GenericError);
+      }
       EXPECT_EQ(status[0], !c.succeeds ? KEXTaskInfo::Failed
                            : c.stopAfterReports ? KEXTaskInfo::Stopped : KEXTaskInfo::Succeeded);
       ASSERT_EQ(int(recorder.calls.size()), 2 * c.stepsRun + (c.succeeds ? 1 : 0));

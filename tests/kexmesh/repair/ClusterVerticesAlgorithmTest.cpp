@@ -136,50 +136,13 @@ TEST(ClusterVerticesAlgorithm, LargeCloudIsIndependentOfThreadCount)
   EXPECT_TRUE(sameBuffer(b, referenceWeld(slice, 0.01f)));
 }
 
-TEST(ClusterVerticesAlgorithm, RepresentativeIsTheClusterMinimum)
-{
-  // Vertices 3, 7 and 12 form one cluster; all others are far apart.
-  std::vector<Vec3> v;
-  for (int i = 0; i < 13; ++i)
-    v.push_back(Vec3(float(10 * i), 0, 0));
-  v[7] = Vec3(30.5f, 0, 0);
-  v[12] = Vec3(31.0f, 0, 0);
-  KEXTriangleMeshBuffer b = makeBuffer(v, {Tri(12, 0, 1), Tri(3, 7, 2), Tri(4, 12, 5)});
-  ASSERT_TRUE(weld(b, 0.6f));
-  ASSERT_EQ(b.getVertexCount(), 11);
-  EXPECT_EQ(b.vertexList[3], Vec3(float(30.0 + 30.5 + 31.0) / 3.0f, 0, 0));
-  EXPECT_EQ(b.vertexList[2], Vec3(20, 0, 0));
-  EXPECT_EQ(b.vertexList[4], Vec3(40, 0, 0)); // old 4 follows the cluster
-  EXPECT_EQ(b.vertexList[6], Vec3(60, 0, 0)); // old 6 stays ahead of old 7's slot
-  EXPECT_EQ(b.vertexList[7], Vec3(80, 0, 0)); // old 8
-  // Triangle (3, 7, 2) collapsed and took the last triangle's place.
-  ASSERT_EQ(b.getTriangleCount(), 2);
-  EXPECT_EQ(b.triangleList[0], Tri(3, 0, 1));
-  EXPECT_EQ(b.triangleList[1], Tri(4, 3, 5));
-}
-
+// Exact distances, chains and near misses are in the brute-force clouds; what they never hold:
+// adjacent floats under a distance of 0, and non-finite vertices under a huge distance.
 TEST(ClusterVerticesAlgorithm, DistanceBoundaries)
 {
-  // Exactly d apart welds; the next float beyond does not; 0 welds only coincident vertices.
-  const float d = 0.5f;
-  KEXTriangleMeshBuffer b = makeBuffer({Vec3(1, 2, 3), Vec3(1.5f, 2, 3), Vec3(10, 0, 0),
-                                        Vec3(std::nextafter(10.5f, 20.0f), 0, 0)},
-                                       {});
-  ASSERT_TRUE(weld(b, d));
-  EXPECT_EQ(b.getVertexCount(), 3);
-  EXPECT_EQ(b.vertexList[0], Vec3(1.25f, 2, 3));
-
   KEXTriangleMeshBuffer c = makeBuffer({Vec3(1, 1, 1), Vec3(1, 1, 1), Vec3(1, 1, std::nextafter(1.0f, 2.0f))}, {});
   ASSERT_TRUE(weld(c, 0.0f));
   EXPECT_EQ(c.getVertexCount(), 2);
-
-  // A chain of 0.9 d steps collapses although its ends are far apart.
-  std::vector<Vec3> chain;
-  for (int i = 0; i < 50; ++i)
-    chain.push_back(Vec3(0.9f * float(i), 0, 0));
-  KEXTriangleMeshBuffer e = makeBuffer(chain, {});
-  ASSERT_TRUE(weld(e, 1.0f));
-  EXPECT_EQ(e.getVertexCount(), 1);
 
   // NaN vertices never pair, neither with each other nor with anything else.
   const float nan = std::numeric_limits<float>::quiet_NaN();
@@ -190,25 +153,6 @@ TEST(ClusterVerticesAlgorithm, DistanceBoundaries)
   ASSERT_TRUE(weld(f, 1e30f));
   EXPECT_EQ(f.getVertexCount(), 6);
   EXPECT_EQ(f.getTriangleCount(), 1);
-}
-
-TEST(ClusterVerticesAlgorithm, SoupOfAClosedMeshWeldsBackToTheMesh)
-{
-  KEXTriangleMeshBuffer mesh = makeIcosphere(3);
-  KEXTriangleMeshBuffer soup = toSoup(mesh);
-  std::mt19937 rng(2);
-  std::uniform_real_distribution<float> j(-1e-6f, 1e-6f);
-  for (KEXVector3<float>& p : soup.vertexList)
-    p += Vec3(j(rng), j(rng), j(rng));
-  ASSERT_TRUE(weld(soup, 1e-5f));
-  EXPECT_EQ(soup.getVertexCount(), mesh.getVertexCount());
-  EXPECT_EQ(soup.getTriangleCount(), mesh.getTriangleCount());
-  EXPECT_NEAR(signedVolume(soup), signedVolume(mesh), 1e-4);
-  ASSERT_TRUE(soup.createTriangleAdjacencyList());
-  for (const KEXTriangle<int>& a : soup.triangleAdjacencyList) // closed again: every edge has a partner
-    for (int k = 0; k < 3; ++k) {
-      ASSERT_GE(a[k], 0);
-    }
 }
 
 TEST(ClusterVerticesAlgorithm, NormalsDecideAndAreRenormalised)
@@ -334,44 +278,6 @@ TEST(ClusterVerticesAlgorithm, ReportsItsStepsAndCapsThreadsByMemory)
     EXPECT_TRUE(sameBuffer(b, referenceWeld(input, 0.2f)));
   }
   kexTest::clearFreePhysicalMemory();
-}
-
-TEST(ClusterVerticesAlgorithm, AllocationFailuresLeaveTheBufferUnchanged)
-{
-  // Plain welding of a random cloud, and repair-mode welding of a closed mesh beside a soup (the
-  // closed-fan marking allocates too).
-  std::mt19937 rng(9);
-  KEXTriangleMeshBuffer cloud = makeCloud(rng, 400, 0.3f, true);
-  ASSERT_TRUE(cloud.createTriangleAdjacencyList()); // emptied up front
-  KEXTriangleMeshBuffer mixed = makeIcosphere(1);
-  append(mixed, toSoup(makeIcosphere(1, Vec3(3, 0, 0))));
-  for (bool repair : {false, true}) {
-    const KEXTriangleMeshBuffer& input = repair ? mixed : cloud;
-    KEXTriangleMeshBuffer expected(input);
-    KEXClusterVerticesAlgorithm reference(repair ? -1.0f : 0.3f);
-    reference.setRepairMode(repair);
-    ASSERT_TRUE(runAlgorithm(expected, reference));
-    KEXTriangleMeshBuffer prepared(input);
-    prepared.triangleAdjacencyList.clear();
-    prepared.vertexAdjacencyList.clear();
-    for (int threads : {1, 2}) {
-      ThreadCount tc(threads);
-      KEXClusterVerticesAlgorithm algorithm(repair ? -1.0f : 0.3f); // its attachment cell is allocated here
-      algorithm.setRepairMode(repair);
-      int n = sweepAllocationFaults(
-          input, [&algorithm](KEXTriangleMeshBuffer& b) { return runAlgorithm(b, algorithm); },
-          [&](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& monitor) {
-            if (result) {
-              EXPECT_TRUE(sameBuffer(b, expected));
-              return;
-            }
-            EXPECT_TRUE(sameBuffer(b, prepared));
-            EXPECT_EQ(monitor.rootCode(), KEX::OutOfMemory);
-            EXPECT_TRUE(monitor.hasDiagnostic("Out of memory"));
-          });
-      EXPECT_GT(n, 4);
-    }
-  }
 }
 
 // Repair mode: the estimated distance welds float-noise copies of soups and never the two ends of

@@ -17,13 +17,8 @@ const KEXRGBA<float> GREEN(0, 1, 0, 1), RED(1, 0, 0, 1);
 
 } // namespace
 
-TEST(DyeBadTriangles, ColoursAreTheDocumentedOnes)
-{
-  EXPECT_EQ(KEXDyeBadTrianglesAlgorithm::goodColor(), GREEN);
-  EXPECT_EQ(KEXDyeBadTrianglesAlgorithm::badColor(), RED);
-}
-
-TEST(DyeBadTriangles, ClosedTetrahedronIsGreenSingleTriangleAndEdgeFanAreRed)
+// Random damaged meshes are mostly red: a closed surface makes sure of green.
+TEST(DyeBadTriangles, ClosedTetrahedronIsGreenAndLeavesNoList)
 {
   KEXTriangleMeshBuffer tet = makeTetrahedron();
   ASSERT_TRUE(dye(tet));
@@ -33,17 +28,6 @@ TEST(DyeBadTriangles, ClosedTetrahedronIsGreenSingleTriangleAndEdgeFanAreRed)
   }
   EXPECT_TRUE(tet.vertexAdjacencyList.isEmpty());
   EXPECT_TRUE(tet.triangleAdjacencyList.isEmpty());
-
-  KEXTriangleMeshBuffer one = makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}});
-  ASSERT_TRUE(dye(one));
-  EXPECT_EQ(one.triangleColorList[0], RED);
-
-  KEXTriangleMeshBuffer fan =
-      makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}}, {{0, 1, 2}, {1, 0, 3}, {0, 1, 4}});
-  ASSERT_TRUE(dye(fan));
-  for (int t = 0; t < 3; ++t) {
-    EXPECT_EQ(fan.triangleColorList[t], RED);
-  }
 }
 
 TEST(DyeBadTriangles, RandomMeshesMatchTheReferenceAdjacency)

@@ -177,11 +177,15 @@ const Row rows[] = {
     {"KEXClusterVerticesAlgorithm", noisySoup,
      [](KEXTriangleMeshAlgorithmIF& a) { EXPECT_TRUE(dynamic_cast<KEXClusterVerticesAlgorithm&>(a).setMaximumDistance(1e-3f)); },
      nullptr, Row::StopFails, 4, 1},
-    // The repair's weld: an estimated distance and closed fans kept apart. A stop while the
-    // distance is estimated ends the run early and unchanged (stopped, true); later ones fail.
-    {"KEXClusterVerticesAlgorithm", noisySoup,
+    // Repair mode estimates its distance and marks closed fans first: a closed sphere beside the
+    // soup of another. A stop while estimating ends the run stopped with nothing changed.
+    {"KEXClusterVerticesAlgorithm", [] {
+       KEXTriangleMeshBuffer b = makeIcosphere(1);
+       append(b, toSoup(makeIcosphere(1, Vec3(3, 0, 0))));
+       return b;
+     },
      [](KEXTriangleMeshAlgorithmIF& a) { dynamic_cast<KEXClusterVerticesAlgorithm&>(a).setRepairMode(true); },
-     nullptr, Row::StopSucceeds, 4, 1},
+     nullptr, Row::StopSucceeds, 4, 0},
     // Bad-triangle repair and cap removal commit each repair as they go: the surface stays a valid
     // mesh over valid vertices, never gains a triangle, and keeps its edges consistent.
     {"KEXRepairBadTrianglesAlgorithm", saltedSphere, nullptr,

@@ -37,16 +37,6 @@ int cellIndex(float value, float bottom, float scale)
 
 } // namespace
 
-TEST(VertexTree, ExportedConstants)
-{
-  EXPECT_EQ(KEXVertexTree::RESOLUTION_BITS_X, 6);
-  EXPECT_EQ(KEXVertexTree::RESOLUTION_Z, 64);
-  EXPECT_EQ(KEXVertexTree::MANTISSE_MASK_Y, 0x7F0000);
-  EXPECT_EQ(KEXVertexTree::MANTISSE_SHIFT_Z, 17);
-  EXPECT_EQ(KEXVertexTree::EXPONENT_SIGN_MASK, -8388608);
-  EXPECT_EQ(KEXVertexTree::VALID_EXPONENT, 0x3F800000);
-}
-
 TEST(VertexTree, CellsOfTheUnitBox)
 {
   KEXVertexTree tree(UNIT);
