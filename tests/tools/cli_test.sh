@@ -221,6 +221,27 @@ expect 0 "$K" fix s.off s-fixed.ply --quiet --steps check,CLUSTERVERTICES
 expect 0 "$K" fix --help
 contains out.txt "ConsolidateOrientation"
 
+# Point cloud reduction: an oriented cloud is thinned (fewer lines, a count on stderr), zero
+# tolerance keeps every point, a cloud without normals is refused, bad numbers are usage errors.
+expect 0 "$K" --quiet generate sphere rs.ply -n 40000
+expect 0 "$K" --quiet normals rs.ply rs-n.ply
+expect 0 "$K" --quiet convert rs-n.ply rs.xyz
+expect 0 "$K" reduce rs.xyz rs-reduced.xyz --tolerance 0.01 --quiet
+contains err.txt "reduced "
+[ "$(wc -l < rs-reduced.xyz)" -lt "$(wc -l < rs.xyz)" ] || fail "reduce kept every point"
+[ "$(wc -l < rs-reduced.xyz)" -gt 100 ] || fail "reduce kept almost nothing"
+expect 0 "$K" reduce rs.xyz rs-same.xyz --tolerance 0 --min-dot 0.5 --spacing 0.02 --quiet
+[ "$(wc -l < rs-same.xyz)" -eq "$(wc -l < rs.xyz)" ] || fail "reduce with tolerance 0 dropped points"
+awk '{ print $1, $2, $3 }' rs.xyz > rs-bare.xyz
+expect 1 "$K" reduce rs-bare.xyz rs-bare-out.xyz --tolerance 0.01
+contains err.txt "no normals"
+[ -f rs-bare-out.xyz ] && fail "a refused reduction wrote its output"
+expect 1 "$K" reduce rs-n.ply rs-mesh-out.ply --tolerance 0.01
+contains err.txt "has triangles"
+expect 2 "$K" reduce rs.xyz rs-x.xyz
+expect 2 "$K" reduce rs.xyz rs-x.xyz --tolerance -1
+expect 2 "$K" reduce rs.xyz rs-x.xyz --tolerance 0.01 --min-dot 2
+
 if [ $failures -ne 0 ]; then
   echo "$failures failures"
   exit 1

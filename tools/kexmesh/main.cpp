@@ -38,6 +38,7 @@ int main(int argc, char** argv)
   addInspectCommands(app, o);
   addEditCommands(app, o);
   addRepairCommands(app, o);
+  addReduceCommands(app, o);
   addDemoCommands(app, o);
 
   try {

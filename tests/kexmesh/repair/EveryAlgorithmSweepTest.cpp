@@ -7,10 +7,12 @@
 #include "kex/Class.h"
 #include "kexmesh/core/TransformListAlgorithmBase.h"
 #include "kexmesh/core/TriangleMeshAlgorithmIF.h"
+#include "kexmesh/reconstruct/ReducePointCloudAlgorithm.h"
 #include "kexmesh/repair/ClusterVerticesAlgorithm.h"
 #include "support/AlgorithmSweeps.h"
 #include "support/MeshChecks.h"
 #include "support/Meshes.h"
+#include "support/PointClouds.h"
 #include "support/Reference.h"
 
 #include <gtest/gtest.h>
@@ -121,6 +123,36 @@ KEXTriangleMeshBuffer roof()
   return jitteredRoof(rng, 12, 8, 0.0f);
 }
 
+// A tagged plane cloud of three blocks: reduction passes commit one after the other.
+KEXTriangleMeshBuffer planeCloud()
+{
+  std::mt19937 rng(61);
+  KEXTriangleMeshBuffer b = makeJitteredPlaneCloud(rng, 110, 100, 0.01f, 0.2f);
+  tagPoints(b);
+  return b;
+}
+
+void reduceSettings(KEXTriangleMeshAlgorithmIF& a)
+{
+  auto& r = dynamic_cast<KEXReducePointCloudAlgorithm&>(a);
+  EXPECT_TRUE(r.setMeanSamplingDistance(KEXVector3<float>(0.01f, 0.01f, 0.01f)));
+  EXPECT_TRUE(r.setTolerance(0.01f));
+  EXPECT_TRUE(r.setMinNormalScalarProduct(0.99f));
+}
+
+// Each finished pass compacts the cloud: what is left is an ordered subsequence of the input, every
+// point with its own attributes.
+void keptInOrder(const KEXTriangleMeshBuffer& b, const KEXTriangleMeshBuffer& in)
+{
+  const std::vector<int> from = subsequenceIndices(b, in);
+  ASSERT_EQ(int(from.size()), b.getVertexCount());
+  ASSERT_TRUE(b.hasVertexScalarList() && b.hasVertexColorList());
+  for (int i = 0; i < b.getVertexCount(); ++i) {
+    EXPECT_EQ(b.vertexScalarList[i], in.vertexScalarList[from[size_t(i)]]);
+    EXPECT_TRUE(b.vertexColorList[i] == in.vertexColorList[from[size_t(i)]]);
+  }
+}
+
 void scale123(KEXTriangleMeshAlgorithmIF& a)
 {
   EXPECT_TRUE(dynamic_cast<KEXTransformListAlgorithmBase&>(a).setTransformMatrix(
@@ -201,6 +233,7 @@ const Row rows[] = {
        EXPECT_EQ(b.getTriangleCount(), in.getTriangleCount());
      },
      Row::StopSucceeds},
+    {"KEXReducePointCloudAlgorithm", planeCloud, reduceSettings, keptInOrder, Row::StopFails, 6, 6},
 };
 
 class EveryAlgorithm : public ::testing::TestWithParam<int> {

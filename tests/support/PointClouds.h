@@ -1,0 +1,38 @@
+#pragma once
+// Oriented point clouds for the reduction tests, and a brute-force reference of the reduction rule:
+// every pass decides the points one by one in a given order, testing all pairs (no tree).
+#include "kexmesh/core/TriangleMeshBuffer.h"
+
+#include <random>
+#include <vector>
+
+namespace kexmeshtest {
+
+/// nx * ny points on the plane z = 0 at spacing h, each moved by up to jitter * h in x and y, with
+/// normal (0, 0, 1).
+KEXTriangleMeshBuffer makeJitteredPlaneCloud(std::mt19937& rng, int nx, int ny, float h, float jitter);
+/// Two half-planes of n * n points each (spacing h) meeting at the ridge x = 0 under the angle whose
+/// normals have the dot product cos(angle); each point carries its plane's normal.
+KEXTriangleMeshBuffer makeCreaseCloud(std::mt19937& rng, int n, float h, float jitter, double angleDegrees);
+/// count points on the unit sphere with their outward normals, the normals turned by up to
+/// noiseDegrees (random directions), in random order.
+KEXTriangleMeshBuffer makeSphereCloud(std::mt19937& rng, int count, double noiseDegrees);
+/// Gives every point of b a colour, a scalar, an edge flag and a texture coordinate that encode its
+/// index, so that a compaction can be checked against the input.
+void tagPoints(KEXTriangleMeshBuffer& b);
+
+struct ReductionParameters {
+  KEXVector3<float> meanSamplingDistance{1.0f, 1.0f, 1.0f};
+  float tolerance = 0.0f;
+  float minNormalScalarProduct = 1.0f;
+};
+
+/// The reduction decided sequentially in index order, pass by pass: which input points survive
+/// (indices into the input, ascending).
+std::vector<int> referenceReduction(const KEXTriangleMeshBuffer& cloud, const ReductionParameters& p);
+
+/// For each point of reduced the index of the input point it equals (positions and normals bit for
+/// bit), matching in order; an empty result when reduced is not an ordered subsequence of input.
+std::vector<int> subsequenceIndices(const KEXTriangleMeshBuffer& reduced, const KEXTriangleMeshBuffer& input);
+
+} // namespace kexmeshtest

@@ -1,0 +1,67 @@
+// The point cloud subcommand: reduce. Reads an oriented point cloud, thins it with the library's
+// reduction and writes the kept points.
+#include "Commands.h"
+#include "Session.h"
+
+#include <CLI/CLI.hpp>
+
+#include "kex/Values.h"
+#include "kexmesh/reconstruct/ReducePointCloudAlgorithm.h"
+
+#include <cstdio>
+#include <memory>
+
+namespace kexmeshtool {
+
+namespace {
+
+struct ReduceSettings {
+  double tolerance = 0.0;
+  double minDot = 0.9;
+  double spacing = -1.0; ///< negative: the cloud's own mean sampling distance
+};
+
+int reduceBuffer(KEXTriangleMeshBuffer& b, const ReduceSettings& s)
+{
+  KEXVector3<float> spacing(float(s.spacing), float(s.spacing), float(s.spacing));
+  if (s.spacing < 0.0 && !b.calculateMeanSamplingDistance(spacing))
+    spacing = KEXVector3<float>(1.0f, 1.0f, 1.0f); // an empty cloud: nothing to reduce anyway
+  const int before = b.getVertexCount();
+  int code = step(b, "KEXReducePointCloudAlgorithm", "reduce", [&](KEXTriangleMeshAlgorithmIF& a) {
+    auto& reduce = static_cast<KEXReducePointCloudAlgorithm&>(a);
+    return reduce.setTolerance(float(s.tolerance)) && reduce.setMinNormalScalarProduct(float(s.minDot)) &&
+           reduce.setMeanSamplingDistance(spacing);
+  });
+  if (code == Success)
+    std::fprintf(stderr, "reduced %d points to %d (tolerance %g, spacing %g %g %g)\n", before, b.getVertexCount(),
+                 s.tolerance, double(spacing.x), double(spacing.y), double(spacing.z));
+  return code;
+}
+
+} // namespace
+
+void addReduceCommands(CLI::App& app, Options& o)
+{
+  auto s = std::make_shared<ReduceSettings>();
+  CLI::App* reduce = app.add_subcommand("reduce", "Thin an oriented point cloud, dropping redundant points");
+  reduce->add_option("input", o.input, "Point cloud to read (with normals: XYZ with normals, PLY)")->required();
+  reduce->add_option("output", o.output, "Point cloud to write")->required();
+  reduce->add_option("-t,--tolerance", s->tolerance,
+                     "Largest distance of a neighbour from a point's tangent plane (0: no reduction)")
+      ->required()
+      ->check(CLI::NonNegativeNumber);
+  reduce->add_option("--min-dot", s->minDot, "Least dot product of two neighbours' normals")
+      ->capture_default_str()
+      ->check(CLI::Range(-1.0, 1.0));
+  reduce->add_option("--spacing", s->spacing,
+                     "Sampling distance of the cloud, sizing the neighbourhoods (default: the cloud's mean "
+                     "sampling distance)")
+      ->check(CLI::PositiveNumber);
+  reduce->callback([&o, s] {
+    o.run = [&o, s] {
+      return transformFile(o.input, o.output, o.ascii, [&](KEXTriangleMeshBuffer& b) { return reduceBuffer(b, *s); });
+    };
+  });
+}
+
+} // namespace kexmeshtool
