@@ -424,13 +424,34 @@ struct KEXQuantity {
   static double unitToInternal(double value, KEXenum quantity, KEXenum unit);
 };
 
-/// Bulk operations over points held as separate coordinate arrays (x[], y[], z[]). Any n >= 0, no
-/// alignment required.
+/// Bulk operations over points and vectors held as separate coordinate arrays (x[], y[], z[]).
+/// transformPoints and unitePoints take any n >= 0 and any alignment. The vector operations are
+/// meant for scratch arrays a caller lays out for them: n a multiple of 4 (pad with zeros) and
+/// every array aligned to ALIGNMENT bytes, which lets the compiler process four elements per step
+/// without a remainder loop. Arrays of one call must not overlap unless a function says so.
 struct KEXMathKernel {
+  static constexpr int ALIGNMENT = 32;
+  /// Elements an aligned batch is padded to.
+  static constexpr int WIDTH = 4;
+  static constexpr int paddedCount(int n) { return (n + WIDTH - 1) / WIDTH * WIDTH; }
+
   /// out_i = m applied to (x_i, y_i, z_i, 1) (affine, no division by w). The output arrays may be
   /// the input arrays.
   static void transformPoints(const KEXMatrix4<float>& m, const float* xIn, const float* yIn, const float* zIn,
                               float* xOut, float* yOut, float* zOut, int n);
   /// Unites n points into box, component by component (a NaN component never enters).
   static void unitePoints(KEXInterval<KEXVector3<float>>& box, const float* x, const float* y, const float* z, int n);
+
+  // --- aligned, n a multiple of WIDTH ---------------------------------------------------------
+  /// d = b - a per element (float positions widened to double).
+  static void subtract(const float* ax, const float* ay, const float* az, const float* bx, const float* by,
+                       const float* bz, double* dx, double* dy, double* dz, int n);
+  /// c = a x b per element.
+  static void crossProducts(const double* ax, const double* ay, const double* az, const double* bx,
+                            const double* by, const double* bz, double* cx, double* cy, double* cz, int n);
+  /// d = a . b per element.
+  static void dotProducts(const double* ax, const double* ay, const double* az, const double* bx, const double* by,
+                          const double* bz, double* d, int n);
+  /// l = |(x, y, z)| per element.
+  static void lengths(const double* x, const double* y, const double* z, double* l, int n);
 };

@@ -1,4 +1,5 @@
 #pragma once
 // Umbrella header of the geometry library stand-in.
+#include "kexgeometry/CalculateAction.h"
 #include "kexgeometry/GeometryIO.h"
 #include "kexgeometry/GeometryLibrary.h"

@@ -3,6 +3,8 @@
 // order. A new header gets its line here; the objects test suite lists any header left out.
 #include "kex/kex.h"
 #include "kexgeometry/kexgeometry.h"
+#include "kexmesh/access/TriangleMeshAccessIF.h"
+#include "kexmesh/access/TriangleMeshDirectAccess.h"
 #include "kexmesh/core/CalculateTriangleNormalsAlgorithm.h"
 #include "kexmesh/core/CalculateVertexNormalsAlgorithm.h"
 #include "kexmesh/core/ClassRegistration.h"
@@ -55,4 +57,5 @@
 #include "kexmesh/repair/RemoveOrphanedTrianglesAlgorithm.h"
 #include "kexmesh/repair/RemoveOrphanedVerticesAlgorithm.h"
 #include "kexmesh/repair/RepairBadTrianglesAlgorithm.h"
+#include "kexmesh/repair/TriangleMeshAnalyzer.h"
 #include "kexmesh/repair/VertexTree.h"

@@ -242,6 +242,31 @@ expect 2 "$K" reduce rs.xyz rs-x.xyz
 expect 2 "$K" reduce rs.xyz rs-x.xyz --tolerance -1
 expect 2 "$K" reduce rs.xyz rs-x.xyz --tolerance 0.01 --min-dot 2
 
+# info measures through the library's analyzer; --json and --histogram for scripts and viewing.
+expect 0 "$K" info t.off
+contains out.txt "surface area:"
+contains out.txt "angles below 10 degrees:"
+expect 0 "$K" info t.off --json --histogram hist.svg
+python3 -c "import json,sys; d=json.load(open('out.txt')); a=d['analysis']; sys.exit(not (sum(a['angleHistogram']) == 3 * d['triangles'] and a['surfaceArea'] > 0 and a['badEdges'] == 0))" \
+  || fail "info --json: histogram, area or bad edges wrong"
+contains hist.svg "<svg"
+contains hist.svg "inner angle (degrees)"
+expect 3 "$K" check soup.stl --json
+contains out.txt '"triangleSoup": true'
+contains out.txt '"problems": true'
+expect 0 "$K" info soup.stl
+contains out.txt "triangle soup: .* vertex copies, .* after welding exact duplicates"
+lacks out.txt "boundary edges:"
+# Ctrl-C during info: exit 1 and a message.
+"$K" info big.ply >out.txt 2>err.txt &
+pid=$!
+sleep 2
+kill -INT $pid
+wait $pid
+code=$?
+[ "$code" -eq 1 ] || fail "SIGINT during info gave exit $code (wanted 1): $(cat err.txt)"
+contains err.txt "stopped"
+
 if [ $failures -ne 0 ]; then
   echo "$failures failures"
   exit 1

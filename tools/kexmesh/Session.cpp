@@ -7,6 +7,7 @@
 #include "kex/Class.h"
 #include "kexmesh/core/TriangleMeshAlgorithmIF.h"
 #include "kexmesh/io/TriangleMeshIO.h"
+#include "kexmesh/repair/CheckTriangleMeshAlgorithm.h"
 
 #include <algorithm>
 #include <cmath>
@@ -259,19 +260,42 @@ int exitCodeOf(RunResult result, const char* what)
   }
 }
 
+namespace {
+/// The library's integrity check on a copy (the algorithm frame borrows the lists it runs on).
+void checkIntegrity(const KEXTriangleMeshBuffer& b, MeshStats& s)
+{
+  const KEXMetaClass* meta = KEXMetaClass::find("KEXCheckTriangleMeshAlgorithm");
+  auto* check = meta ? dynamic_cast<KEXCheckTriangleMeshAlgorithm*>(meta->create()) : nullptr;
+  if (!check)
+    return;
+  KEXTriangleMeshBuffer copy(b);
+  if (copy.getVertexCount() == b.getVertexCount() && copy.getTriangleCount() == b.getTriangleCount() &&
+      check->setBuffer(&copy)) {
+    muteDiagnostics(true); // the counts say it all
+    check->execute(nullptr);
+    muteDiagnostics(false);
+    check->setBuffer(nullptr);
+    s.checked = true;
+    s.nonFiniteVertices = check->getInvalidVertexCount();
+    s.invalidTriangles = check->getInvalidTriangleCount();
+    s.degenerateTriangles = check->getEmptyTriangleCount();
+  }
+  meta->destruct(check, true);
+}
+} // namespace
+
 MeshStats computeStats(const KEXTriangleMeshBuffer& b)
 {
   MeshStats s;
   int nv = b.getVertexCount(), nt = b.getTriangleCount();
   s.vertices = nv;
   s.triangles = nt;
+  checkIntegrity(b, s);
   std::vector<char> used(size_t(nv), 0), finite(size_t(nv), 1);
   for (int i = 0; i < nv; ++i) {
     const KEXVector3<float>& v = b.vertexList[i];
-    if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) {
+    if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z))
       finite[size_t(i)] = 0;
-      ++s.nonFiniteVertices;
-    }
   }
   // Exact duplicates: sort the finite positions.
   {
@@ -297,32 +321,16 @@ MeshStats computeStats(const KEXTriangleMeshBuffer& b)
   edges.reserve(size_t(nt) * 3);
   for (int t = 0; t < nt; ++t) {
     const KEXTriangle<int>& tri = b.triangleList[t];
-    bool valid = true;
+    bool inRange = true;
     for (int k = 0; k < 3; ++k)
-      valid &= tri[k] >= 0 && tri[k] < nv;
-    valid = valid && tri[0] != tri[1] && tri[1] != tri[2] && tri[0] != tri[2];
-    if (!valid) {
-      ++s.invalidTriangles;
+      inRange &= tri[k] >= 0 && tri[k] < nv;
+    if (!inRange)
       continue;
-    }
     for (int k = 0; k < 3; ++k)
       used[size_t(tri[k])] = 1;
-    if (!finite[size_t(tri[0])] || !finite[size_t(tri[1])] || !finite[size_t(tri[2])]) {
-      ++s.degenerateTriangles;
-    } else {
-      KEXVector3<double> p[3] = {KEXVector3<double>(b.vertexList[tri[0]]), KEXVector3<double>(b.vertexList[tri[1]]),
-                                 KEXVector3<double>(b.vertexList[tri[2]])};
-      double area2 = (p[1] - p[0]).cross(p[2] - p[0]).length();
-      double minAngle = std::numbers::pi;
-      for (int k = 0; k < 3; ++k) {
-        KEXVector3<double> e1 = p[(k + 1) % 3] - p[k], e2 = p[(k + 2) % 3] - p[k];
-        double l = e1.length() * e2.length();
-        double a = l > 0 ? std::atan2(e1.cross(e2).length(), e1.dot(e2)) : 0.0;
-        minAngle = std::min(minAngle, a);
-      }
-      if (!(area2 > 0) || minAngle < std::numbers::pi / 180.0)
-        ++s.degenerateTriangles;
-    }
+    // A triangle with a repeated index has no proper edges to count (the check calls it empty).
+    if (tri[0] == tri[1] || tri[1] == tri[2] || tri[0] == tri[2])
+      continue;
     for (int k = 0; k < 3; ++k) {
       int a = tri[k], c = tri[(k + 1) % 3];
       uint64_t lo = uint64_t(std::min(a, c)), hi = uint64_t(std::max(a, c));

@@ -73,18 +73,24 @@ RunResult runAlgorithm(const char* className, KEXTriangleMeshBuffer& buffer,
 /// Maps a run result to an exit code, printing why it failed.
 int exitCodeOf(RunResult result, const char* what);
 
-/// Numbers that describe a mesh's health.
+/// Numbers that describe a mesh's health. The validity counts are the library's integrity check's
+/// (so that check and fix agree on what is bad); the topology counts are the tool's own tally of
+/// the triangle list.
 struct MeshStats {
   long long vertices = 0, triangles = 0;
-  long long nonFiniteVertices = 0;   ///< NaN or infinite coordinates
-  long long invalidTriangles = 0;    ///< an index out of range or repeated
+  bool checked = false;              ///< the integrity check ran (false: the counts below it are 0)
+  long long nonFiniteVertices = 0;   ///< NaN or infinite coordinates (the check's invalid vertices)
+  long long invalidTriangles = 0;    ///< an index out of range (the check's invalid triangles)
+  long long degenerateTriangles = 0; ///< the check's empty triangles (counted only on a valid mesh)
   long long duplicateVertices = 0;   ///< vertices at exactly the position of an earlier one
   long long unusedVertices = 0;      ///< used by no triangle
-  long long degenerateTriangles = 0; ///< zero area or a needle/cap (smallest angle < 1 degree)
   long long boundaryEdges = 0;       ///< edges of one triangle
   long long nonManifoldEdges = 0;    ///< edges of three or more triangles
   long long flippedEdges = 0;        ///< interior edges whose two triangles disagree in orientation
   long long boundaryLoops = 0;       ///< holes (closed chains of boundary edges)
+  /// Every triangle has three vertices of its own and some of them coincide: an unwelded soup,
+  /// whose borders say nothing about holes.
+  bool isSoup() const { return triangles > 0 && vertices == 3 * triangles && unusedVertices == 0 && duplicateVertices > 0; }
 };
 MeshStats computeStats(const KEXTriangleMeshBuffer& b);
 

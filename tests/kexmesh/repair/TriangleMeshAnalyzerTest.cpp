@@ -1,0 +1,341 @@
+// The mesh analyzer: the figures of small meshes worked out by hand, the figures of random meshes
+// against a plain double-precision loop, independence of the thread count, when it measures
+// again, bad input, allocation failures and stops.
+#include "kex/Testing.h"
+#include "kex/Thread.h"
+#include "kexgeometry/CalculateAction.h"
+#include "kexmesh/access/TriangleMeshDirectAccess.h"
+#include "kexmesh/objects/TriangleMeshData.h"
+#include "kexmesh/objects/Vocabulary.h"
+#include "kexmesh/repair/TriangleMeshAnalyzer.h"
+#include "support/AlgorithmSweeps.h"
+#include "support/AnalyzerSetup.h"
+#include "support/Meshes.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <random>
+
+using namespace kexmeshtest;
+
+namespace {
+
+using Matrix = KEXMatrix4<float>;
+
+/// Restores the process-wide worker count.
+struct ThreadCount {
+  explicit ThreadCount(int n) { kexTest::setThreadCount(n); }
+  ~ThreadCount() { kexTest::setThreadCount(0); }
+};
+
+long countAt(const AnalyzerFigures& f, int bin) { return long(f.histogram[size_t(bin)].y); }
+
+AnalyzerFigures analyse(const KEXTriangleMeshBuffer& b, const Matrix& m = Matrix(1.0f), bool* result = nullptr)
+{
+  AnalyzedMesh a(b);
+  EXPECT_TRUE(a.ok());
+  EXPECT_TRUE(a.setTransform(m));
+  bool r = a.calculate();
+  if (result)
+    *result = r;
+  else
+    EXPECT_TRUE(r);
+  return a.figures();
+}
+
+Matrix randomTransform(std::mt19937& rng)
+{
+  std::uniform_real_distribution<float> u(-2.0f, 2.0f);
+  Matrix m(1.0f);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 4; ++c)
+      m(r, c) = u(rng);
+  return m;
+}
+
+void expectMatchesReference(const AnalyzerFigures& f, const KEXTriangleMeshBuffer& b, const Matrix& m)
+{
+  ReferenceFigures r = referenceFigures(b, m);
+  EXPECT_NEAR(f.surfaceArea, r.area, 1e-6 * std::max(1.0, r.area));
+  EXPECT_EQ(f.dimensions, r.box.getSize());
+  ASSERT_EQ(f.histogram.size(), 1800u);
+  long sum = 0;
+  for (int i = 0; i < 1800; ++i) {
+    EXPECT_EQ(countAt(f, i), r.histogram[size_t(i)]) << "bin " << i;
+    sum += countAt(f, i);
+  }
+  EXPECT_EQ(sum, 3L * (b.getTriangleCount() - r.leftOut));
+}
+
+} // namespace
+
+TEST(TriangleMeshAnalyzer, ClassIdentityPropertiesAndInitialFigures)
+{
+  auto* created = static_cast<KEXTriangleMeshAnalyzer*>(KEXTriangleMeshAnalyzer::metaClass().create());
+  ASSERT_NE(created, nullptr);
+  KEXTriangleMeshAnalyzer& analyzer = *created;
+  EXPECT_STREQ(analyzer.getObjectID(0).getString(), "KEXTriangleMeshAnalyzer");
+  EXPECT_STREQ(analyzer.getObjectID(1).getString(), "KEXObject");
+  EXPECT_STREQ(KEXTriangleMeshAnalyzer::metaClass().getClassName(), "KEXTriangleMeshAnalyzer");
+  ASSERT_EQ(analyzer.getPropertyCount(), 3);
+  const char* names[] = {"Geometry", "GeometryToCurrentViewTransform", "Result"};
+  for (int i = 0; i < 3; ++i)
+    EXPECT_STREQ(analyzer.getPropertyName(i).getString(), names[i]);
+  ASSERT_EQ(analyzer.getActionCount(), 1);
+  EXPECT_STREQ(analyzer.getActionName(0).getString(), "Calculate");
+  EXPECT_NE(dynamic_cast<KEXCachedResultAction*>(analyzer.getAction(KEX::Calculate)), nullptr);
+  EXPECT_NE(dynamic_cast<KEXMultiThread*>(analyzer.getAction(KEX::Calculate)), nullptr);
+  Matrix m;
+  ASSERT_TRUE(analyzer.getValue<Matrix>(KEX::GeometryToCurrentViewTransform, m));
+  EXPECT_EQ(m, Matrix(1.0f));
+
+  KEXObjectLink link;
+  ASSERT_TRUE(analyzer.getValue<KEXObjectLink>(KEX::Result, link));
+  ASSERT_NE(link.get(), nullptr);
+  KEXObject& result = *link.get();
+  EXPECT_STREQ(result.getObjectID(0).getString(), "KEXTriangleMeshAnalyzer::Result");
+  EXPECT_STREQ(result.getMetaClass().getClassName(), "KEXTriangleMeshAnalyzer::Result");
+  const char* figures[] = {"BadEdges", "BadTriangles", "SurfaceArea", "Dimensions", "AngleHistogram"};
+  ASSERT_EQ(result.getPropertyCount(), 5);
+  for (int i = 0; i < 5; ++i)
+    EXPECT_STREQ(result.getPropertyName(i).getString(), figures[i]);
+  AnalyzedMesh none(makeTetrahedron());
+  EXPECT_TRUE(isUnknown(none.figures()));
+  // The area takes a measurement or the mark of none.
+  EXPECT_FALSE(result.setValue<float>(KEX::SurfaceArea, -0.5f));
+  EXPECT_TRUE(result.setValue<float>(KEX::SurfaceArea, 2.0f));
+  EXPECT_TRUE(result.setValue<float>(KEX::SurfaceArea, -1.0f));
+  link = KEXObjectLink();
+  created->release();
+}
+
+TEST(TriangleMeshAnalyzer, HandWorkedMeshes)
+{
+  // A unit right triangle: angles 90, 45, 45 degrees.
+  AnalyzerFigures f = analyse(makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}}));
+  EXPECT_FLOAT_EQ(f.surfaceArea, 0.5f);
+  EXPECT_EQ(f.dimensions, Vec3(1, 1, 0));
+  EXPECT_EQ(f.badTriangles, 0);
+  EXPECT_EQ(f.badEdges, 0);
+  ASSERT_EQ(f.histogram.size(), 1800u);
+  EXPECT_EQ(f.angleCount(), 3.0);
+  EXPECT_EQ(countAt(f, 900), 1);
+  EXPECT_EQ(countAt(f, 450) + countAt(f, 449), 2); // 45 degrees lies on a bin border
+  for (int i = 0; i < 1800; ++i)
+    EXPECT_FLOAT_EQ(f.histogram[size_t(i)].x, float(i * 0.1 * std::numbers::pi / 180.0));
+
+  // Two triangles, a translated and scaled view: the box follows the transform, the area does not.
+  Matrix m = Matrix::createScaleMatrix(2, 3, 4) * Matrix::createTranslationMatrix(5, 5, 5);
+  f = analyse(makeBuffer({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 1}}, {{0, 1, 2}, {0, 2, 3}}), m);
+  EXPECT_EQ(f.angleCount(), 6.0);
+  EXPECT_EQ(f.dimensions, Vec3(2, 3, 4));
+  EXPECT_NEAR(f.surfaceArea, 0.5 + 0.5 * std::sqrt(3.0), 1e-6);
+}
+
+TEST(TriangleMeshAnalyzer, FlatAndCollapsedTrianglesStayInTheHistogram)
+{
+  // Collinear corners give 0, 0 and 180 degrees; a collapsed edge counts its two end angles as 0.
+  struct Case {
+    std::vector<Vec3> corners;
+    int zeroBin, lastBin;
+  } cases[] = {{{{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}, 2, 1},
+               {{{0, 0, 0}, {0, 0, 0}, {1, 0, 0}}, 2, 1},
+               {{{3, 3, 3}, {3, 3, 3}, {3, 3, 3}}, 2, 1}};
+  for (const Case& c : cases) {
+    KEXTriangleMeshBuffer b = makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}});
+    for (const Vec3& p : c.corners)
+      b.vertexList.append(p);
+    b.triangleList.append(Tri(3, 4, 5));
+    AnalyzerFigures f = analyse(b);
+    EXPECT_EQ(f.angleCount(), 6.0);
+    EXPECT_EQ(countAt(f, 0), c.zeroBin);
+    EXPECT_EQ(countAt(f, 1799), c.lastBin);
+    EXPECT_EQ(f.badTriangles, 1); // the check counts it as empty; the calculation still succeeds
+    EXPECT_FLOAT_EQ(f.surfaceArea, 0.5f);
+  }
+}
+
+TEST(TriangleMeshAnalyzer, RandomMeshesMatchAPlainLoopForAnyThreadCount)
+{
+  std::mt19937 rng(20261207);
+  for (int round = 0; round < 24; ++round) {
+    SCOPED_TRACE(round);
+    KEXTriangleMeshBuffer b;
+    switch (round % 3) {
+    case 0: b = makeRandomMesh(rng, {60, 300, 0.0, 0.05, 0.02}); break;
+    case 1: b = toSoup(makeTorus(40 + round, 30)); break;   // several work items
+    default: b = makeGrid(130 + round, 120); break;          // corners across two pages
+    }
+    const Matrix m = randomTransform(rng);
+    AnalyzerFigures first;
+    for (int threads : {1, 2, 7}) {
+      ThreadCount count(threads);
+      AnalyzerFigures f = analyse(b, m);
+      if (threads == 1) {
+        expectMatchesReference(f, b, m);
+        first = f;
+        continue;
+      }
+      // Bit for bit, whichever worker measured which item.
+      EXPECT_EQ(std::memcmp(&f.surfaceArea, &first.surfaceArea, sizeof(float)), 0) << threads;
+      EXPECT_EQ(f.dimensions, first.dimensions);
+      ASSERT_EQ(f.histogram.size(), first.histogram.size());
+      EXPECT_TRUE(std::equal(f.histogram.begin(), f.histogram.end(), first.histogram.begin()));
+    }
+  }
+}
+
+TEST(TriangleMeshAnalyzer, MeasuresAgainOnlyWhenSomethingChanged)
+{
+  AnalyzedMesh a(makeIcosphere(2));
+  ASSERT_TRUE(a.ok());
+  KEXCalculateAction& action = a.action();
+  ASSERT_TRUE(a.calculate());
+  EXPECT_EQ(action.getCalculationCount(), 1);
+  EXPECT_TRUE(a.calculate());
+  EXPECT_EQ(action.getStatus(), KEX::Unchanged);
+  EXPECT_EQ(action.getCalculationCount(), 1);
+  const float area = a.figures().surfaceArea;
+
+  struct Change {
+    const char* what;
+    std::function<bool(AnalyzedMesh&)> apply;
+  } changes[] = {
+      {"transform", [](AnalyzedMesh& m) { return m.setTransform(Matrix::createScaleMatrix(2, 2, 2)); }},
+      {"vertex list",
+       [](AnalyzedMesh& m) {
+         Vec3 v(0.0f, 0.0f, 5.0f);
+         return m.mesh().setVertexList(0, 0, &v);
+       }},
+      {"triangle list",
+       [](AnalyzedMesh& m) {
+         Tri t(2, 1, 0);
+         return m.mesh().setTriangles(0, 0, &t);
+       }},
+      {"a figure set from outside",
+       [](AnalyzedMesh& m) {
+         KEXObjectLink link;
+         return m.analyzer().getValue<KEXObjectLink>(KEX::Result, link) &&
+                link.get()->setValue<int>(KEX::BadEdges, 7);
+       }},
+      {"forced", [](AnalyzedMesh& m) { m.action().forceRecalculation(); return true; }},
+  };
+  int expected = 1;
+  for (const Change& c : changes) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(c.apply(a));
+    ASSERT_TRUE(a.calculate());
+    EXPECT_EQ(action.getStatus(), KEX::NoError);
+    EXPECT_EQ(action.getCalculationCount(), ++expected);
+    EXPECT_EQ(a.figures().badEdges, 0);
+    ASSERT_TRUE(a.calculate());
+    EXPECT_EQ(action.getCalculationCount(), expected);
+  }
+  EXPECT_NE(a.figures().surfaceArea, area); // the moved vertex changed the surface
+}
+
+TEST(TriangleMeshAnalyzer, DamagedMeshesAreMeasuredWithoutTheirBadParts)
+{
+  // Indices out of range are never read (the address sanitizer would see it) and NaN or infinite
+  // vertices do not turn the figures into NaN: their triangles are left out with a warning.
+  std::mt19937 rng(5);
+  for (int round = 0; round < 12; ++round) {
+    SCOPED_TRACE(round);
+    KEXTriangleMeshBuffer b = makeRandomMesh(rng, {80, 400, round % 2 ? 0.05 : 0.0, 0.05, 0.02});
+    int poisoned = 0;
+    for (int i = round % 5; i < b.getVertexCount(); i += 17, ++poisoned)
+      b.vertexList[i][i % 3] = (i % 2) ? NAN : INFINITY;
+    kexTest::RecordingScope monitor;
+    const Matrix m = randomTransform(rng);
+    AnalyzerFigures f = analyse(b, m);
+    EXPECT_TRUE(std::isfinite(f.surfaceArea));
+    EXPECT_TRUE(std::isfinite(f.dimensions.x) && std::isfinite(f.dimensions.y) && std::isfinite(f.dimensions.z));
+    expectMatchesReference(f, b, m);
+    ReferenceFigures r = referenceFigures(b, m);
+    ASSERT_GT(r.leftOut, 1);
+    EXPECT_TRUE(monitor.hasDiagnostic("Left out %i triangles with non-finite corners"));
+    EXPECT_GE(f.badTriangles, 0);
+  }
+  // The check's invalid triangles count as bad ones.
+  KEXTriangleMeshBuffer b = makeGrid(4, 4);
+  b.triangleList[3][1] = 99;
+  b.triangleList[5][0] = -7;
+  AnalyzerFigures f = analyse(b);
+  EXPECT_EQ(f.badTriangles, 2);
+  EXPECT_EQ(f.angleCount(), 3.0 * (b.getTriangleCount() - 2));
+}
+
+TEST(TriangleMeshAnalyzer, UnusableInputFailsWithInvalidValueAndTheUnknownFigures)
+{
+  struct Case {
+    const char* what;
+    KEXTriangleMeshBuffer mesh;
+    bool withAccess;
+  } cases[] = {
+      {"no triangle", makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {}), true},
+      {"two vertices", makeBuffer({{0, 0, 0}, {1, 0, 0}}, {{0, 1, 1}}), true},
+      {"no access object", makeTetrahedron(), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    AnalyzedMesh a(c.mesh, c.withAccess);
+    ASSERT_TRUE(a.ok());
+    kexTest::RecordingScope monitor;
+    EXPECT_FALSE(a.calculate());
+    EXPECT_EQ(a.action().getStatus(), KEX::InvalidValue);
+    EXPECT_TRUE(isUnknown(a.figures()));
+  }
+  // A measured mesh that loses its triangles takes its figures back.
+  AnalyzedMesh a(makeTetrahedron());
+  ASSERT_TRUE(a.calculate());
+  ASSERT_FALSE(isUnknown(a.figures()));
+  ASSERT_TRUE(a.mesh().initTriangles(0, nullptr, nullptr, nullptr));
+  kexTest::RecordingScope monitor;
+  EXPECT_FALSE(a.calculate());
+  EXPECT_TRUE(isUnknown(a.figures()));
+  EXPECT_TRUE(monitor.hasDiagnostic("The triangle mesh has fewer than 3 vertices or no triangle"));
+}
+
+TEST(TriangleMeshAnalyzer, AllocationFailuresAndStopsLeaveTheUnknownFigures)
+{
+  // Each run builds the mesh object, its access object and the analyzer, so the sweep reaches
+  // every allocation of the whole path; a run that failed must publish nothing measured.
+  const KEXTriangleMeshBuffer input = toSoup(makeTorus(60, 40)); // 4800 triangles: 3 work items
+  bool calculated = false;
+  AnalyzerFigures figures;
+  auto op = [&](KEXTriangleMeshBuffer& b) {
+    calculated = false;
+    AnalyzedMesh a(b);
+    if (!a.ok())
+      return false;
+    calculated = true;
+    bool result = a.calculate();
+    figures = a.figures();
+    return result;
+  };
+  KEXTriangleMeshBuffer warm(input);
+  ASSERT_TRUE(op(warm)); // first-use tables of the framework are no leak of a faulted run
+  int faults = sweepAllocationFaults(input, op, [&](const KEXTriangleMeshBuffer&, bool result,
+                                                    const kexTest::RecordingMonitor&) {
+    if (calculated && !result) {
+      EXPECT_TRUE(isUnknown(figures));
+    }
+  });
+  EXPECT_GT(faults, 5);
+  const ReferenceFigures reference = referenceFigures(input, Matrix(1.0f));
+  for (KEXTaskMonitor::Reply kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort}) {
+    long reports = sweepStops(
+        input, op,
+        [&](const KEXTriangleMeshBuffer&, bool result, const kexTest::RecordingMonitor& monitor) {
+          expectStopped(result, monitor, kind);
+          EXPECT_TRUE(isUnknown(figures));
+        },
+        kind);
+    EXPECT_GT(reports, 3);
+  }
+  ASSERT_TRUE(op(warm));
+  EXPECT_NEAR(figures.surfaceArea, reference.area, 1e-6 * reference.area);
+}
