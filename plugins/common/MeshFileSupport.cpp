@@ -18,6 +18,15 @@ InputFile::~InputFile() { kexFree(m_data); }
 bool InputFile::load(const char* fileName, Report& report)
 {
   m_name = fileName ? fileName : "";
+  // A directory opens for reading on some systems and a device reports size 0 however much it
+  // yields: say what the name is instead of reporting a read error or an empty file.
+  struct stat st;
+  if (fileName && ::stat(fileName, &st) == 0) {
+    if (S_ISDIR(st.st_mode))
+      return report.fail(Report::Unreadable, "%s: is a directory", m_name.c_str());
+    if (!S_ISREG(st.st_mode))
+      return report.fail(Report::Unreadable, "%s: not a regular file", m_name.c_str());
+  }
   KEXKernelFile file;
   if (!fileName || !file.open(fileName, "rb"))
     return report.fail(Report::Unreadable, "%s: cannot open file: %s", m_name.c_str(), std::strerror(errno));
@@ -41,7 +50,56 @@ bool InputFile::load(const char* fileName, Report& report)
                        (long long)size);
   m_data[size] = 0;
   m_size = size;
+  m_textOffset = size >= 3 && std::memcmp(m_data, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
   return true;
+}
+
+bool underflows(const char* p, const char* end)
+{
+  auto digit = [&](const char* q) { return q < end && *q >= '0' && *q <= '9'; };
+  if (p < end && *p == '-')
+    ++p;
+  // The decimal order of magnitude: of the first non-zero digit, plus the exponent.
+  long long order = 0, integerDigits = 0, leadingZeros = 0;
+  bool nonZero = false;
+  for (; digit(p); ++p)
+    if (nonZero || *p != '0') {
+      nonZero = true;
+      ++integerDigits;
+    }
+  if (p < end && *p == '.')
+    for (++p; digit(p); ++p)
+      if (!nonZero) {
+        if (*p == '0')
+          ++leadingZeros;
+        else
+          nonZero = true;
+      }
+  order = integerDigits > 0 ? integerDigits - 1 : -(leadingZeros + 1);
+  if (p < end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    bool negative = p < end && *p == '-';
+    if (p < end && (*p == '-' || *p == '+'))
+      ++p;
+    long long exponent = 0;
+    for (; digit(p); ++p)
+      if (exponent < 1000000000000LL)
+        exponent = exponent * 10 + (*p - '0');
+    order += negative ? -exponent : exponent;
+  }
+  return order < 0;
+}
+
+void warnFaceColoursDropped(Report& report, const KEXTriangleMeshBuffer& buffer, const char* fileName)
+{
+  if (buffer.hasTriangleColorList())
+    report.warn("%s: the face colours are not written (the format holds none; PLY and OFF do)", fileName);
+}
+
+void warnShortFaces(Report& report, const char* fileName, long long count)
+{
+  if (count > 0)
+    report.warn("%s: %lld faces with fewer than three corners were skipped", fileName, count);
 }
 
 bool Progress::finish(const Report& report)

@@ -1,6 +1,7 @@
 #pragma once
-// What every format plug-in shares: loading a file into memory, a text scanner that knows its line
-// number, number parsing that rejects NaN and infinities, a writer that goes to a temporary file
+// What every format plug-in shares: loading a file into memory (a leading UTF-8 byte order mark is
+// no part of any format's text), a text scanner that knows its line number, number parsing that
+// rejects NaN and infinities, a writer that goes to a temporary file
 // and renames it over the target only when everything was written, progress in blocks, and the
 // registration of a handler class under its plug-in's module name.
 //
@@ -16,6 +17,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 
 namespace kexmeshio {
@@ -37,24 +39,46 @@ public:
   bool load(const char* fileName, Report& report);
   const char* data() const { return m_data; }
   int64_t size() const { return m_size; }
+  /// Where the text of a text format starts: after a UTF-8 byte order mark, which some editors put
+  /// at the start of every text file they save.
+  const char* text() const { return m_data + m_textOffset; }
+  const char* end() const { return m_data + m_size; }
   const char* name() const { return m_name.c_str(); }
 
 private:
   char* m_data = nullptr;
   int64_t m_size = 0;
+  int m_textOffset = 0;
   std::string m_name;
 };
 
-/// Parses a float; rejects NaN, infinities, values outside float range and trailing garbage of
-/// the token. Accepts a leading '+'.
+/// Whether a token that std::from_chars matched as a decimal number but found out of range is
+/// below 1 in magnitude (it underflowed) rather than above the range (it overflowed).
+bool underflows(const char* begin, const char* end);
+
+/// Parses a float; rejects NaN, infinities and values beyond the float range. A value too small
+/// for a float is finite all the same: it becomes the nearest float (a subnormal or a signed
+/// zero). Accepts a leading '+'.
 inline bool parseFloat(const char*& p, const char* end, float& value)
 {
   const char* q = p;
   if (q < end && *q == '+')
     ++q;
   auto r = std::from_chars(q, end, value);
-  if (r.ec != std::errc() || !std::isfinite(value))
+  if (r.ec == std::errc::result_out_of_range) {
+    // from_chars refuses what rounds to zero or a float subnormal; a double still holds most of
+    // those, and the rest are below any double.
+    double d;
+    auto rd = std::from_chars(q, r.ptr, d);
+    if (rd.ec == std::errc() && rd.ptr == r.ptr && std::fabs(d) <= double(std::numeric_limits<float>::max()))
+      value = float(d);
+    else if (rd.ec == std::errc::result_out_of_range && underflows(q, r.ptr))
+      value = *q == '-' ? -0.0f : 0.0f;
+    else
+      return false;
+  } else if (r.ec != std::errc() || !std::isfinite(value)) {
     return false;
+  }
   p = r.ptr;
   return true;
 }
@@ -212,6 +236,11 @@ bool outOfMemory(Report& report, const char* fileName);
 /// Loads a file that must hold at least one byte; false with the reason in report otherwise.
 bool loadNonEmpty(InputFile& in, const char* fileName, Report& report);
 
+/// The one warning of a read that skipped faces with fewer than three corners (none when count is 0).
+void warnShortFaces(Report& report, const char* fileName, long long count);
+/// The warning of a writer whose format cannot hold the face colours of the mesh it writes.
+void warnFaceColoursDropped(Report& report, const KEXTriangleMeshBuffer& buffer, const char* fileName);
+
 /// The common frame of the readers: loads fileName, parses it into a fresh buffer with
 /// parse(InputFile&, KEXTriangleMeshBuffer&, Report&) and hands the result to buffer only when the
 /// parse succeeded, so a failed read leaves the caller's buffer as it was.
@@ -320,6 +349,12 @@ public:
     return true;
   }
   int count() const { return m_count; }
+  /// Forgets the entries from index count on (the list keeps its length until finish()).
+  void truncate(int count)
+  {
+    if (count >= 0 && count < m_count)
+      m_count = count;
+  }
   void finish() { m_list.setCount(m_count); }
 
 private:

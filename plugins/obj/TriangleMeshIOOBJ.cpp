@@ -1,7 +1,8 @@
 // OBJ reading and writing. OBJ has no header counts: lists grow by doubling as lines come. Face
 // corners are resolved against the vertices seen so far (negative indices) and checked against
 // the final vertex count (positive ones may in principle point forward). A corner's normal index
-// attaches that normal to the corner's vertex.
+// attaches that normal to the corner's vertex. Faces of fewer than three corners bound no surface:
+// they are skipped (and counted in one warning), as every reader does.
 #include "TriangleMeshIOOBJ.h"
 
 #include "../common/MeshFileSupport.h"
@@ -41,7 +42,7 @@ bool parseCorner(const char*& p, const char* end, Corner& c)
 
 bool readOBJ(const InputFile& in, KEXTriangleMeshBuffer& b, Report& report)
 {
-  TextScanner s(in.data(), in.data() + in.size(), in.name());
+  TextScanner s(in.text(), in.end(), in.name());
   s.setCommentCharacter('#');
   Progress progress("Reading OBJ file", double(in.size()));
   KEXValueList<KEXVector3<float>> objNormals;
@@ -56,7 +57,7 @@ bool readOBJ(const InputFile& in, KEXTriangleMeshBuffer& b, Report& report)
   std::vector<std::pair<int, long long>> cornerNormals; // (vertex, normal index) per corner
   std::vector<long long> faceLines;                     // line of the first triangle of each face
   bool anyColour = false;
-  long long lines = 0;
+  long long lines = 0, shortFaces = 0;
   auto fail = [&](const char* what) {
     s.fail(report, what);
     return progress.finish(report);
@@ -104,7 +105,7 @@ bool readOBJ(const InputFile& in, KEXTriangleMeshBuffer& b, Report& report)
         return fail("invalid vertex normal (three finite numbers expected)");
       if (!normals.add(n))
         return oom();
-    } else if (p[0] == 'f' && (p[1] == ' ' || p[1] == '\t')) {
+    } else if (p[0] == 'f' && (p + 1 == in.end() || TextScanner::isSpace(p[1]))) { // "f" alone: no corners
       s.setPosition(p + 1);
       face.clear();
       for (;;) {
@@ -113,7 +114,7 @@ bool readOBJ(const InputFile& in, KEXTriangleMeshBuffer& b, Report& report)
           break;
         const char* q = s.position();
         Corner c;
-        if (!parseCorner(q, in.data() + in.size(), c))
+        if (!parseCorner(q, in.end(), c))
           return fail("invalid face corner (v, v/t, v//n or v/t/n expected)");
         s.setPosition(q);
         long long nv = vertices.count();
@@ -131,20 +132,22 @@ bool readOBJ(const InputFile& in, KEXTriangleMeshBuffer& b, Report& report)
           return fail("invalid normal index");
         face.push_back(c);
       }
-      if (face.size() < 3)
-        return fail("a face needs at least three corners");
-      corners.resize(face.size());
-      for (size_t k = 0; k < face.size(); ++k) {
-        if (face[k].v > INT_MAX)
-          return fail("vertex index out of range");
-        corners[k] = int(face[k].v);
-        if (face[k].n > 0)
-          cornerNormals.emplace_back(int(face[k].v), face[k].n);
+      if (face.size() < 3) {
+        ++shortFaces;
+      } else {
+        corners.resize(face.size());
+        for (size_t k = 0; k < face.size(); ++k) {
+          if (face[k].v > INT_MAX)
+            return fail("vertex index out of range");
+          corners[k] = int(face[k].v);
+          if (face[k].n > 0)
+            cornerNormals.emplace_back(int(face[k].v), face[k].n);
+        }
+        for (size_t k = 1; k + 1 < face.size(); ++k)
+          faceLines.push_back(s.line());
+        if (!appendFan(triangles, corners.data(), int(face.size())))
+          return oom();
       }
-      for (size_t k = 1; k + 1 < face.size(); ++k)
-        faceLines.push_back(s.line());
-      if (!appendFan(triangles, corners.data(), int(face.size())))
-        return oom();
     }
     // Everything else (vt, g, o, s, usemtl, mtllib, l, p, ...) is read past.
     s.nextLine();
@@ -194,6 +197,7 @@ bool readOBJ(const InputFile& in, KEXTriangleMeshBuffer& b, Report& report)
   }
   if (anyColour)
     b.vertexColorList.swap(colours);
+  warnShortFaces(report, in.name(), shortFaces);
   return progress.finish(report);
 }
 
@@ -217,6 +221,7 @@ bool KEXTriangleMeshIOOBJ::writeBuffer(const char* fileName, const KEXTriangleMe
     return false;
   int nv = b.getVertexCount(), nt = b.getTriangleCount();
   bool normals = b.hasVertexNormalList(), colours = b.hasVertexColorList();
+  warnFaceColoursDropped(report, b, fileName);
   OutputFile out;
   if (!out.open(fileName, report))
     return false;

@@ -1,8 +1,10 @@
 // OFF reading and writing. The header keyword says which per-vertex attributes follow the
 // position (N: a normal, C: a colour); the counts line says how many vertices and faces follow,
 // and both counts are checked against the bytes left before anything is allocated. Faces are
-// polygons "n i0 ... i(n-1)" (anything after the indices on the line, such as a face colour, is
-// read past) and are fanned into triangles.
+// polygons "n i0 ... i(n-1)", fanned into triangles; three or four numbers after the indices are
+// the face's colour (given to each of its triangles), anything else there (a colour map index) is
+// read past. Faces of fewer than three corners and text after the declared faces are skipped
+// with a warning.
 #include "TriangleMeshIOOFF.h"
 
 #include "../common/MeshFileSupport.h"
@@ -16,9 +18,32 @@ KEXMESHIO_DEFINE_PLUGIN_CLASS(KEXTriangleMeshIOOFF, "kexmeshiooff")
 
 namespace {
 
+// Colour components as OFF files write them: floats in [0, 1], or bytes when any exceeds 1 (a
+// missing alpha is opaque either way).
+KEXRGBA<float> offColour(const float* c, int k)
+{
+  float a = k == 4 ? c[3] : 1.0f;
+  bool bytes = c[0] > 1 || c[1] > 1 || c[2] > 1 || a > 1;
+  if (bytes && k == 3)
+    a = 255;
+  float f = bytes ? 1.0f / 255.0f : 1.0f;
+  return KEXRGBA<float>(c[0] * f, c[1] * f, c[2] * f, a * f);
+}
+
+// Appends the shortest text of each colour component, clamped to [0, 1].
+char* formatColour(char* p, KEXRGBA<float> c)
+{
+  c.clamp();
+  for (float f : {c.r, c.g, c.b, c.a}) {
+    *p++ = ' ';
+    p = formatFloat(p, std::isfinite(f) ? f : 0.0f);
+  }
+  return p;
+}
+
 bool readOFF(const InputFile& in, KEXTriangleMeshBuffer& b, Report& report)
 {
-  TextScanner s(in.data(), in.data() + in.size(), in.name());
+  TextScanner s(in.text(), in.end(), in.name());
   s.setCommentCharacter('#');
   s.skipEmptyLines('#');
   std::string w;
@@ -84,11 +109,7 @@ bool readOFF(const InputFile& in, KEXTriangleMeshBuffer& b, Report& report)
       }
       if (k < 3)
         return fail("a vertex colour needs three or four components");
-      bool bytes = c[0] > 1 || c[1] > 1 || c[2] > 1 || (k == 4 && c[3] > 1);
-      if (bytes && k == 3)
-        c[3] = 255;
-      float f = bytes ? 1.0f / 255.0f : 1.0f;
-      b.vertexColorList[i] = KEXRGBA<float>(c[0] * f, c[1] * f, c[2] * f, c[3] * f);
+      b.vertexColorList[i] = offColour(c, k);
     }
     s.nextLine();
     if (!progress.step(i + 1)) {
@@ -97,6 +118,11 @@ bool readOFF(const InputFile& in, KEXTriangleMeshBuffer& b, Report& report)
     }
   }
   Appender<KEXTriangle<int>> triangles(b.triangleList);
+  // Face colours are collected from the first coloured face on; the triangles before it (and
+  // faces without a colour after it) are white.
+  KEXValueList<KEXRGBA<float>> faceColourList;
+  Appender<KEXRGBA<float>> faceColours(faceColourList);
+  bool anyFaceColour = false;
   std::vector<int> corners;
   long long skipped = 0;
   for (long long f = 0; f < nf; ++f) {
@@ -118,10 +144,28 @@ bool readOFF(const InputFile& in, KEXTriangleMeshBuffer& b, Report& report)
       }
       corners[size_t(j)] = int(idx);
     }
-    if (k < 3)
+    float c[4];
+    int components = 0;
+    while (components < 4 && !s.atLineEnd() && s.number(c[components]))
+      ++components;
+    const KEXRGBA<float> white(1, 1, 1, 1);
+    const bool coloured = components >= 3 && k >= 3;
+    if (coloured && !anyFaceColour) {
+      anyFaceColour = true;
+      for (int t = 0; t < triangles.count(); ++t)
+        if (!faceColours.add(white))
+          return outOfMemory(report, in.name()), progress.finish(report);
+    }
+    if (k < 3) {
       ++skipped;
-    else if (!appendFan(triangles, corners.data(), int(k)))
-      return outOfMemory(report, in.name()), progress.finish(report);
+    } else {
+      if (!appendFan(triangles, corners.data(), int(k)))
+        return outOfMemory(report, in.name()), progress.finish(report);
+      const KEXRGBA<float> colour = coloured ? offColour(c, components) : white;
+      while (anyFaceColour && faceColours.count() < triangles.count())
+        if (!faceColours.add(colour))
+          return outOfMemory(report, in.name()), progress.finish(report);
+    }
     s.nextLine();
     if (!progress.step(nv + f + 1)) {
       stopped(report, in.name());
@@ -129,8 +173,14 @@ bool readOFF(const InputFile& in, KEXTriangleMeshBuffer& b, Report& report)
     }
   }
   triangles.finish();
-  if (skipped)
-    report.warn("%s: %lld faces with fewer than three corners were skipped", in.name(), skipped);
+  if (anyFaceColour) {
+    faceColours.finish();
+    b.triangleColorList.swap(faceColourList);
+  }
+  warnShortFaces(report, in.name(), skipped);
+  s.skipEmptyLines('#');
+  if (!s.atEnd())
+    report.warn("%s:%lld: the text after the %lld faces the header declares was ignored", in.name(), s.line(), nf);
   return progress.finish(report);
 }
 
@@ -148,6 +198,7 @@ bool KEXTriangleMeshIOOFF::writeBuffer(const char* fileName, const KEXTriangleMe
     return false;
   int nv = b.getVertexCount(), nt = b.getTriangleCount();
   bool normals = b.hasVertexNormalList(), colours = b.hasVertexColorList();
+  bool faceColours = b.hasTriangleColorList();
   OutputFile out;
   if (!out.open(fileName, report))
     return false;
@@ -168,14 +219,8 @@ bool KEXTriangleMeshIOOFF::writeBuffer(const char* fileName, const KEXTriangleMe
       for (float f : {n.x, n.y, n.z})
         *p++ = ' ', p = formatFloat(p, f);
     }
-    if (colours) {
-      KEXRGBA<float> c = b.vertexColorList[i];
-      c.clamp();
-      for (float f : {c.r, c.g, c.b, c.a}) {
-        *p++ = ' ';
-        p = formatFloat(p, std::isfinite(f) ? f : 0.0f);
-      }
-    }
+    if (colours)
+      p = formatColour(p, b.vertexColorList[i]);
     *p++ = '\n';
     out.put(line, size_t(p - line));
     stop = !progress.step(i + 1);
@@ -185,6 +230,8 @@ bool KEXTriangleMeshIOOFF::writeBuffer(const char* fileName, const KEXTriangleMe
     *p++ = '3';
     for (int k = 0; k < 3; ++k)
       *p++ = ' ', p = formatInt(p, b.triangleList[i][k]);
+    if (faceColours)
+      p = formatColour(p, b.triangleColorList[i]);
     *p++ = '\n';
     out.put(line, size_t(p - line));
     stop = !progress.step(nv + i + 1);

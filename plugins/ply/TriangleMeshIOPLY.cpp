@@ -6,6 +6,10 @@
 // Nothing from the header is trusted: each element's count times its smallest possible record
 // must fit in the bytes that follow before anything is allocated for it, every face index is
 // checked against the vertex count, and the buffer is replaced only once the whole file was read.
+//
+// Writers do not agree on the name of the face's index list: vertex_indices and vertex_index are
+// both common, and a face element's only integer list is its indices whatever its name. A face
+// element with records but no such list is refused rather than read as a mesh without faces.
 #include "TriangleMeshIOPLY.h"
 
 #include "../common/MeshFileSupport.h"
@@ -82,6 +86,29 @@ Target vertexTarget(const std::string& n)
   if (n == "a")
     return Alpha;
   return Skip;
+}
+
+bool isInteger(Type t) { return t != NoType && t != Float32 && t != Float64; }
+
+// Finds the index list of a face element: one named as expected, else its only list when that
+// holds integers. True when found, or when there is nothing to find (no records).
+bool resolveFaceIndices(Element& e)
+{
+  Property* only = nullptr;
+  int lists = 0;
+  for (Property& p : e.properties) {
+    if (p.target == Indices)
+      return true;
+    if (p.countType != NoType) {
+      only = &p;
+      ++lists;
+    }
+  }
+  if (lists == 1 && isInteger(only->type)) {
+    only->target = Indices;
+    return true;
+  }
+  return e.count == 0;
 }
 
 struct Header {
@@ -173,7 +200,7 @@ bool parseHeader(TextScanner& s, Header& h, Report& report)
           p.target = t; // a face colour
       }
       if (e.isFace && p.countType != NoType && (p.name == "vertex_indices" || p.name == "vertex_index")) {
-        if (p.type == Float32 || p.type == Float64)
+        if (!isInteger(p.type))
           return s.fail(report, "face indices must be integers");
         p.target = Indices;
       }
@@ -201,6 +228,11 @@ bool parseHeader(TextScanner& s, Header& h, Report& report)
       }
     }
     e.fixedSize = fixed ? e.minimumSize : 0;
+    if (e.isFace && !resolveFaceIndices(e))
+      return report.fail(Report::Malformed,
+                         "%s: the face element has no list of vertex indices (an integer list named "
+                         "vertex_indices or vertex_index, or the face's only list, expected)",
+                         s.file());
     if (e.isVertex) {
       bool x = false, y = false, z = false;
       for (const Property& p : e.properties) {
@@ -607,8 +639,7 @@ bool Reader::read()
   m_b.triangleList.setCount(m_triangles);
   if (m_faceColours)
     m_triangleColours.finish();
-  if (m_skippedFaces)
-    m_r.warn("%s: %lld faces with fewer than three corners were skipped", m_in.name(), m_skippedFaces);
+  warnShortFaces(m_r, m_in.name(), m_skippedFaces);
   return true;
 }
 
@@ -620,7 +651,7 @@ bool KEXTriangleMeshIOPLY::readBuffer(const char* fileName, KEXTriangleMeshBuffe
   InputFile in;
   if (!loadNonEmpty(in, fileName, report))
     return false;
-  TextScanner header(in.data(), in.data() + in.size(), in.name());
+  TextScanner header(in.text(), in.end(), in.name());
   Header h;
   if (!parseHeader(header, h, report))
     return false;

@@ -3,6 +3,8 @@
 // header with that word); a file starting with "solid" that fails the size test is read as text.
 // A binary file whose count promises more triangles than the file holds is refused, never read
 // past its end. Reads keep the soup the file stores; joining the copies of a vertex is the weld's.
+// A text file may start with a UTF-8 byte order mark; a facet of fewer than three vertices is
+// skipped with a warning, as the other readers skip such faces.
 #include "TriangleMeshIOSTL.h"
 
 #include "../common/MeshFileSupport.h"
@@ -28,8 +30,8 @@ inline float loadFloatLE(const unsigned char* p)
 
 bool startsWithSolid(const InputFile& in)
 {
-  const char* p = in.data();
-  const char* end = p + in.size();
+  const char* p = in.text();
+  const char* end = in.end();
   while (p < end && TextScanner::isSpace(*p))
     ++p;
   return end - p >= 5 && std::memcmp(p, "solid", 5) == 0 && (end - p == 5 || TextScanner::isSpace(p[5]));
@@ -80,13 +82,13 @@ bool readBinary(const InputFile& in, uint32_t count, KEXTriangleMeshBuffer& b, R
 
 bool readAscii(const InputFile& in, KEXTriangleMeshBuffer& b, Report& report)
 {
-  TextScanner s(in.data(), in.data() + in.size(), in.name());
+  TextScanner s(in.text(), in.end(), in.name());
   Progress progress("Reading STL file", double(in.size()));
   Appender<KEXVector3<float>> vertices(b.vertexList);
   Appender<KEXTriangle<int>> triangles(b.triangleList);
   Appender<KEXVector3<float>> normals(b.triangleNormalList);
   std::string w;
-  long long facets = 0;
+  long long facets = 0, shortFacets = 0;
   auto fail = [&](const char* what) {
     s.fail(report, what);
     return progress.finish(report);
@@ -127,8 +129,10 @@ bool readAscii(const InputFile& in, KEXTriangleMeshBuffer& b, Report& report)
           return outOfMemory(report, in.name()), progress.finish(report);
         ++corners;
       }
-      if (corners < 3)
-        return fail("a facet needs at least three vertices");
+      if (corners < 3) {
+        ++shortFacets;
+        vertices.truncate(first);
+      }
       for (int k = 1; k + 1 < corners; ++k)
         if (!triangles.add(KEXTriangle<int>(first, first + k, first + k + 1)) || !normals.add(n))
           return outOfMemory(report, in.name()), progress.finish(report);
@@ -145,6 +149,7 @@ bool readAscii(const InputFile& in, KEXTriangleMeshBuffer& b, Report& report)
   vertices.finish();
   triangles.finish();
   normals.finish();
+  warnShortFaces(report, in.name(), shortFacets);
   return progress.finish(report);
 }
 
@@ -215,6 +220,7 @@ bool KEXTriangleMeshIOSTL::writeBuffer(const char* fileName, const KEXTriangleMe
   if (!checkWritable(b, fileName, report))
     return false;
   bool ascii = getEncoding() == Ascii;
+  warnFaceColoursDropped(report, b, fileName);
   int nt = b.getTriangleCount();
   OutputFile out;
   if (!out.open(fileName, report))

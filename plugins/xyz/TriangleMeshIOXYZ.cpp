@@ -1,6 +1,6 @@
 // Oriented point clouds as text, one point per line: "x y z" or "x y z nx ny nz". The first data
 // line fixes the column count for the whole file. A first line holding a single integer is taken
-// as the point count and must match.
+// as the point count and must match. A UTF-8 byte order mark before the first line is read past.
 #include "TriangleMeshIOXYZ.h"
 
 #include "../common/MeshFileSupport.h"
@@ -13,7 +13,7 @@ namespace {
 
 bool readXYZ(const InputFile& in, KEXTriangleMeshBuffer& b, Report& report)
 {
-  TextScanner s(in.data(), in.data() + in.size(), in.name());
+  TextScanner s(in.text(), in.end(), in.name());
   s.setCommentCharacter('#');
   Progress progress("Reading XYZ file", double(in.size()));
   Appender<KEXVector3<float>> points(b.vertexList);

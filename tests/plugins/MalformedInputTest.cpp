@@ -5,8 +5,6 @@
 // either read or fail cleanly.
 #include "PluginTestSupport.h"
 
-#include "support/Meshes.h"
-
 #include <cstring>
 #include <random>
 #include <vector>
@@ -15,34 +13,6 @@ using namespace plugintest;
 
 namespace {
 
-struct Outcome {
-  bool ok;
-  KEXGeometryIO::Report report;
-};
-
-Outcome readBytes(KEXTriangleMeshIO& h, const std::string& ext, const std::string& bytes)
-{
-  std::string path = tempPath("bad." + ext);
-  writeFile(path, bytes);
-  KEXTriangleMeshBuffer target = kexmeshtest::makeTetrahedron();
-  Outcome o;
-  o.ok = h.readBuffer(path.c_str(), target, o.report);
-  if (!o.ok) {
-    EXPECT_EQ(target.getVertexCount(), 4) << "a failed read changed the target";
-    EXPECT_EQ(target.getTriangleCount(), 4);
-    EXPECT_NE(o.report.message.find(path), std::string::npos) << o.report.message;
-    EXPECT_NE(o.report.kind, KEXGeometryIO::Report::Ok);
-  } else {
-    EXPECT_TRUE(target.isConsistent());
-    for (int t = 0; t < target.getTriangleCount(); ++t)
-      for (int k = 0; k < 3; ++k) {
-        EXPECT_TRUE(target.isValidVertex(target.triangleList[t][k]));
-      }
-  }
-  std::remove(path.c_str());
-  return o;
-}
-
 void expectError(KEXTriangleMeshIO& h, const std::string& ext, const std::string& bytes, const char* expectedText)
 {
   Outcome o = readBytes(h, ext, bytes);
@@ -50,18 +20,6 @@ void expectError(KEXTriangleMeshIO& h, const std::string& ext, const std::string
   if (expectedText) {
     EXPECT_NE(o.report.message.find(expectedText), std::string::npos) << o.report.message;
   }
-}
-
-std::string validFile(const char* className, KEXGeometryIO::Encoding e, const KEXTriangleMeshBuffer& mesh)
-{
-  Handler h = handler(className);
-  h->setEncoding(e);
-  std::string path = tempPath("valid.bin");
-  KEXGeometryIO::Report r;
-  EXPECT_TRUE(h->writeBuffer(path.c_str(), mesh, r)) << r.message;
-  std::string bytes = readFile(path);
-  std::remove(path.c_str());
-  return bytes;
 }
 
 KEXTriangleMeshBuffer smallMesh()
@@ -97,7 +55,7 @@ TEST(MalformedInput, EveryTruncationFailsCleanly)
   for (const Format& f : formats) {
     Handler h = handler(f.className);
     ASSERT_TRUE(h);
-    std::string valid = validFile(f.className, f.encoding, mesh);
+    std::string valid = writtenBytes(f.className, f.encoding, mesh);
     ASSERT_TRUE(readBytes(*h, f.ext, valid).ok) << f.className;
     std::vector<size_t> cuts;
     for (size_t n = 0; n < valid.size(); n += (n < 400 || n + 400 > valid.size() ? 1 : 5))
@@ -164,7 +122,7 @@ TEST(MalformedInput, AbsurdCountsAllocateNothing)
 TEST(MalformedInput, BinaryStlWithALyingCount)
 {
   Handler stl = handler("KEXTriangleMeshIOSTL");
-  std::string valid = validFile("KEXTriangleMeshIOSTL", KEXGeometryIO::DefaultEncoding, kexmeshtest::makeCube());
+  std::string valid = writtenBytes("KEXTriangleMeshIOSTL", KEXGeometryIO::DefaultEncoding, kexmeshtest::makeCube());
   std::string lying = valid;
   uint32_t count = 1000000;
   std::memcpy(&lying[80], &count, 4);
@@ -201,7 +159,6 @@ TEST(MalformedInput, BadIndicesAndNumbers)
   expectError(*obj, "obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf -4 1 2\n", "before the first vertex");
   expectError(*obj, "obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1//5 2 3\n", "normal 5");
   expectError(*obj, "obj", "v 0 0 0\nv 1 -inf 0\n", ":2:");
-  expectError(*obj, "obj", "v 0 0 0\nv 1 0 0\nf 1 2\n", "three corners");
   Handler stl = handler("KEXTriangleMeshIOSTL");
   expectError(*stl, "stl",
               "solid x\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 nan 0\nvertex 0 1 0\nendloop\nendfacet\n"
@@ -220,7 +177,7 @@ TEST(MalformedInput, RandomMutationsNeverCrash)
   for (const Format& f : formats) {
     Handler h = handler(f.className);
     ASSERT_TRUE(h);
-    std::string valid = validFile(f.className, f.encoding, mesh);
+    std::string valid = writtenBytes(f.className, f.encoding, mesh);
     for (int round = 0; round < 150; ++round) {
       std::string bytes = valid;
       int edits = 1 + int(rng() % 8);
