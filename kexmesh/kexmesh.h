@@ -54,3 +54,7 @@
 #include "kexmesh/repair/RemoveOrphanedVerticesAlgorithm.h"
 #include "kexmesh/repair/RepairBadTrianglesAlgorithm.h"
 #include "kexmesh/repair/VertexTree.h"
+#include "kexmesh/simplify/ContractVertexPairsAlgorithm.h"
+#include "kexmesh/simplify/Quadric4.h"
+#include "kexmesh/simplify/SimplifyTriangleMesh.h"
+#include "kexmesh/simplify/SmoothTriangulationAlgorithm.h"
