@@ -59,3 +59,7 @@
 #include "kexmesh/repair/RepairBadTrianglesAlgorithm.h"
 #include "kexmesh/repair/TriangleMeshAnalyzer.h"
 #include "kexmesh/repair/VertexTree.h"
+#include "kexmesh/simplify/ContractVertexPairsAlgorithm.h"
+#include "kexmesh/simplify/Quadric4.h"
+#include "kexmesh/simplify/SimplifyTriangleMesh.h"
+#include "kexmesh/simplify/SmoothTriangulationAlgorithm.h"

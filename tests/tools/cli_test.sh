@@ -180,6 +180,28 @@ contains out.txt "problems found"
 expect 0 "$K" check demo-out/repaired.ply
 
 # A stop by SIGINT, SIGTERM or SIGHUP during a long weld: exit 1, a message, no output file.
+# Simplification: a target reached with a closed, manifold output; usage errors; bad input.
+expect 0 "$K" simplify t.ply t-simple.off --triangles 1000
+contains out.txt "simplified 4900 -> "
+expect 0 "$K" check t-simple.off
+contains out.txt "boundary edges:  *0"
+contains out.txt "non-manifold edges:  *0"
+tri=$(awk 'NR == 2 { print $2 }' t-simple.off)
+[ "$tri" -le 1000 ] && [ "$tri" -ge 900 ] || fail "simplify --triangles 1000 gave $tri triangles"
+expect 0 "$K" simplify t.ply t-half.ply --ratio 0.5 --quality fastest
+contains out.txt "4900 -> 24[0-9][0-9] triangles"
+expect 0 "$K" simplify t.ply t-tight.ply --vertices 100 --error 0
+contains out.txt "simplified 4900 -> "
+expect 2 "$K" simplify t.ply t-x.ply
+expect 2 "$K" simplify t.ply t-x.ply --triangles 10 --ratio 0.5
+expect 2 "$K" simplify t.ply t-x.ply --ratio 1.5
+expect 2 "$K" simplify t.ply t-x.ply --triangles 10 --quality best
+printf 'OFF\n4 4 0\n1 1 1\n1 1 1\n1 1 1\n1 1 1\n3 0 1 2\n3 0 2 3\n3 0 3 1\n3 1 3 2\n' > point.off
+expect 1 "$K" simplify point.off nan-out.off --triangles 1
+contains err.txt "no positive sampling distance"
+[ -f nan-out.off ] && fail "a failed simplification wrote its output"
+
+# A stop by SIGINT during a long weld: exit 1, a message, no output file.
 expect 0 "$K" --quiet generate torus big.ply -n 3000000 --soup
 for sig in INT TERM HUP; do
   "$K" weld big.ply big-welded.ply >out.txt 2>err.txt &

@@ -27,6 +27,7 @@ void addInspectCommands(CLI::App& app, Options& o);
 void addEditCommands(CLI::App& app, Options& o);
 void addRepairCommands(CLI::App& app, Options& o);
 void addReduceCommands(CLI::App& app, Options& o);
+void addSimplifyCommands(CLI::App& app, Options& o);
 void addDemoCommands(CLI::App& app, Options& o);
 
 /// Adds the positional input (and output) file arguments of a subcommand.

@@ -39,6 +39,7 @@ int main(int argc, char** argv)
   addEditCommands(app, o);
   addRepairCommands(app, o);
   addReduceCommands(app, o);
+  addSimplifyCommands(app, o);
   addDemoCommands(app, o);
 
   try {

@@ -9,6 +9,7 @@
 #include "kexmesh/core/TriangleMeshAlgorithmIF.h"
 #include "kexmesh/reconstruct/ReducePointCloudAlgorithm.h"
 #include "kexmesh/repair/ClusterVerticesAlgorithm.h"
+#include "kexmesh/simplify/ContractVertexPairsAlgorithm.h"
 #include "support/AlgorithmSweeps.h"
 #include "support/MeshChecks.h"
 #include "support/Meshes.h"
@@ -153,6 +154,20 @@ void keptInOrder(const KEXTriangleMeshBuffer& b, const KEXTriangleMeshBuffer& in
   }
 }
 
+// A sphere whose unit vertex normals scatter: many edges worth flipping.
+KEXTriangleMeshBuffer scatteredNormalsSphere()
+{
+  std::mt19937 rng(5);
+  std::normal_distribution<float> g(0.0f, 0.5f);
+  KEXTriangleMeshBuffer b = withNormals(makeIcosphere(3));
+  for (Vec3& n : b.vertexNormalList) {
+    n.normalize(1.0f);
+    n += Vec3(g(rng), g(rng), g(rng));
+    n.normalize(1.0f);
+  }
+  return b;
+}
+
 void scale123(KEXTriangleMeshAlgorithmIF& a)
 {
   EXPECT_TRUE(dynamic_cast<KEXTransformListAlgorithmBase&>(a).setTransformMatrix(
@@ -234,6 +249,27 @@ const Row rows[] = {
      },
      Row::StopSucceeds},
     {"KEXReducePointCloudAlgorithm", planeCloud, reduceSettings, keptInOrder, Row::StopFails, 6, 6},
+    // The contraction commits contraction by contraction: a run cut short keeps a valid mesh
+    // between the input and the result.
+    {"KEXContractVertexPairsAlgorithm", [] { return withNormals(makeTorus(40, 24)); },
+     [](KEXTriangleMeshAlgorithmIF& a) {
+       auto& c = dynamic_cast<KEXContractVertexPairsAlgorithm&>(a);
+       c.setTriangleLimit(300);
+       c.setMaximumError(10.0f);
+     },
+     [](const KEXTriangleMeshBuffer& b, const KEXTriangleMeshBuffer& in) {
+       EXPECT_LE(b.getTriangleCount(), in.getTriangleCount());
+       EXPECT_TRUE(manifoldEdgesConsistent(b));
+       for (int t = 0; t < b.getTriangleCount(); ++t)
+         for (int k = 0; k < 3; ++k)
+           EXPECT_TRUE(b.isValidVertex(b.triangleList[t][k]));
+     },
+     Row::StopFails, 5, 2},
+    {"KEXSmoothTriangulationAlgorithm", scatteredNormalsSphere, nullptr,
+     [](const KEXTriangleMeshBuffer& b, const KEXTriangleMeshBuffer& in) {
+       EXPECT_TRUE(manifoldEdgesConsistent(b));
+       EXPECT_EQ(b.getTriangleCount(), in.getTriangleCount());
+     }},
 };
 
 class EveryAlgorithm : public ::testing::TestWithParam<int> {

@@ -1,0 +1,169 @@
+// Smooth triangulation: the flip test on a roof crease across its thresholds, edges that must
+// never flip, a flip whose diagonal exists elsewhere (skipped, the run goes on), and the visiting
+// order of the work stack against a recursive reference on random meshes.
+#include "kexmesh/simplify/SmoothTriangulationAlgorithm.h"
+#include "support/AlgorithmSweeps.h"
+#include "support/MeshChecks.h"
+#include "support/Meshes.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+using namespace kexmeshtest;
+
+namespace {
+
+constexpr double PI = 3.141592653589793;
+
+bool hasEdge(const KEXTriangleMeshBuffer& b, int u, int v)
+{
+  for (const KEXTriangle<int>& t : b.triangleList)
+    for (int k = 0; k < 3; ++k)
+      if ((t[k] == u && t[(k + 1) % 3] == v) || (t[k] == v && t[(k + 1) % 3] == u))
+        return true;
+  return false;
+}
+
+// Edge p(0) -> v(1) of triangle (p, v, n) meets triangle (v, p, o); n(2) and o(3) lie on a crease
+// along y. The slopes' normals lean by tilt degrees to either side; the crease's point up.
+KEXTriangleMeshBuffer crease(double tiltDegrees, Vec3 p = Vec3(-1, 0, 0))
+{
+  KEXTriangleMeshBuffer b = makeBuffer({p, {1, 0, 0}, {0, -1, 1}, {0, 1, 1}}, {{0, 1, 2}, {1, 0, 3}});
+  const float s = float(std::sin(tiltDegrees * PI / 180.0)), c = float(std::cos(tiltDegrees * PI / 180.0));
+  b.vertexNormalList.append(Vec3(-s, 0, c));
+  b.vertexNormalList.append(Vec3(s, 0, c));
+  b.vertexNormalList.append(Vec3(0, 0, 1));
+  b.vertexNormalList.append(Vec3(0, 0, 1));
+  return b;
+}
+
+TEST(SmoothTriangulation, RoofCreaseFlipsOnlyBeyondThirtyDegreesAndWhenConvex)
+{
+  struct Case {
+    double tilt;
+    Vec3 p;
+    bool flips;
+  } cases[] = {
+      {5, {-1, 0, 0}, false},   {10, {-1, 0, 0}, false}, {14.5, {-1, 0, 0}, false}, {15.5, {-1, 0, 0}, true},
+      {30, {-1, 0, 0}, true},   {60, {-1, 0, 0}, true},  {30, {0.5f, 0, 0}, false}, // not convex at p
+      {30, {-0.1f, -6, 0}, false}, // the new triangle (o, n, p) would get a thin angle at o
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "tilt " << c.tilt << " p " << c.p.x << "," << c.p.y);
+    KEXTriangleMeshBuffer b = crease(c.tilt, c.p);
+    ASSERT_TRUE(runAlgorithm<KEXSmoothTriangulationAlgorithm>(b));
+    EXPECT_EQ(hasEdge(b, 2, 3), c.flips);
+    EXPECT_EQ(hasEdge(b, 0, 1), !c.flips);
+    EXPECT_TRUE(manifoldEdgesConsistent(b));
+    EXPECT_FALSE(b.hasTriangleAdjacencyList());
+    EXPECT_FALSE(b.hasVertexAdjacencyList()); // built for the run, removed again
+  }
+}
+
+TEST(SmoothTriangulation, NeverFlipsBorderInconsistentOrExistingDiagonals)
+{
+  { // Without vertex normals nothing happens, successfully.
+    KEXTriangleMeshBuffer b = crease(40);
+    b.vertexNormalList.clear();
+    const KEXTriangleMeshBuffer before(b);
+    ASSERT_TRUE(runAlgorithm<KEXSmoothTriangulationAlgorithm>(b));
+    EXPECT_TRUE(sameBuffer(b, before));
+  }
+  { // The neighbour runs the edge the same way.
+    KEXTriangleMeshBuffer b = crease(40);
+    b.triangleList[1] = KEXTriangle<int>(0, 1, 3);
+    ASSERT_TRUE(runAlgorithm<KEXSmoothTriangulationAlgorithm>(b));
+    EXPECT_TRUE(hasEdge(b, 0, 1));
+    EXPECT_FALSE(hasEdge(b, 2, 3));
+  }
+  { // A border edge: the second triangle sits elsewhere.
+    KEXTriangleMeshBuffer b = crease(40);
+    b.triangleList[1] = KEXTriangle<int>(1, 3, 2);
+    const KEXTriangleMeshBuffer before(b);
+    ASSERT_TRUE(runAlgorithm<KEXSmoothTriangulationAlgorithm>(b));
+    EXPECT_TRUE(sameGeometry(b, before));
+  }
+  { // The diagonal n - o exists in a third triangle: the flip is skipped, the run succeeds.
+    KEXTriangleMeshBuffer b = crease(40);
+    b.vertexList.append(Vec3(0, 0, 3));
+    b.vertexNormalList.append(Vec3(1, 0, 0));
+    b.triangleList.append(KEXTriangle<int>(2, 4, 3));
+    const KEXTriangleMeshBuffer before(b);
+    ASSERT_TRUE(runAlgorithm<KEXSmoothTriangulationAlgorithm>(b));
+    EXPECT_TRUE(sameGeometry(b, before));
+  }
+  { // A flat mesh with equal normals stays as it is.
+    KEXTriangleMeshBuffer b = makeGrid(12, 9);
+    for (int v = 0; v < b.getVertexCount(); ++v)
+      b.vertexNormalList.append(Vec3(0, 0, 1));
+    const KEXTriangleMeshBuffer before(b);
+    ASSERT_TRUE(runAlgorithm<KEXSmoothTriangulationAlgorithm>(b));
+    EXPECT_TRUE(sameGeometry(b, before));
+  }
+}
+
+// The recursion the work stack replaces, written out plainly.
+bool recursiveFlip(KEXTriangleMeshBuffer& b, int c)
+{
+  const int q = KEXSmoothTriangulationAlgorithm::flipPartner(b, c);
+  if (q < 0)
+    return true;
+  if (!b.flipEdge(c))
+    return false;
+  return recursiveFlip(b, c) && recursiveFlip(b, KEXTriangleMeshBuffer::previousCorner(c)) && recursiveFlip(b, q) &&
+         recursiveFlip(b, KEXTriangleMeshBuffer::previousCorner(q));
+}
+
+// A bumpy surface with noisy normals: many flips, many cascades.
+KEXTriangleMeshBuffer noisyNormals(std::mt19937& rng, KEXTriangleMeshBuffer b, float noise)
+{
+  std::normal_distribution<float> g(0.0f, noise);
+  EXPECT_TRUE(b.calculateVertexNormals());
+  for (int v = 0; v < b.getVertexCount(); ++v) {
+    Vec3& n = b.vertexNormalList[v];
+    n.normalize(1.0f);
+    n += Vec3(g(rng), g(rng), g(rng));
+    n.normalize(1.0f);
+  }
+  return b;
+}
+
+TEST(SmoothTriangulation, WorkStackVisitsLikeTheRecursionOnRandomMeshes)
+{
+  std::mt19937 rng(8);
+  int flipped = 0;
+  for (int round = 0; round < 12; ++round) {
+    KEXTriangleMeshBuffer shape = round % 3 == 0   ? makeIcosphere(2 + round % 2)
+                                  : round % 3 == 1 ? makeTorus(12 + round, 9)
+                                                   : jitteredRoof(rng, 10 + round, 7, 0.8f);
+    KEXTriangleMeshBuffer b = noisyNormals(rng, shape, 0.3f + 0.1f * float(round % 4));
+    KEXTriangleMeshBuffer reference(b);
+    ASSERT_TRUE(reference.createVertexAdjacencyList());
+    for (int c = 0; c < 3 * reference.getTriangleCount(); ++c)
+      ASSERT_TRUE(recursiveFlip(reference, c));
+    ASSERT_TRUE(runAlgorithm<KEXSmoothTriangulationAlgorithm>(b));
+    EXPECT_EQ(triangles(b), triangles(reference)) << "round " << round;
+    EXPECT_TRUE(manifoldEdgesConsistent(b));
+    if (shape.getTriangleCount() && closedAndConsistent(shape)) {
+      EXPECT_TRUE(closedAndConsistent(b));
+    }
+    flipped += triangles(b) != triangles(shape);
+  }
+  EXPECT_GT(flipped, 8); // the inputs do exercise the flips
+}
+
+TEST(SmoothTriangulation, LargeMeshRunsWithoutRecursion)
+{
+  // Half a million triangles with scattered normals: long cascades, no call-stack growth.
+  std::mt19937 rng(3);
+  KEXTriangleMeshBuffer b = noisyNormals(rng, makeTorus(500, 500), 0.6f);
+  const KEXTriangleMeshBuffer before(b);
+  ASSERT_TRUE(runAlgorithm<KEXSmoothTriangulationAlgorithm>(b));
+  EXPECT_TRUE(closedAndConsistent(b));
+  EXPECT_EQ(b.getTriangleCount(), before.getTriangleCount());
+  EXPECT_NE(triangles(b), triangles(before));
+}
+
+} // namespace
