@@ -37,6 +37,7 @@ int main(int argc, char** argv)
   addInspectCommands(app, o);
   addEditCommands(app, o);
   addRepairCommands(app, o);
+  addSmoothCommands(app, o);
   addDemoCommands(app, o);
 
   try {
