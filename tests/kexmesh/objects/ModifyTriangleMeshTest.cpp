@@ -6,6 +6,7 @@
 #include "kexmesh/objects/TriangleMeshAction.h"
 #include "kexmesh/objects/TriangleMeshData.h"
 #include "kexmesh/objects/Vocabulary.h"
+#include "support/FilterChecks.h"
 #include "support/MeshChecks.h"
 #include "support/Meshes.h"
 
@@ -19,13 +20,6 @@
 using namespace kexmeshtest;
 
 namespace {
-
-KEXTriangleMeshBuffer fromObject(const KEXTriangleMeshData& mesh)
-{
-  KEXTriangleMeshBuffer b;
-  EXPECT_TRUE(KEXTriangleMeshAction::bufferFromObject(&b, &mesh));
-  return b;
-}
 
 std::vector<std::string> actionNames(const KEXObject& o)
 {
@@ -75,7 +69,7 @@ TEST(ModifyTriangleMesh, TheVectorLengthReachesBothHarmonizeActions)
       ASSERT_TRUE(f.setVectorLength(target));
       ASSERT_TRUE(vertexNormals ? f.calculateVertexNormals() : f.calculateTriangleNormals());
       ASSERT_TRUE(vertexNormals ? f.harmonizeVertexNormals() : f.harmonizeTriangleNormals());
-      const KEXTriangleMeshBuffer out = fromObject(mesh);
+      const KEXTriangleMeshBuffer out = bufferOf(mesh);
       const KEXValueList<Vec3>& normals = vertexNormals ? out.vertexNormalList : out.triangleNormalList;
       ASSERT_EQ(normals.getCount(), vertexNormals ? out.getVertexCount() : out.getTriangleCount());
       for (const Vec3& n : normals)
@@ -95,39 +89,28 @@ TEST(ModifyTriangleMesh, FailuresAndUnofferedOperationsLeaveTheMeshUnchanged)
   KEXModifyTriangleMesh f;
   ASSERT_TRUE(f.setValue(KEX::Geometry, KEXObjectLink(&mesh)));
   ASSERT_TRUE(f.calculateTriangleNormals());
-  EXPECT_EQ(fromObject(mesh).triangleNormalList.getCount(), 4);
+  EXPECT_EQ(bufferOf(mesh).triangleNormalList.getCount(), 4);
 
-  const KEXTriangleMeshBuffer before = fromObject(mesh);
+  const KEXTriangleMeshBuffer before = bufferOf(mesh);
   for (auto op : {&KEXModifyTriangleMesh::discardVertexNormals, &KEXModifyTriangleMesh::discardTriangleNormals,
                   &KEXModifyTriangleMesh::calculateVertexColors, &KEXModifyTriangleMesh::discardVertexColors,
                   &KEXModifyTriangleMesh::calculateTriangleColors, &KEXModifyTriangleMesh::discardTriangleColors})
     EXPECT_FALSE((f.*op)());
-  EXPECT_TRUE(sameBuffer(fromObject(mesh), before));
+  EXPECT_TRUE(sameBuffer(bufferOf(mesh), before));
 
   // Inconsistent lists: a vertex normal list of the wrong length.
   KEXTriangleMeshBuffer bad(four);
   ASSERT_TRUE(bad.vertexNormalList.setCount(2, Vec3(0, 0, 1)));
   ASSERT_TRUE(KEXTriangleMeshAction::objectFromBuffer(&mesh, &bad));
-  const KEXTriangleMeshBuffer inconsistent = fromObject(mesh);
+  const KEXTriangleMeshBuffer inconsistent = bufferOf(mesh);
   EXPECT_FALSE(f.calculateTriangleNormals());
   EXPECT_FALSE(f.harmonizeVertexNormals());
-  EXPECT_TRUE(sameBuffer(fromObject(mesh), inconsistent));
+  EXPECT_TRUE(sameBuffer(bufferOf(mesh), inconsistent));
   f.setValue(KEX::Geometry, KEXObjectLink());
   EXPECT_FALSE(f.calculateVertexNormals()); // no mesh linked
 }
 
 TEST(ModifyTriangleMesh, EveryFailedAllocationWhileConstructingIsReported)
 {
-  int faults = 0;
-  for (long n = 1; n < 200; ++n) {
-    kexTest::ErrorCapture errors;
-    kexTest::AllocationFault fault(n);
-    KEXModifyTriangleMesh f;
-    if (!fault.fired())
-      break;
-    ++faults;
-    EXPECT_TRUE(errors.has(KEX::OutOfMemory)) << "allocation " << n;
-    EXPECT_FALSE(f.calculateVertexNormals());
-  }
-  EXPECT_GT(faults, 2);
+  EXPECT_GT(sweepConstructionFaults<KEXModifyTriangleMesh>(), 2);
 }

@@ -7,6 +7,7 @@
 #include "kexmesh/objects/TriangleMeshAction.h"
 #include "kexmesh/objects/TriangleMeshData.h"
 #include "kexmesh/objects/Vocabulary.h"
+#include "support/FilterChecks.h"
 #include "support/MeshChecks.h"
 #include "support/Meshes.h"
 
@@ -22,13 +23,6 @@ using namespace kexmeshtest;
 using Matrix = KEXMatrix4<float>;
 
 namespace {
-
-KEXTriangleMeshBuffer fromObject(const KEXTriangleMeshData& mesh)
-{
-  KEXTriangleMeshBuffer b;
-  EXPECT_TRUE(KEXTriangleMeshAction::bufferFromObject(&b, &mesh));
-  return b;
-}
 
 Matrix randomAffine(std::mt19937& rng)
 {
@@ -134,14 +128,14 @@ TEST(TransformTriangleMesh, FilterAppliesTheSetMatrixToPointsAndNormals)
     ASSERT_NE(filter, nullptr);
     EXPECT_EQ(filter->checkExecute(nullptr), KEX::NoError);
     if (trial == 0) { // the default changes nothing
-      const KEXTriangleMeshBuffer before = fromObject(mesh);
+      const KEXTriangleMeshBuffer before = bufferOf(mesh);
       ASSERT_TRUE(filter->execute(nullptr));
-      EXPECT_TRUE(sameBuffer(fromObject(mesh), before));
+      EXPECT_TRUE(sameBuffer(bufferOf(mesh), before));
     }
     const Matrix m = randomAffine(rng);
     ASSERT_TRUE(f.setTransformMatrix(m));
     ASSERT_TRUE(filter->execute(nullptr));
-    const KEXTriangleMeshBuffer out = fromObject(mesh);
+    const KEXTriangleMeshBuffer out = bufferOf(mesh);
     std::vector<Vec3> points, vertexNormals, triangleNormals;
     for (const Vec3& p : b.vertexList)
       points.push_back(applyPoint(m, p));
@@ -169,25 +163,15 @@ TEST(TransformTriangleMesh, WithoutMeshOrWithBadListsNothingIsWritten)
   ASSERT_TRUE(b.triangleNormalList.setCount(5, Vec3(0, 0, 1))); // not one per triangle
   KEXTriangleMeshData mesh;
   ASSERT_TRUE(KEXTriangleMeshAction::objectFromBuffer(&mesh, &b));
-  const KEXTriangleMeshBuffer before = fromObject(mesh);
+  const KEXTriangleMeshBuffer before = bufferOf(mesh);
   ASSERT_TRUE(f.setValue(KEX::Geometry, KEXObjectLink(&mesh)));
   ASSERT_TRUE(f.setTransformMatrix(Matrix::createTranslationMatrix(1, 2, 3)));
   EXPECT_FALSE(filter->execute(nullptr));
-  EXPECT_TRUE(sameBuffer(fromObject(mesh), before));
+  EXPECT_TRUE(sameBuffer(bufferOf(mesh), before));
   f.setValue(KEX::Geometry, KEXObjectLink());
 }
 
 TEST(TransformTriangleMesh, EveryFailedAllocationWhileConstructingIsReported)
 {
-  int faults = 0;
-  for (long n = 1; n < 200; ++n) {
-    kexTest::ErrorCapture errors;
-    kexTest::AllocationFault fault(n);
-    KEXTransformTriangleMesh f;
-    if (!fault.fired())
-      break;
-    ++faults;
-    EXPECT_TRUE(errors.has(KEX::OutOfMemory)) << "allocation " << n;
-  }
-  EXPECT_GT(faults, 2);
+  EXPECT_GT(sweepConstructionFaults<KEXTransformTriangleMesh>(), 2);
 }

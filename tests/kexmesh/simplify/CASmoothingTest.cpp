@@ -10,6 +10,7 @@
 #include "kexmesh/simplify/ILPSmoothing.h"
 #include "kexmesh/simplify/ILPSmoothingAlgorithm.h"
 #include "support/AlgorithmSweeps.h"
+#include "support/FilterChecks.h"
 #include "support/MeshChecks.h"
 #include "support/Meshes.h"
 
@@ -50,13 +51,6 @@ struct Release {
   }
 };
 
-KEXTriangleMeshBuffer fromObject(const KEXTriangleMeshData& mesh)
-{
-  KEXTriangleMeshBuffer b;
-  EXPECT_TRUE(KEXTriangleMeshAction::bufferFromObject(&b, &mesh));
-  return b;
-}
-
 } // namespace
 
 TEST(CASmoothing, BothFiltersRunTheirAlgorithmOnTheMeshObject)
@@ -86,7 +80,7 @@ TEST(CASmoothing, BothFiltersRunTheirAlgorithmOnTheMeshObject)
     ASSERT_TRUE(f->setValue(KEX::Geometry, KEXObjectLink(&mesh)));
     EXPECT_EQ(filter->checkExecute(nullptr), KEX::NoError);
     ASSERT_TRUE(filter->execute(nullptr));
-    const KEXTriangleMeshBuffer out = fromObject(mesh);
+    const KEXTriangleMeshBuffer out = bufferOf(mesh);
     EXPECT_EQ(vertices(out), vertices(expected));
     EXPECT_NE(vertices(out), vertices(b));
 
@@ -96,34 +90,13 @@ TEST(CASmoothing, BothFiltersRunTheirAlgorithmOnTheMeshObject)
     bad.vertexNormalList[3] = Vec3(0, 0, 0);
     ASSERT_TRUE(KEXTriangleMeshAction::objectFromBuffer(&mesh, &bad));
     EXPECT_FALSE(filter->execute(nullptr));
-    EXPECT_EQ(vertices(fromObject(mesh)), vertices(bad));
+    EXPECT_EQ(vertices(bufferOf(mesh)), vertices(bad));
     f->setValue(KEX::Geometry, KEXObjectLink());
   }
 }
 
-namespace {
-
-template <class Filter>
-int constructionFaults()
-{
-  int faults = 0;
-  for (long n = 1; n < 200; ++n) {
-    kexTest::ErrorCapture errors;
-    kexTest::AllocationFault fault(n);
-    Filter f;
-    if (!fault.fired())
-      break;
-    ++faults;
-    EXPECT_TRUE(errors.has(KEX::OutOfMemory)) << "allocation " << n;
-    EXPECT_FALSE(f.getAction(KEX::Filter) && f.getAction(KEX::Filter)->execute(nullptr));
-  }
-  return faults;
-}
-
-} // namespace
-
 TEST(CASmoothing, EveryFailedAllocationWhileConstructingIsReported)
 {
-  EXPECT_GT(constructionFaults<KEXCASmoothing>(), 0);
-  EXPECT_GT(constructionFaults<KEXILPSmoothing>(), 0);
+  EXPECT_GT(sweepConstructionFaults<KEXCASmoothing>(), 0);
+  EXPECT_GT(sweepConstructionFaults<KEXILPSmoothing>(), 0);
 }
