@@ -289,6 +289,27 @@ code=$?
 [ "$code" -eq 1 ] || fail "SIGINT during info gave exit $code (wanted 1): $(cat err.txt)"
 contains err.txt "stopped"
 
+# Smoothing: both methods keep the counts and move vertices; a bad method or iteration count is a
+# usage error; normals and transform run through their filters.
+expect 0 "$K" generate sphere s.off -n 2000
+expect 0 "$K" smooth s.off s-arc.off
+contains err.txt "1 arc iteration"
+expect 0 "$K" smooth s.off s-lap.off --method laplace --iterations 3
+contains err.txt "3 laplace iterations"
+expect 0 "$K" info s-lap.off
+contains out.txt "boundary edges:  *0"
+cmp -s s.off s-lap.off && fail "laplace smoothing changed nothing"
+v0=$(volume s.off); v3=$(volume s-lap.off)
+awk -v a="$v0" -v b="$v3" 'BEGIN { exit !(b > 0 && b < a) }' || fail "laplace smoothing did not shrink the sphere ($v0 -> $v3)"
+expect 2 "$K" smooth s.off x.off --method spline
+expect 2 "$K" smooth s.off x.off --iterations 0
+[ -f x.off ] && fail "x.off written after a usage error"
+expect 0 "$K" transform s.off s2.off --matrix 2 0 0 1  0 2 0 0  0 0 2 0  0 0 0 1
+v2=$(volume s2.off)
+awk -v a="$v0" -v b="$v2" 'BEGIN { exit !(b > 7.99 * a && b < 8.01 * a) }' || fail "scaling by 2 gave volume $v2 (from $v0)"
+expect 2 "$K" transform s.off x.off --scale 1e-6
+contains err.txt "singular"
+
 if [ $failures -ne 0 ]; then
   echo "$failures failures"
   exit 1

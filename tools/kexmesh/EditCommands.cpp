@@ -1,33 +1,57 @@
 // The editing subcommands: normals, weld, flip, transform, convert, orient. Each reads the mesh, runs
-// one or two of the library's algorithms by class name and writes the result.
+// one or two of the library's algorithms by class name (normals and transform: the actions of the
+// normals and transform filters, in buffer mode as a host would) and writes the result.
 #include "Commands.h"
 #include "Session.h"
 
 #include <CLI/CLI.hpp>
 
 #include "kex/Values.h"
-#include "kexmesh/core/HarmonizeVertexNormalsAlgorithm.h"
-#include "kexmesh/core/TransformListAlgorithmBase.h"
+#include "kexmesh/objects/ModifyTriangleMesh.h"
+#include "kexmesh/objects/TransformTriangleMesh.h"
+#include "kexmesh/objects/TriangleMeshAction.h"
+#include "kexmesh/objects/Vocabulary.h"
 #include "kexmesh/repair/ClusterVerticesAlgorithm.h"
 
-#include <cmath>
 #include <cstdio>
+#include <initializer_list>
 
 namespace kexmeshtool {
 
 namespace {
 
-int computeNormals(KEXTriangleMeshBuffer& b)
+/// Runs the named actions of filter on b in buffer mode, one after the other; what names each for
+/// the error message. OperationFailed (printed) when one fails, Success after a stop (transformFile
+/// reports it).
+int runFilterActions(KEXObject& filter, KEXTriangleMeshBuffer& b, std::initializer_list<KEXenum> names,
+                     const char* what)
+{
+  KEXTriangleMeshAction::Parameters record(&b, nullptr);
+  for (KEXenum name : names) {
+    if (interruptCount() > 0)
+      return Success;
+    KEXAction* action = filter.getAction(name);
+    if (!action) {
+      printError("the %s filter has no action %s", what, name.getString());
+      return OperationFailed;
+    }
+    if (!action->execute(&record)) {
+      if (interruptCount() == 0)
+        printError("%s failed in %s", what, name.getString());
+      return OperationFailed;
+    }
+  }
+  return Success;
+}
+
+int computeNormals(KEXModifyTriangleMesh& filter, KEXTriangleMeshBuffer& b)
 {
   if (b.getTriangleCount() == 0) {
     printWarning("a point cloud has no triangles to compute normals from");
     return Success;
   }
-  if (int code = step(b, "KEXCalculateVertexNormalsAlgorithm", "vertex normals"))
-    return code;
-  return step(b, "KEXHarmonizeVertexNormalsAlgorithm", "normal harmonisation", [](KEXTriangleMeshAlgorithmIF& a) {
-    return static_cast<KEXHarmonizeVertexNormalsAlgorithm&>(a).setVectorLength(1.0f);
-  });
+  // The filter's VectorLength (1 by default) reaches the harmonization.
+  return runFilterActions(filter, b, {KEX::CalculateVertexNormals, KEX::HarmonizeVertexNormals}, "normals");
 }
 
 int weldBuffer(KEXTriangleMeshBuffer& b, double distance)
@@ -47,7 +71,13 @@ int weldBuffer(KEXTriangleMeshBuffer& b, double distance)
   return code;
 }
 
-int runNormals(const Options& o) { return transformFile(o.input, o.output, o.ascii, computeNormals); }
+int runNormals(const Options& o)
+{
+  FilterHandle<KEXModifyTriangleMesh> filter("KEXModifyTriangleMesh");
+  if (!filter)
+    return OperationFailed;
+  return transformFile(o.input, o.output, o.ascii, [&](KEXTriangleMeshBuffer& b) { return computeNormals(*filter, b); });
+}
 
 int runWeld(const Options& o, double distance)
 {
@@ -76,26 +106,19 @@ int runTransform(const Options& o, const std::vector<double>& matrix, const std:
     printError("--scale takes one or three numbers");
     return BadInput;
   }
-  double det = m(0, 0) * (double(m(1, 1)) * m(2, 2) - double(m(1, 2)) * m(2, 1)) -
-               m(0, 1) * (double(m(1, 0)) * m(2, 2) - double(m(1, 2)) * m(2, 0)) +
-               m(0, 2) * (double(m(1, 0)) * m(2, 1) - double(m(1, 1)) * m(2, 0));
-  if (!std::isfinite(det) || det == 0.0) {
-    printError("the transform is singular (determinant %g)", det);
+  FilterHandle<KEXTransformTriangleMesh> filter("KEXTransformTriangleMesh");
+  if (!filter)
+    return OperationFailed;
+  const double det = KEXMatrix4<double>(m).determinant();
+  if (!filter->setTransformMatrix(m)) {
+    printError("the transform is singular or not finite (determinant %g)", det);
     return BadInput;
   }
   return transformFile(o.input, o.output, o.ascii, [&](KEXTriangleMeshBuffer& b) {
-    auto set = [&](KEXTriangleMeshAlgorithmIF& a) {
-      return static_cast<KEXTransformListAlgorithmBase&>(a).setTransformMatrix(m);
-    };
-    if (int code = step(b, "KEXTransformVertexListAlgorithm", "vertex transform", set))
+    // The filter's sequence: vertices, vertex normals, triangle normals.
+    if (int code = runFilterActions(*filter, b, {KEX::Filter}, "transform"))
       return code;
-    if (b.hasVertexNormalList())
-      if (int code = step(b, "KEXTransformVertexNormalListAlgorithm", "normal transform", set))
-        return code;
-    if (b.hasTriangleNormalList())
-      if (int code = step(b, "KEXTransformTriangleNormalListAlgorithm", "normal transform", set))
-        return code;
-    if (det < 0 && b.getTriangleCount() > 0) {
+    if (det < 0 && b.getTriangleCount() > 0 && interruptCount() == 0) {
       // A mirror turns the surface inside out: flip the triangles back. Flipping negates the
       // triangle normals, which the transform already got right, so they are recomputed later.
       b.removeTriangleNormalList();

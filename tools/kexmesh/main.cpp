@@ -40,6 +40,7 @@ int main(int argc, char** argv)
   addRepairCommands(app, o);
   addReduceCommands(app, o);
   addSimplifyCommands(app, o);
+  addSmoothCommands(app, o);
   addDemoCommands(app, o);
 
   try {

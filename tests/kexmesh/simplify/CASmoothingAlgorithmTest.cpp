@@ -1,0 +1,188 @@
+// Circular-arc smoothing: its fixed points (sphere, plane), a raised vertex sinking back, equality
+// with a brute-force reference on random closed, open and damaged surfaces, and the preparation
+// both smoothing passes share (lists emptied and restored, failures leaving positions unchanged),
+// checked for both algorithms from one table.
+#include "kexmesh/simplify/CASmoothingAlgorithm.h"
+#include "kex/Testing.h"
+#include "kexmesh/simplify/ILPSmoothingAlgorithm.h"
+#include "support/AlgorithmSweeps.h"
+#include "support/MeshChecks.h"
+#include "support/Meshes.h"
+#include "support/SmoothingReference.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <random>
+
+using namespace kexmeshtest;
+
+namespace {
+
+struct Pass {
+  const char* name;
+  std::function<bool(KEXTriangleMeshBuffer&)> run;
+};
+const Pass passes[] = {
+    {"arc", [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXCASmoothingAlgorithm>(b); }},
+    {"laplace", [](KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXILPSmoothingAlgorithm>(b); }},
+};
+
+} // namespace
+
+TEST(CASmoothingAlgorithm, SphereWithRadialNormalsAndPlaneAreFixedPoints)
+{
+  // A sphere whose normals are exactly radial: every vertex lies on the arcs of its neighbours.
+  KEXTriangleMeshBuffer sphere = makeIcosphere(3, Vec3(1, 2, 3), 2.0f);
+  ASSERT_TRUE(sphere.vertexNormalList.setCount(sphere.getVertexCount()));
+  for (int v = 0; v < sphere.getVertexCount(); ++v)
+    sphere.vertexNormalList[v] = (sphere.vertexList[v] - Vec3(1, 2, 3)).normalize();
+  const std::vector<Vec3> before = vertices(sphere);
+  ASSERT_TRUE(runAlgorithm<KEXCASmoothingAlgorithm>(sphere));
+  expectNearPositions(sphere, before, 2e-5);
+  EXPECT_TRUE(sphere.hasVertexNormalList()); // given, so it stays
+
+  // A plane with equal normals (grid interior and border alike).
+  KEXTriangleMeshBuffer plane = makeGrid(9, 7);
+  const std::vector<Vec3> flat = vertices(plane);
+  ASSERT_TRUE(runAlgorithm<KEXCASmoothingAlgorithm>(plane));
+  expectNearPositions(plane, flat, 0.0);
+  EXPECT_FALSE(plane.hasVertexNormalList());
+}
+
+TEST(CASmoothingAlgorithm, RaisedVertexSinksAlongItsNormal)
+{
+  for (float height : {0.05f, 0.3f, 1.0f}) {
+    SCOPED_TRACE(height);
+    KEXTriangleMeshBuffer b = makeGrid(6, 6);
+    const int centre = 3 * 7 + 3;
+    b.vertexList[centre].z = height;
+    const Vec3 raised = b.vertexList[centre];
+    const Vec3 normal = unitVertexNormals(b)[centre];
+    ASSERT_TRUE(runAlgorithm<KEXCASmoothingAlgorithm>(b));
+    const Vec3 moved = b.vertexList[centre];
+    EXPECT_LT(moved.z, raised.z);
+    EXPECT_GT(moved.z, -raised.z);
+    // The move is along the vertex normal: the displacement is parallel to it.
+    const Vec3 d = moved - raised;
+    const double cross = std::hypot(double(d.y) * normal.z - double(d.z) * normal.y,
+                                    double(d.z) * normal.x - double(d.x) * normal.z,
+                                    double(d.x) * normal.y - double(d.y) * normal.x);
+    EXPECT_LT(cross, 1e-6);
+  }
+}
+
+TEST(CASmoothingAlgorithm, EqualsTheReferenceOnRandomSurfaces)
+{
+  std::mt19937 rng(4);
+  for (int index = 0; index < 36; ++index) {
+    SCOPED_TRACE(index);
+    KEXTriangleMeshBuffer b = randomSurface(rng, index);
+    const std::vector<Vec3> expected = referenceArc(b, unitVertexNormals(b));
+    ASSERT_TRUE(runAlgorithm<KEXCASmoothingAlgorithm>(b));
+    expectNearPositions(b, expected, 2e-5);
+  }
+}
+
+TEST(CASmoothingAlgorithm, BothPassesLeaveTheListsAsSpecified)
+{
+  std::mt19937 rng(9);
+  for (const Pass& pass : passes) {
+    for (bool derivedGiven : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << pass.name << (derivedGiven ? " with derived lists" : ""));
+      KEXTriangleMeshBuffer b = randomSurface(rng, 4);
+      const int V = b.getVertexCount(), T = b.getTriangleCount();
+      ASSERT_TRUE(b.vertexColorList.setCount(V, KEXRGBA<float>(1, 0, 0, 1)));
+      ASSERT_TRUE(b.triangleColorList.setCount(T, KEXRGBA<float>(0, 1, 0, 1)));
+      ASSERT_TRUE(b.textureCoordinateList.setCount(V, KEXVector2<float>(0.25f, 0.5f)));
+      ASSERT_TRUE(b.vertexScalarList.setCount(V, 7.0f));
+      ASSERT_TRUE(b.calculateTriangleNormals());
+      b.vertexAdjacencyList.clear(); // built on the way
+      if (derivedGiven) {
+        ASSERT_TRUE(b.createTriangleAdjacencyList()); // and the vertex adjacency list
+        ASSERT_TRUE(b.createTriangleAngleList());
+        ASSERT_TRUE(b.updateCornerNormals(30.0f));
+      }
+      const KEXTriangleMeshBuffer before(b);
+      ASSERT_TRUE(pass.run(b));
+      EXPECT_FALSE(b.hasVertexColorList());
+      EXPECT_FALSE(b.hasTriangleNormalList());
+      EXPECT_FALSE(b.hasTriangleColorList());
+      EXPECT_FALSE(b.hasVertexNormalList());
+      EXPECT_TRUE(sameBits(b.textureCoordinateList, before.textureCoordinateList));
+      EXPECT_TRUE(sameBits(b.vertexScalarList, before.vertexScalarList));
+      EXPECT_EQ(triangles(b), triangles(before));
+      EXPECT_EQ(b.hasVertexAdjacencyList(), derivedGiven);
+      EXPECT_EQ(b.hasTriangleAdjacencyList(), derivedGiven);
+      EXPECT_EQ(b.hasTriangleAngleList(), derivedGiven);
+      // Positions moved, so per-corner positions and angles of the old ones must not survive.
+      EXPECT_EQ(b.cornerVertexPages.getCount(), 0);
+      if (derivedGiven) {
+        KEXTriangleMeshBuffer fresh(b);
+        ASSERT_TRUE(fresh.removeTriangleAngleList() && fresh.createTriangleAngleList());
+        EXPECT_TRUE(sameBits(b.triangleAngleList, fresh.triangleAngleList));
+      }
+      EXPECT_TRUE(b.isConsistent());
+    }
+  }
+}
+
+TEST(CASmoothingAlgorithm, BothPassesFailOnANormalWithoutDirectionAndMoveNothing)
+{
+  for (const Pass& pass : passes) {
+    SCOPED_TRACE(pass.name);
+    KEXTriangleMeshBuffer b = makeIcosphere(2);
+    ASSERT_TRUE(b.calculateVertexNormals());
+    b.vertexNormalList[17] = Vec3(0, 0, 0);
+    b.triangleNormalList.clear(); // what the normals were built with goes
+    b.vertexAdjacencyList.clear();
+    b.triangleAngleList.clear();
+    const std::vector<Vec3> before = vertices(b);
+    kexTest::RecordingScope monitor;
+    EXPECT_FALSE(pass.run(b));
+    EXPECT_EQ(monitor.rootCode(), KEX::InvalidValue);
+    EXPECT_TRUE(monitor.hasDiagnostic("Invalid vertex normal found"));
+    EXPECT_EQ(vertices(b), before);
+    EXPECT_FALSE(b.hasVertexAdjacencyList());
+    EXPECT_FALSE(b.hasTriangleAdjacencyList());
+    EXPECT_TRUE(b.isConsistent());
+  }
+}
+
+TEST(CASmoothingAlgorithm, BothPassesKeepUnusedVerticesAndAcceptPointClouds)
+{
+  for (const Pass& pass : passes) {
+    SCOPED_TRACE(pass.name);
+    KEXTriangleMeshBuffer b = makeIcosphere(1);
+    b.vertexList.append(Vec3(5, 6, 7));
+    ASSERT_TRUE(pass.run(b));
+    EXPECT_EQ(b.vertexList[b.getVertexCount() - 1], Vec3(5, 6, 7));
+
+    KEXTriangleMeshBuffer cloud = makeBuffer({{1, 2, 3}, {4, 5, 6}}, {});
+    ASSERT_TRUE(pass.run(cloud));
+    EXPECT_EQ(vertices(cloud), (std::vector<Vec3>{{1, 2, 3}, {4, 5, 6}}));
+    KEXTriangleMeshBuffer empty;
+    EXPECT_TRUE(pass.run(empty));
+  }
+}
+
+TEST(CASmoothingAlgorithm, BothPassesSurviveAdjacencyThatDoesNotFitTheTriangles)
+{
+  // A given adjacency list is trusted to be of the right length, not to be right: a walk over
+  // scrambled partners must end, and the result stays a finite mesh.
+  std::mt19937 rng(12);
+  for (const Pass& pass : passes) {
+    SCOPED_TRACE(pass.name);
+    KEXTriangleMeshBuffer b = makeTorus(10, 8);
+    ASSERT_TRUE(b.createTriangleAdjacencyList());
+    std::uniform_int_distribution<int> corner(-1, 3 * b.getTriangleCount() + 5);
+    for (int t = 0; t < b.getTriangleCount(); ++t)
+      for (int k = 0; k < 3; ++k)
+        if (rng() % 3 == 0)
+          b.triangleAdjacencyList[t][k] = corner(rng);
+    ASSERT_TRUE(pass.run(b));
+    for (const Vec3& p : vertices(b))
+      EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z));
+  }
+}
