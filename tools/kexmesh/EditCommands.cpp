@@ -143,7 +143,8 @@ int runOrient(const Options& o, bool ignoreNormals)
     b.vertexNormalList.clear();
     if (int code = step(b, "KEXConsolidateOrientationAlgorithm", "orientation"))
       return code;
-    return computeNormals(b);
+    FilterHandle<KEXModifyTriangleMesh> filter("KEXModifyTriangleMesh");
+    return filter ? computeNormals(*filter, b) : int(OperationFailed);
   });
 }
 

@@ -3,6 +3,7 @@
 // analyzer, driven the way a host drives them: a mesh object with an access object, an analyzer
 // object created by class name, its Calculate action and its result object's properties.
 #include "Commands.h"
+#include "Json.h"
 #include "Session.h"
 
 #include <CLI/CLI.hpp>
@@ -160,68 +161,37 @@ void printAnalysisLines(const Analysis& a)
 
 // --- JSON ----------------------------------------------------------------------------------------
 
-std::string jsonNumber(double v)
+void vector3(JsonWriter& j, const char* key, const KEXVector3<float>& v)
 {
-  if (!std::isfinite(v))
-    return "null";
-  char text[40];
-  std::snprintf(text, sizeof text, "%.9g", v);
-  return text;
+  j.array(key).element(v.x).element(v.y).element(v.z).end();
 }
 
-std::string jsonString(const std::string& s)
+void statsJson(JsonWriter& j, const MeshStats& s)
 {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
+  j.boolean("integrityCheck", s.checked);
+  j.integer("invalidVertices", s.nonFiniteVertices).integer("invalidTriangles", s.invalidTriangles);
+  j.integer("emptyTriangles", s.degenerateTriangles);
+  j.integer("duplicateVertices", s.duplicateVertices).integer("unusedVertices", s.unusedVertices);
+  j.boolean("triangleSoup", s.isSoup()).integer("verticesAfterWelding", s.vertices - s.duplicateVertices);
+  j.integer("boundaryEdges", s.boundaryEdges).integer("boundaryLoops", s.boundaryLoops);
+  j.integer("nonManifoldEdges", s.nonManifoldEdges).integer("inconsistentEdges", s.flippedEdges);
 }
 
-std::string jsonVector(const KEXVector3<float>& v)
+void analysisJson(JsonWriter& j, const Analysis& a)
 {
-  return "[" + jsonNumber(v.x) + ", " + jsonNumber(v.y) + ", " + jsonNumber(v.z) + "]";
-}
-
-void printStatsJson(const MeshStats& s)
-{
-  std::printf("  \"integrityCheck\": %s,\n", s.checked ? "true" : "false");
-  std::printf("  \"invalidVertices\": %lld,\n  \"invalidTriangles\": %lld,\n  \"emptyTriangles\": %lld,\n",
-              s.nonFiniteVertices, s.invalidTriangles, s.degenerateTriangles);
-  std::printf("  \"duplicateVertices\": %lld,\n  \"unusedVertices\": %lld,\n", s.duplicateVertices, s.unusedVertices);
-  std::printf("  \"triangleSoup\": %s,\n", s.isSoup() ? "true" : "false");
-  std::printf("  \"verticesAfterWelding\": %lld,\n", s.vertices - s.duplicateVertices);
-  std::printf("  \"boundaryEdges\": %lld,\n  \"boundaryLoops\": %lld,\n", s.boundaryEdges, s.boundaryLoops);
-  std::printf("  \"nonManifoldEdges\": %lld,\n  \"inconsistentEdges\": %lld", s.nonManifoldEdges, s.flippedEdges);
-}
-
-void printAnalysisJson(const Analysis& a)
-{
-  std::printf(",\n  \"analysis\": ");
   if (!a.ran) {
-    std::printf("null");
+    j.null("analysis");
     return;
   }
-  std::printf("{\n    \"surfaceArea\": %s,\n    \"dimensions\": %s,\n", jsonNumber(a.surfaceArea).c_str(),
-              jsonVector(a.dimensions).c_str());
-  std::printf("    \"badTriangles\": %d,\n    \"badEdges\": %d,\n", a.badTriangles, a.badEdges);
-  std::printf("    \"minAngle\": %s,\n    \"maxAngle\": %s,\n    \"meanAngle\": %s,\n", jsonNumber(a.minAngle).c_str(),
-              jsonNumber(a.maxAngle).c_str(), jsonNumber(a.meanAngle).c_str());
-  std::printf("    \"shareBelow10Degrees\": %s,\n    \"shareAbove160Degrees\": %s,\n", jsonNumber(a.below10).c_str(),
-              jsonNumber(a.above160).c_str());
-  std::printf("    \"angleHistogramBinDegrees\": %s,\n    \"angleHistogram\": [", jsonNumber(BIN_DEGREES).c_str());
-  for (size_t i = 0; i < a.histogram.size(); ++i)
-    std::printf("%s%.0f", i ? ", " : "", double(a.histogram[i].y));
-  std::printf("]\n  }");
+  j.object("analysis").number("surfaceArea", a.surfaceArea);
+  vector3(j, "dimensions", a.dimensions);
+  j.integer("badTriangles", a.badTriangles).integer("badEdges", a.badEdges);
+  j.number("minAngle", a.minAngle).number("maxAngle", a.maxAngle).number("meanAngle", a.meanAngle);
+  j.number("shareBelow10Degrees", a.below10).number("shareAbove160Degrees", a.above160);
+  j.number("angleHistogramBinDegrees", BIN_DEGREES).array("angleHistogram");
+  for (const KEXVector2<float>& bin : a.histogram)
+    j.element(bin.y);
+  j.end().end();
 }
 
 // --- SVG histogram -------------------------------------------------------------------------------
@@ -337,27 +307,26 @@ int runInfo(const Options& o, const InspectOptions& io)
   }
 
   if (io.json) {
-    std::printf("{\n  \"file\": %s,\n  \"vertices\": %lld,\n  \"triangles\": %lld,\n", jsonString(o.input).c_str(),
-                s.vertices, s.triangles);
-    std::printf("  \"attributes\": [");
-    bool firstAttribute = true;
-    for (size_t i = 0, j; i < attributes.size(); i = j) {
-      j = attributes.find(' ', i + 1);
-      if (j == std::string::npos)
-        j = attributes.size();
-      std::printf("%s%s", firstAttribute ? "" : ", ", jsonString(attributes.substr(i + 1, j - i - 1)).c_str());
-      firstAttribute = false;
+    JsonWriter j;
+    j.string("file", o.input).integer("vertices", s.vertices).integer("triangles", s.triangles);
+    j.array("attributes");
+    for (size_t i = 0, k; i < attributes.size(); i = k) {
+      k = attributes.find(' ', i + 1);
+      if (k == std::string::npos)
+        k = attributes.size();
+      j.element(attributes.substr(i + 1, k - i - 1));
     }
-    std::printf("],\n  \"valid\": %s,\n", valid ? "true" : "false");
-    if (hasBox)
-      std::printf("  \"boundingBox\": {\"min\": %s, \"max\": %s, \"diagonal\": %s},\n",
-                  jsonVector(box.getMin()).c_str(), jsonVector(box.getMax()).c_str(),
-                  jsonNumber(box.getDiameter()).c_str());
+    j.end().boolean("valid", valid);
+    if (hasBox) {
+      j.object("boundingBox");
+      vector3(j, "min", box.getMin());
+      vector3(j, "max", box.getMax());
+      j.number("diagonal", box.getDiameter()).end();
+    }
     if (hasMsd)
-      std::printf("  \"meanSamplingDistance\": %s,\n", jsonVector(msd).c_str());
-    printStatsJson(s);
-    printAnalysisJson(a);
-    std::printf("\n}\n");
+      vector3(j, "meanSamplingDistance", msd);
+    statsJson(j, s);
+    analysisJson(j, a);
     return Success;
   }
 
@@ -393,10 +362,10 @@ int runCheck(const Options& o, const InspectOptions& io)
   bool problems = !s.checked || s.nonFiniteVertices || s.invalidTriangles || s.degenerateTriangles ||
                   s.nonManifoldEdges || s.flippedEdges || s.boundaryEdges;
   if (io.json) {
-    std::printf("{\n  \"file\": %s,\n  \"vertices\": %lld,\n  \"triangles\": %lld,\n", jsonString(o.input).c_str(),
-                s.vertices, s.triangles);
-    printStatsJson(s);
-    std::printf(",\n  \"problems\": %s\n}\n", problems ? "true" : "false");
+    JsonWriter j;
+    j.string("file", o.input).integer("vertices", s.vertices).integer("triangles", s.triangles);
+    statsJson(j, s);
+    j.boolean("problems", problems);
     return problems ? ProblemsLeft : Success;
   }
   std::printf("%s: %lld vertices, %lld triangles\n", o.input.c_str(), s.vertices, s.triangles);

@@ -45,6 +45,12 @@ public:
     quoted(value);
     return *this;
   }
+  JsonWriter& null(const char* key)
+  {
+    this->key(key);
+    std::fputs("null", m_out);
+    return *this;
+  }
   /// Opens a nested object or array under key; close it with end().
   JsonWriter& object(const char* key) { return open(key, '{'); }
   JsonWriter& array(const char* key) { return open(key, '['); }
@@ -53,7 +59,16 @@ public:
   JsonWriter& element(double value)
   {
     separate();
-    std::fprintf(m_out, "%.17g", std::isfinite(value) ? value : 0.0);
+    if (std::isfinite(value))
+      std::fprintf(m_out, "%.17g", value);
+    else
+      std::fputs("null", m_out);
+    return *this;
+  }
+  JsonWriter& element(const std::string& value)
+  {
+    separate();
+    quoted(value);
     return *this;
   }
   JsonWriter& end()
@@ -70,14 +85,14 @@ private:
   void separate()
   {
     if (!m_first)
-      std::fputc(',', m_out);
+      std::fputs(", ", m_out);
     m_first = false;
   }
   void key(const char* k)
   {
     separate();
     quoted(k);
-    std::fputc(':', m_out);
+    std::fputs(": ", m_out);
   }
   JsonWriter& open(const char* k, char bracket)
   {
