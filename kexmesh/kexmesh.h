@@ -54,3 +54,7 @@
 #include "kexmesh/repair/RemoveOrphanedVerticesAlgorithm.h"
 #include "kexmesh/repair/RepairBadTrianglesAlgorithm.h"
 #include "kexmesh/repair/VertexTree.h"
+#include "kexmesh/simplify/LoopSubdivision.h"
+#include "kexmesh/simplify/LoopSubdivisionAlgorithm.h"
+#include "kexmesh/simplify/MBFSubdivision.h"
+#include "kexmesh/simplify/MBFSubdivisionAlgorithm.h"
