@@ -26,6 +26,7 @@ struct Options {
 void addInspectCommands(CLI::App& app, Options& o);
 void addEditCommands(CLI::App& app, Options& o);
 void addRepairCommands(CLI::App& app, Options& o);
+void addSubdivideCommands(CLI::App& app, Options& o);
 void addDemoCommands(CLI::App& app, Options& o);
 
 /// Adds the positional input (and output) file arguments of a subcommand.

@@ -37,6 +37,7 @@ int main(int argc, char** argv)
   addInspectCommands(app, o);
   addEditCommands(app, o);
   addRepairCommands(app, o);
+  addSubdivideCommands(app, o);
   addDemoCommands(app, o);
 
   try {
