@@ -69,3 +69,7 @@
 #include "kexmesh/simplify/CASmoothingAlgorithm.h"
 #include "kexmesh/simplify/ILPSmoothing.h"
 #include "kexmesh/simplify/ILPSmoothingAlgorithm.h"
+#include "kexmesh/simplify/LoopSubdivision.h"
+#include "kexmesh/simplify/LoopSubdivisionAlgorithm.h"
+#include "kexmesh/simplify/MBFSubdivision.h"
+#include "kexmesh/simplify/MBFSubdivisionAlgorithm.h"

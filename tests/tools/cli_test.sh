@@ -310,6 +310,22 @@ awk -v a="$v0" -v b="$v2" 'BEGIN { exit !(b > 7.99 * a && b < 8.01 * a) }' || fa
 expect 2 "$K" transform s.off x.off --scale 1e-6
 contains err.txt "singular"
 
+# subdivide: every triangle into four per step, Loop (default) or butterfly; bad input refused.
+expect 0 "$K" generate torus sd-t.off -n 2000
+expect 0 "$K" subdivide sd-t.off sd-loop.off
+contains err.txt "subdivided"
+expect 0 "$K" subdivide sd-t.off sd-bf.off --method butterfly --steps 2
+expect 0 "$K" check sd-bf.off
+t0=$("$K" info sd-t.off | awk '/triangles:/ { print $2; exit }')
+t2=$("$K" info sd-bf.off | awk '/triangles:/ { print $2; exit }')
+[ "$t2" -eq $((16 * t0)) ] || fail "two butterfly steps gave $t2 triangles from $t0 (wanted 16 times)"
+expect 2 "$K" subdivide sd-t.off sd-x.off --steps 0
+expect 2 "$K" subdivide sd-t.off sd-x.off --method cubic
+printf 'OFF\n4 2 0\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n3 0 1 2\n3 1 2 3\n' > sd-flipped.off
+expect 1 "$K" subdivide sd-flipped.off sd-x.off
+contains err.txt "inconsistently oriented"
+[ -f sd-x.off ] && fail "a refused subdivision wrote its output"
+
 if [ $failures -ne 0 ]; then
   echo "$failures failures"
   exit 1

@@ -29,6 +29,7 @@ void addRepairCommands(CLI::App& app, Options& o);
 void addReduceCommands(CLI::App& app, Options& o);
 void addSimplifyCommands(CLI::App& app, Options& o);
 void addSmoothCommands(CLI::App& app, Options& o);
+void addSubdivideCommands(CLI::App& app, Options& o);
 void addDemoCommands(CLI::App& app, Options& o);
 
 /// Adds the positional input (and output) file arguments of a subcommand.

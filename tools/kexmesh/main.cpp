@@ -41,6 +41,7 @@ int main(int argc, char** argv)
   addReduceCommands(app, o);
   addSimplifyCommands(app, o);
   addSmoothCommands(app, o);
+  addSubdivideCommands(app, o);
   addDemoCommands(app, o);
 
   try {

@@ -282,6 +282,16 @@ const Row rows[] = {
     {"KEXCASmoothingAlgorithm", jitteredTorus},
     {"KEXILPSmoothingAlgorithm", jitteredTorus},
     {"KEXILPSmoothingAlgorithm", [] { return withVertexAdjacency(jitteredTorus()); }},
+    // Subdivision writes behind the old elements and overwrites them only once nothing can fail:
+    // all or nothing, also for the attribute lists it empties or carries.
+    {"KEXLoopSubdivisionAlgorithm", [] { return withNormals(withoutStars(makeIcosphere(4), {0, 100, 900})); }, nullptr,
+     nullptr, Row::StopFails, 5, 4},
+    {"KEXLoopSubdivisionAlgorithm", [] { return withVertexAdjacency(makeTorus(40, 30)); }, nullptr, nullptr,
+     Row::StopFails, 5, 4},
+    {"KEXMBFSubdivisionAlgorithm", [] { return withNormals(withoutStars(makeIcosphere(4), {0, 100, 900})); }, nullptr,
+     nullptr, Row::StopFails, 5, 4},
+    {"KEXMBFSubdivisionAlgorithm", [] { return withVertexAdjacency(makeTorus(40, 30)); }, nullptr, nullptr,
+     Row::StopFails, 5, 4},
 };
 
 class EveryAlgorithm : public ::testing::TestWithParam<int> {
