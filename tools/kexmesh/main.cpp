@@ -38,6 +38,7 @@ int main(int argc, char** argv)
   addEditCommands(app, o);
   addRepairCommands(app, o);
   addDemoCommands(app, o);
+  addRenderCommands(app, o);
 
   try {
     app.parse(argc, argv);
