@@ -333,6 +333,17 @@ TEST(Renderer, EmptyMeshesAndNonFiniteVerticesGiveTheBackgroundWhereNothingIsDra
   ASSERT_EQ(renderMesh(mixed, material, s, im, stats), RenderStatus::Done);
   EXPECT_EQ(stats.skippedTriangles, using0);
   EXPECT_EQ(stats.drawnTriangles, T - using0);
+  // The open edges of a skipped triangle may end far outside the view: clipped, never a crash.
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const KEXTriangleMeshBuffer far =
+      makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1e30f, 0, 0}, {0, -1e30f, 0}, {nan, 0, 0}}, {Tri(0, 1, 2), Tri(3, 4, 5)});
+  EdgeClasses edges;
+  ASSERT_TRUE(classifyEdges(far, edges));
+  for (const auto& e : edges.open)
+    s.lines.push_back(OverlayLine{e.first, e.second, RGB(0.0f, 1.0f, 0.0f)});
+  ASSERT_EQ(s.lines.size(), 6u);
+  ASSERT_EQ(renderMesh(far, material, s, im, stats), RenderStatus::Done);
+  EXPECT_EQ(stats.skippedTriangles, 1);
 }
 
 // A refused progress report at any point stops the picture: nothing is returned.

@@ -275,10 +275,16 @@ private:
 void drawLine(Frame& f, const Projected& p, const Projected& q, const KEXRGB<float>& color, double halfWidth,
               double tolerance)
 {
-  const double minX = std::min(p.x, q.x) - halfWidth, maxX = std::max(p.x, q.x) + halfWidth;
-  const double minY = std::min(p.y, q.y) - halfWidth, maxY = std::max(p.y, q.y) + halfWidth;
-  const int x0 = std::max(0, int(std::ceil(minX - 0.5))), x1 = std::min(f.width - 1, int(std::floor(maxX - 0.5)));
-  const int y0 = std::max(0, int(std::ceil(minY - 0.5))), y1 = std::min(f.height - 1, int(std::floor(maxY - 0.5)));
+  // An edge may end at a vertex that only skipped triangles use, far outside the fitted view:
+  // clamp before converting to sample indices.
+  if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(q.x) || !std::isfinite(q.y))
+    return;
+  auto column = [&](double v) { return std::clamp(v - 0.5, -1.0, double(f.width)); };
+  auto row = [&](double v) { return std::clamp(v - 0.5, -1.0, double(f.height)); };
+  const int x0 = std::max(0, int(std::ceil(column(std::min(p.x, q.x) - halfWidth))));
+  const int x1 = std::min(f.width - 1, int(std::floor(column(std::max(p.x, q.x) + halfWidth))));
+  const int y0 = std::max(0, int(std::ceil(row(std::min(p.y, q.y) - halfWidth))));
+  const int y1 = std::min(f.height - 1, int(std::floor(row(std::max(p.y, q.y) + halfWidth))));
   const double dx = double(q.x) - p.x, dy = double(q.y) - p.y, len2 = dx * dx + dy * dy;
   const unsigned char rgb[3] = {toByte(color.r), toByte(color.g), toByte(color.b)};
   for (int y = y0; y <= y1; ++y)
