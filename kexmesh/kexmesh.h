@@ -23,6 +23,8 @@
 #include "kexmesh/core/TriangleMeshAlgorithmIF.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
 #include "kexmesh/io/BufferedFile.h"
+#include "kexmesh/io/GeometryColorMaterial.h"
+#include "kexmesh/io/GeometryColorMaterialSide.h"
 #include "kexmesh/io/TriangleMeshIO.h"
 #include "kexmesh/objects/EdgeFlagListOP.h"
 #include "kexmesh/objects/ExecuteSequenceAction.h"

@@ -175,6 +175,7 @@ lacks err.txt "warning: "
 expect 0 "$K" demo -o demo-out
 contains out.txt "repaired"
 for f in original damaged repaired; do [ -f "demo-out/$f.ply" ] || fail "demo-out/$f.ply missing"; done
+for f in original damaged repaired; do [ -f "demo-out/$f.png" ] || fail "demo-out/$f.png missing"; done
 expect 3 "$K" check demo-out/damaged.ply
 contains out.txt "problems found"
 expect 0 "$K" check demo-out/repaired.ply
@@ -325,6 +326,39 @@ printf 'OFF\n4 2 0\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n3 0 1 2\n3 1 2 3\n' > sd-flipped
 expect 1 "$K" subdivide sd-flipped.off sd-x.off
 contains err.txt "inconsistently oriented"
 [ -f sd-x.off ] && fail "a refused subdivision wrote its output"
+
+# Pictures: a PNG of the size asked for; refused sizes, views, colours and names are usage errors
+# checked before the mesh is read; an unwritable path fails without a trace; an empty mesh gives a
+# blank picture and a warning.
+png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{ printf "%dx%d\n", $3 * 256 + $4, $7 * 256 + $8 }'; }
+expect 0 "$K" render t.ply t.png --size 64x48
+contains err.txt "wrote t.png (64x48, 4900 triangles)"
+[ "$(head -c 4 t.png | tail -c 3)" = "PNG" ] || fail "t.png is not a PNG"
+[ "$(png_size t.png)" = "64x48" ] || fail "t.png is $(png_size t.png), wanted 64x48"
+expect 0 "$K" render t.ply t-all.png --size 80x60 --view top --wireframe --antialias --highlight bad \
+  --material 0.8,0.8,0.8 0.9,0.1,0.1
+[ "$(png_size t-all.png)" = "80x60" ] || fail "t-all.png is $(png_size t-all.png), wanted 80x60"
+contains err.txt "0 open edges"
+for size in 0x10 10x0 100000x100000 8193x10; do
+  expect 2 "$K" render no-such-mesh.ply x.png --size $size
+  contains err.txt "refused"
+done
+expect 2 "$K" render t.ply x.png --size big
+expect 2 "$K" render t.ply x.png --view sideways
+contains err.txt "iso, front"
+expect 2 "$K" render t.ply x.png --material 2,0,0 0,0,1
+contains err.txt "within 0 and 1"
+expect 2 "$K" render t.ply x.png --material 0,0,1
+expect 2 "$K" render t.ply x.jpg
+contains err.txt "ending in .png"
+[ -f x.png ] && fail "a refused render wrote its picture"
+expect 1 "$K" render t.ply no-such-dir/x.png
+contains err.txt "cannot write"
+[ -f no-such-dir/x.png.part ] && fail "a failed render left a temporary file"
+printf 'OFF\n0 0 0\n' > empty.off
+expect 0 "$K" render empty.off empty.png --size 20x10
+contains err.txt "blank"
+[ "$(png_size empty.png)" = "20x10" ] || fail "empty.png is $(png_size empty.png), wanted 20x10"
 
 if [ $failures -ne 0 ]; then
   echo "$failures failures"

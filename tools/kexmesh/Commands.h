@@ -31,6 +31,7 @@ void addSimplifyCommands(CLI::App& app, Options& o);
 void addSmoothCommands(CLI::App& app, Options& o);
 void addSubdivideCommands(CLI::App& app, Options& o);
 void addDemoCommands(CLI::App& app, Options& o);
+void addRenderCommands(CLI::App& app, Options& o);
 
 /// Adds the positional input (and output) file arguments of a subcommand.
 void addInput(CLI::App& command, Options& o);
@@ -56,4 +57,20 @@ enum class ReportOutput { None, Report, ReportAndSteps, Json };
 /// report as asked. Returns the exit code (BadInput for refused or
 /// unknown settings, OperationFailed when a step fails or the run is stopped).
 int repairBuffer(KEXTriangleMeshBuffer& buffer, const RepairSettings& settings, ReportOutput output);
+int repairBuffer(KEXTriangleMeshBuffer& buffer, const RepairSettings& settings, bool verbose);
+/// Settings of `render`, also used for the demo's pictures.
+struct PictureSettings {
+  std::string view = "iso";
+  int width = 1024, height = 768;
+  /// Front and back colour as "r,g,b" each; empty: the colour material's defaults.
+  std::vector<std::string> materialColors;
+  bool wireframe = false, antialias = false;
+  std::string highlight;
+  bool highlightBad = false;
+};
+
+/// Draws buffer with the colour material into the PNG file path and prints what it wrote (and
+/// warnings for a blank picture or skipped triangles). Returns the exit code: BadInput for refused
+/// settings, OperationFailed when drawing or writing fails or the user stopped it.
+int renderPicture(const KEXTriangleMeshBuffer& buffer, const std::string& path, const PictureSettings& settings);
 } // namespace kexmeshtool

@@ -24,6 +24,7 @@
 #include <random>
 #include <sys/stat.h>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace kexmeshtool {
@@ -322,6 +323,22 @@ int runDemo(const Options& o, const std::string& directory)
   std::printf("%-28s %12.4f %12.4f %12.4f\n", "volume", signedVolume(clean), beforeVolume, signedVolume(repaired));
   std::printf("\nwrote %soriginal.ply, %sdamaged.ply%s%s\n", dir.c_str(), dir.c_str(),
               result == Success ? ", " : "", result == Success ? (dir + "repaired.ply").c_str() : "");
+  std::fflush(stdout);
+  // Pictures beside the meshes: the holes and the red, wrongly facing patches of the damaged mesh
+  // are seen at once, and their absence after the repair.
+  PictureSettings picture;
+  picture.width = 640;
+  picture.height = 480;
+  picture.antialias = true;
+  const std::pair<const char*, const KEXTriangleMeshBuffer*> pictures[] = {
+      {"original", &clean}, {"damaged", &writable}, {"repaired", &repaired}};
+  for (const auto& [name, mesh] : pictures) {
+    if (mesh == &repaired && result != Success)
+      continue;
+    const int code = renderPicture(*mesh, dir + name + ".png", picture);
+    if (result == Success)
+      result = code;
+  }
   return result;
 }
 

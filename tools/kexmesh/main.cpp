@@ -43,6 +43,7 @@ int main(int argc, char** argv)
   addSmoothCommands(app, o);
   addSubdivideCommands(app, o);
   addDemoCommands(app, o);
+  addRenderCommands(app, o);
 
   try {
     app.parse(argc, argv);
