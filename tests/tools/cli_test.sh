@@ -183,7 +183,7 @@ expect 0 "$K" check demo-out/repaired.ply
 # A stop by SIGINT, SIGTERM or SIGHUP during a long weld: exit 1, a message, no output file.
 # Simplification: a target reached with a closed, manifold output; usage errors; bad input.
 expect 0 "$K" simplify t.ply t-simple.off --triangles 1000
-contains out.txt "simplified 4900 -> "
+contains err.txt "simplified 4900 -> "
 expect 0 "$K" check t-simple.off
 contains out.txt "boundary edges:  *0"
 contains out.txt "non-manifold edges:  *0"
@@ -192,7 +192,7 @@ tri=$(awk 'NR == 2 { print $2 }' t-simple.off)
 expect 0 "$K" simplify t.ply t-half.ply --ratio 0.5 --quality fastest
 contains out.txt "4900 -> 24[0-9][0-9] triangles"
 expect 0 "$K" simplify t.ply t-tight.ply --vertices 100 --error 0
-contains out.txt "simplified 4900 -> "
+contains err.txt "simplified 4900 -> "
 expect 2 "$K" simplify t.ply t-x.ply
 expect 2 "$K" simplify t.ply t-x.ply --triangles 10 --ratio 0.5
 expect 2 "$K" simplify t.ply t-x.ply --ratio 1.5

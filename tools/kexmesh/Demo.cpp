@@ -12,11 +12,14 @@
 #include "kexmesh/core/TriangleMeshBuffer.h"
 
 #include "kexmesh/core/HarmonizeVertexNormalsAlgorithm.h"
+#include "kexmesh/objects/TriangleMeshFilter.h"
+#include "kexmesh/simplify/SimplifyTriangleMesh.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <numbers>
+#include <cfloat>
 #include <cstdio>
 #include <limits>
 #include <map>
@@ -266,6 +269,52 @@ int runGenerate(const Options& o, const std::string& shape, int triangles, bool 
   return writeMesh(o.output, b, o.ascii);
 }
 
+/// The repaired mesh through the rest of the main job, each step by its filter as a host runs it:
+/// simplified to a quarter, one circular-arc smoothing pass, one Loop subdivision step. Writes each
+/// result with its picture and prints a line per step.
+int processRepaired(const Options& o, const KEXTriangleMeshBuffer& repaired, const std::string& dir,
+                    const PictureSettings& picture)
+{
+  struct Step {
+    const char* name;
+    const char* filter;
+    const char* what;
+  };
+  const Step steps[] = {{"simplified", "KEXSimplifyTriangleMesh", "simplification"},
+                        {"smoothed", "KEXCASmoothing", "smoothing"},
+                        {"subdivided", "KEXLoopSubdivision", "subdivision"}};
+  std::printf("\n%-28s %12s %12s %12s %12s\n", "then", "vertices", "triangles", "open edges", "seconds");
+  KEXTriangleMeshBuffer mesh = repaired;
+  for (const Step& step : steps) {
+    FilterHandle<KEXTriangleMeshFilter> filter(step.filter);
+    if (!filter)
+      return OperationFailed;
+    if (auto* simplify = dynamic_cast<KEXSimplifyTriangleMesh*>(&*filter)) {
+      // The target alone decides: a quarter of the triangles, whatever the error.
+      if (!simplify->setTriangleLimit(std::max(1, mesh.getTriangleCount() / 4)) ||
+          !simplify->setErrorLimit(FLT_MAX)) {
+        printError("the simplify filter refused the demo's target");
+        return OperationFailed;
+      }
+    }
+    const auto start = std::chrono::steady_clock::now();
+    if (int code = runFilterAction(*filter, mesh, step.what))
+      return code;
+    if (interruptCount() > 0)
+      return OperationFailed;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const MeshStats s = computeStats(mesh);
+    std::printf("%-28s %12d %12d %12lld %12.3f\n", step.name, mesh.getVertexCount(), mesh.getTriangleCount(),
+                s.boundaryEdges, seconds);
+    if (int code = writeMesh(dir + step.name + ".ply", mesh, o.ascii))
+      return code;
+    if (int code = renderPicture(mesh, dir + step.name + ".png", picture))
+      return code;
+  }
+  std::fflush(stdout);
+  return Success;
+}
+
 int runDemo(const Options& o, const std::string& directory)
 {
   if (!ensureDirectory(directory)) {
@@ -339,6 +388,8 @@ int runDemo(const Options& o, const std::string& directory)
     if (result == Success)
       result = code;
   }
+  if (result == Success)
+    result = processRepaired(o, repaired, dir, picture);
   return result;
 }
 

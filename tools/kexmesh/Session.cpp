@@ -7,6 +7,8 @@
 #include "kex/Class.h"
 #include "kexmesh/core/TriangleMeshAlgorithmIF.h"
 #include "kexmesh/io/TriangleMeshIO.h"
+#include "kexmesh/objects/TriangleMeshAction.h"
+#include "kexmesh/objects/Vocabulary.h"
 #include "kexmesh/repair/CheckTriangleMeshAlgorithm.h"
 
 #include <algorithm>
@@ -392,6 +394,30 @@ int step(KEXTriangleMeshBuffer& b, const char* className, const char* what,
          const std::function<void(KEXTriangleMeshAlgorithmIF&)>& inspect)
 {
   return exitCodeOf(runAlgorithm(className, b, configure, inspect), what);
+}
+
+int runFilterAction(KEXObject& filter, KEXTriangleMeshBuffer& b, const char* what, int times)
+{
+  KEXAction* action = filter.getAction(KEX::Filter);
+  if (!action) {
+    printError("the %s filter has no action %s", what, KEX::Filter.getString());
+    return OperationFailed;
+  }
+  KEXTriangleMeshAction::Parameters record(&b, nullptr);
+  for (int i = 0; i < times; ++i) {
+    if (interruptCount() > 0)
+      return Success;
+    if (!action->execute(&record)) {
+      if (interruptCount() > 0)
+        return Success;
+      if (times > 1)
+        printError("%s failed in pass %d of %d", what, i + 1, times);
+      else
+        printError("%s failed", what);
+      return OperationFailed;
+    }
+  }
+  return Success;
 }
 
 } // namespace kexmeshtool

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+class KEXObject;
 class KEXTriangleMeshAlgorithmIF;
 
 namespace kexmeshtool {
@@ -98,6 +99,12 @@ MeshStats computeStats(const KEXTriangleMeshBuffer& b);
 /// output (the repair did what it could; its report says what is left).
 int transformFile(const std::string& input, const std::string& output, bool ascii,
                   const std::function<int(KEXTriangleMeshBuffer&)>& steps);
+
+/// Runs a filter's own Filter action on b in buffer mode, as a host holding a buffer would (the
+/// filter's properties reach its algorithms there), `times` times in a row. Success; after a stop
+/// by the user also Success (transformFile reports the stop and writes nothing); otherwise
+/// OperationFailed with "<what> failed" printed.
+int runFilterAction(KEXObject& filter, KEXTriangleMeshBuffer& b, const char* what, int times = 1);
 
 /// Runs one algorithm by class name and maps the result to an exit code (see runAlgorithm).
 int step(KEXTriangleMeshBuffer& b, const char* className, const char* what,

@@ -68,26 +68,17 @@ int runSimplify(const Options& o, const SimplifySettings& s)
   return transformFile(o.input, o.output, o.ascii, [&](KEXTriangleMeshBuffer& b) {
     if (int code = configure(*filter, s, b))
       return code;
-    KEXAction* action = filter->getAction(KEX::Filter);
-    if (!action) {
-      printError("the simplify filter has no action %s", KEX::Filter.getString());
-      return int(OperationFailed);
-    }
     const int trianglesBefore = b.getTriangleCount(), verticesBefore = b.getVertexCount();
     const auto start = std::chrono::steady_clock::now();
-    KEXTriangleMeshAction::Parameters record(&b, nullptr);
-    const bool ok = action->execute(&record);
+    if (int code = runFilterAction(*filter, b,
+                                   "simplification (it needs valid indices, finite vertices and some extent; "
+                                   "`kexmesh fix` repairs the first two)"))
+      return code;
+    if (interruptCount() > 0)
+      return int(Success); // transformFile reports the stop and writes nothing
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (!ok) {
-      if (interruptCount() > 0)
-        return int(Success); // transformFile reports the stop and writes nothing
-      printError("simplification failed (the mesh needs valid indices, finite vertices and some extent; "
-                 "`kexmesh fix` repairs the first two)");
-      return int(OperationFailed);
-    }
-    std::printf("simplified %d -> %d triangles, %d -> %d vertices in %.2f s\n", trianglesBefore, b.getTriangleCount(),
-                verticesBefore, b.getVertexCount(), seconds);
-    std::fflush(stdout);
+    printNote("simplified %d -> %d triangles, %d -> %d vertices in %.2f s", trianglesBefore, b.getTriangleCount(),
+              verticesBefore, b.getVertexCount(), seconds);
     return int(Success);
   });
 }

@@ -35,24 +35,11 @@ int runSmooth(const Options& o, const SmoothSettings& s)
   FilterHandle<KEXTriangleMeshFilter> filter(smoothingFilters().at(s.method));
   if (!filter)
     return OperationFailed;
-  KEXAction* action = filter->getAction(KEX::Filter);
-  if (!action) {
-    printError("the smoothing filter has no action %s", KEX::Filter.getString());
-    return OperationFailed;
-  }
   return transformFile(o.input, o.output, o.ascii, [&](KEXTriangleMeshBuffer& b) {
-    KEXTriangleMeshAction::Parameters record(&b, nullptr);
-    for (int i = 0; i < s.iterations; ++i) {
-      if (interruptCount() > 0)
-        return int(Success); // transformFile reports the stop
-      if (!action->execute(&record)) {
-        if (interruptCount() == 0)
-          printError("smoothing failed in iteration %d", i + 1);
-        return int(OperationFailed);
-      }
-    }
-    std::fprintf(stderr, "smoothed %d vertices: %d %s iteration%s\n", b.getVertexCount(), s.iterations,
-                 s.method.c_str(), s.iterations == 1 ? "" : "s");
+    if (int code = runFilterAction(*filter, b, "smoothing", s.iterations))
+      return code;
+    printNote("smoothed %d vertices: %d %s iteration%s", b.getVertexCount(), s.iterations, s.method.c_str(),
+              s.iterations == 1 ? "" : "s");
     return int(Success);
   });
 }

@@ -28,27 +28,17 @@ int runSubdivide(const Options& o, const SubdivideArgs& args)
   FilterHandle<KEXTriangleMeshFilter> filter(butterfly ? "KEXMBFSubdivision" : "KEXLoopSubdivision");
   if (!filter)
     return OperationFailed;
-  KEXAction* action = filter->getAction(KEX::Filter);
-  if (!action) {
-    printError("the subdivision filter has no action %s", KEX::Filter.getString());
-    return OperationFailed;
-  }
   return transformFile(o.input, o.output, o.ascii, [&](KEXTriangleMeshBuffer& b) {
     if (b.getTriangleCount() == 0) {
       printError("%s has no triangles to subdivide", o.input.c_str());
       return int(BadInput);
     }
     const int vertices = b.getVertexCount(), triangles = b.getTriangleCount();
-    KEXTriangleMeshAction::Parameters record(&b, nullptr);
-    for (int i = 0; i < args.steps; ++i)
-      if (!action->execute(&record)) {
-        if (interruptCount() > 0)
-          return int(Success); // transformFile reports the stop
-        printError("%s subdivision step %d of %d failed", args.method.c_str(), i + 1, args.steps);
-        return int(OperationFailed);
-      }
-    std::fprintf(stderr, "subdivided %d vertices, %d triangles into %d vertices, %d triangles\n", vertices, triangles,
-                 b.getVertexCount(), b.getTriangleCount());
+    const std::string what = args.method + " subdivision";
+    if (int code = runFilterAction(*filter, b, what.c_str(), args.steps))
+      return code;
+    printNote("subdivided %d vertices, %d triangles into %d vertices, %d triangles", vertices, triangles,
+              b.getVertexCount(), b.getTriangleCount());
     return int(Success);
   });
 }

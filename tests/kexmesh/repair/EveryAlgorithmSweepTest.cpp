@@ -165,6 +165,9 @@ KEXTriangleMeshBuffer scatteredNormalsSphere()
     n += Vec3(g(rng), g(rng), g(rng));
     n.normalize(1.0f);
   }
+  return b;
+}
+
 // A torus of 9000 vertices (two blocks of the smoothing passes), off its ideal shape.
 KEXTriangleMeshBuffer jitteredTorus()
 {
