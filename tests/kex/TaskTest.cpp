@@ -1,5 +1,5 @@
 // Progress tasks: mapping of nested progress, stop and abort requests, outcome propagation through
-// statusOf, diagnostics, message templates, reports from worker threads and misuse detection.
+// statusOf, reports from worker threads and misuse detection.
 #include "kex/Task.h"
 #include "kex/Testing.h"
 
@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <random>
 #include <string>
 #include <thread>
@@ -19,37 +18,6 @@ using kexTest::RecordingScope;
 using Status = KEXTaskInfo::Status;
 
 constexpr double EPS = 1e-12;
-
-// A task whose message is a template with two arguments, as the contraction's and the
-// triangulation's own tasks are.
-class CountingTask : public KEXTask {
-public:
-  CountingTask(const char* first, const char* second)
-      : KEXTask("plain constructor message", 10.0), m_first(first), m_second(second)
-  {
-  }
-  const char* getMessage() const override { return "Connecting vertices (%1 of %2)"; }
-  const char* getArgument(int i) const override
-  {
-    if (i == 1)
-      return m_first.c_str();
-    if (i == 2)
-      return m_second.c_str();
-    return nullptr;
-  }
-  void setFirst(const char* s) { m_first = s; }
-
-private:
-  std::string m_first, m_second;
-};
-
-// A template with an argument the task does not provide: the placeholder stays as it is.
-class PartialTask : public KEXTask {
-public:
-  PartialTask() : KEXTask("unused", 1.0) {}
-  const char* getMessage() const override { return "Reduced surface to %1 triangles (%2, %3%)"; }
-  const char* getArgument(int i) const override { return i == 1 ? "1.234.567" : nullptr; }
-};
 
 TEST(TaskTest, NestedProgressMapsSubTaskShareOntoInnerTask)
 {
@@ -91,68 +59,6 @@ TEST(TaskTest, NestedProgressMapsSubTaskShareOntoInnerTask)
   EXPECT_TRUE(rec.progressMonotone());
   EXPECT_EQ(rec.rootStatus(), KEXTaskInfo::Succeeded);
   EXPECT_TRUE(rec.misuses().empty());
-  std::vector<std::string> subs = rec.subTaskMessages();
-  ASSERT_EQ(subs.size(), 3u);
-  EXPECT_EQ(subs[0], "");
-  EXPECT_EQ(subs[1], "Creating vertex adjacency list");
-  EXPECT_EQ(subs[2], "Nested");
-}
-
-TEST(TaskTest, ProgressIsClampedAndMonotone)
-{
-  RecordingScope rec;
-  {
-    KEXTask root("Root", 4.0);
-    root.incProgress(3.0, true);
-    root.incProgress(100.0, true); // clamped to the weight
-    EXPECT_NEAR(root.getProgress(), 4.0, EPS);
-    {
-      // Directly inside a task: zero width at the parent's position; its reports never move the
-      // tree backwards or forwards.
-      KEXTask child("Child", 5.0);
-      child.incProgress(5.0, true);
-      child.ok();
-    }
-    root.ok();
-  }
-  {
-    // A task with weight 0 stays where it began.
-    KEXTask empty("Empty", 0.0);
-    empty.incProgress(1.0, true);
-    EXPECT_EQ(empty.getProgress(), 0.0);
-    empty.ok();
-  }
-  std::vector<double> p = rec.progressValues();
-  ASSERT_EQ(p.size(), 4u);
-  EXPECT_NEAR(p[0], 0.75, EPS);
-  EXPECT_NEAR(p[1], 1.0, EPS);
-  EXPECT_NEAR(p[2], 1.0, EPS);
-  EXPECT_NEAR(p[3], 0.0, EPS);
-  for (double v : p) {
-    EXPECT_GE(v, 0.0);
-    EXPECT_LE(v, 1.0);
-  }
-}
-
-TEST(TaskTest, NonFiniteProgressDeltaIsIgnored)
-{
-  RecordingScope rec;
-  KEXTask root("Root", 10.0);
-  root.incProgress(2.0, true);
-  root.incProgress(std::nan(""), true);
-  EXPECT_NEAR(root.getProgress(), 2.0, EPS);
-  {
-    // A sub-task opened after the bad report still maps onto a finite range.
-    KEXSubTask sub("Sub", 4.0);
-    KEXTask inner("Inner", 1.0);
-    inner.incProgress(1.0, true);
-    inner.ok();
-  }
-  root.ok();
-  std::vector<double> p = rec.progressValues();
-  ASSERT_EQ(p.size(), 3u);
-  EXPECT_NEAR(p[2], 0.6, EPS);
-  EXPECT_TRUE(rec.progressMonotone());
 }
 
 TEST(TaskTest, StopAfterReportsIsStickyAndNotAnAbort)
@@ -333,77 +239,6 @@ TEST(TaskTest, StatusOfWithoutOutcomeUsesGivenCodeAndLooksOnlyAtDirectChildren)
   }
 }
 
-TEST(TaskTest, DiagnosticsReachTheMonitorInOrder)
-{
-  RecordingScope rec;
-  {
-    KEXTask root("Root", 2.0);
-    kexTaskDiagnostics(KEX::Warning, "Found %i empty triangles", 3);
-    {
-      KEXSubTask sub("Step", 1.0);
-      kexTaskDiagnostics(KEX::Error, "Found %i invalid vertices", 7);
-      KEXTask inner("Inner", 1.0);
-      KEXTask::Diagnostics d(KEX::Error, "Out of memory");
-      EXPECT_FALSE(inner.error(KEX::OutOfMemory, &d));
-      EXPECT_EQ(root.statusOf(sub, KEX::GenericError), false);
-    }
-    // A worker thread attaches to an explicit task.
-    std::thread worker([&root] { root.addDiagnostics(KEX::Warning, "worker %i", "worker 1"); });
-    worker.join();
-  }
-  // No task open: the diagnostic still reaches the monitor of this thread.
-  kexTaskDiagnostics(KEX::Warning, "Found an empty triangle");
-
-  std::vector<kexTest::RecordingMonitor::Diagnostic> d = rec.diagnostics();
-  ASSERT_EQ(d.size(), 5u);
-  EXPECT_EQ(d[0].text, "Found 3 empty triangles");
-  EXPECT_EQ(d[0].format, "Found %i empty triangles");
-  EXPECT_EQ(d[0].severity, KEX::Warning);
-  EXPECT_EQ(d[1].text, "Found 7 invalid vertices");
-  EXPECT_EQ(d[1].severity, KEX::Error);
-  EXPECT_EQ(d[2].text, "Out of memory");
-  EXPECT_EQ(d[3].text, "worker 1");
-  EXPECT_EQ(d[4].text, "Found an empty triangle");
-  EXPECT_TRUE(rec.hasDiagnostic("Out of memory"));
-  EXPECT_TRUE(rec.hasDiagnostic("Found %i invalid vertices"));
-  EXPECT_FALSE(rec.hasDiagnostic("Found 8 invalid vertices"));
-  EXPECT_EQ(rec.rootCode(), KEX::OutOfMemory);
-}
-
-TEST(TaskTest, MessageTemplatesAreSubstitutedByTheDerivedTask)
-{
-  RecordingScope rec;
-  {
-    KEXTask root("Simplifying mesh", 2.0);
-    {
-      KEXSubTask sub("Contracting vertex pairs", 1.0);
-      CountingTask t("3", "17");
-      EXPECT_EQ(t.getMessageText(), "Connecting vertices (3 of 17)");
-      t.incProgress(1.0, true);
-      t.setFirst("4");
-      t.ok();
-    }
-    {
-      PartialTask p;
-      EXPECT_EQ(p.getMessageText(), "Reduced surface to 1.234.567 triangles (%2, %3%)");
-      p.ok();
-    }
-    root.ok();
-  }
-  // The monitor sees the derived task's message, not the constructor's, already when it begins.
-  std::vector<std::string> begun = rec.begunMessages();
-  ASSERT_EQ(begun.size(), 3u);
-  EXPECT_EQ(begun[0], "Simplifying mesh");
-  EXPECT_EQ(begun[1], "Connecting vertices (3 of 17)");
-  EXPECT_EQ(begun[2], "Reduced surface to 1.234.567 triangles (%2, %3%)");
-  std::vector<kexTest::RecordingMonitor::Ending> e = rec.endings();
-  ASSERT_EQ(e.size(), 3u);
-  EXPECT_EQ(e[0].message, "Connecting vertices (4 of 17)");
-  EXPECT_EQ(e[0].depth, 2);
-  EXPECT_EQ(e[2].message, "Simplifying mesh");
-  EXPECT_EQ(e[2].depth, 0);
-}
-
 TEST(TaskTest, BegunIsReportedBeforeEverythingElseOfTheTask)
 {
   RecordingScope rec;
@@ -417,10 +252,6 @@ TEST(TaskTest, BegunIsReportedBeforeEverythingElseOfTheTask)
   }
   EXPECT_TRUE(root.wasStopped());
   root.stopped();
-  std::vector<std::string> begun = rec.begunMessages();
-  ASSERT_EQ(begun.size(), 2u);
-  EXPECT_EQ(begun[0], "Clustering vertices");
-  EXPECT_EQ(begun[1], "Creating BSP tree");
 }
 
 TEST(TaskTest, WorkerThreadReportsAreCountedExactly)
@@ -508,35 +339,6 @@ TEST(TaskTest, TasksUnderAnEndedTaskGetZeroWidth)
   EXPECT_NEAR(p[3], 0.5, EPS);
   EXPECT_TRUE(rec.progressMonotone());
   EXPECT_EQ(rec.rootStatus(), KEXTaskInfo::Succeeded);
-}
-
-TEST(TaskTest, MonitorIsPerThreadAndCurrentTracksTheStack)
-{
-  RecordingScope rec;
-  EXPECT_EQ(KEXTask::current(), nullptr);
-  KEXTask root("Root", 1.0);
-  EXPECT_EQ(KEXTask::current(), &root);
-  {
-    KEXSubTask sub("Step", 1.0);
-    EXPECT_EQ(KEXTask::current(), &root);
-    KEXTask inner("Inner", 1.0);
-    EXPECT_EQ(KEXTask::current(), &inner);
-    EXPECT_EQ(inner.getDepth(), 2);
-    inner.ok();
-  }
-  EXPECT_EQ(KEXTask::current(), &root);
-  // A task opened on another thread is a root of its own, without this thread's monitor.
-  std::thread other([] {
-    EXPECT_EQ(KEXTask::current(), nullptr);
-    KEXTask t("Elsewhere", 1.0);
-    EXPECT_EQ(t.getDepth(), 0);
-    t.incProgress(1.0, true);
-    t.ok();
-  });
-  other.join();
-  root.ok();
-  EXPECT_EQ(rec.begunMessages().size(), 2u);
-  EXPECT_EQ(rec.reportCount(), 0);
 }
 
 // Opens a random chain root -> sub-task -> task -> sub-task -> task ... and compares every report

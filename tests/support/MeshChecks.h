@@ -125,38 +125,26 @@ bool sameBits(const KEXValueList<T>& a, const KEXValueList<T>& b)
 inline ::testing::AssertionResult sameBuffer(const KEXTriangleMeshBuffer& a, const KEXTriangleMeshBuffer& b)
 {
   const char* differs = nullptr;
-  if (!sameBits(a.vertexList, b.vertexList))
-    differs = "vertexList";
-  else if (!sameBits(a.vertexNormalList, b.vertexNormalList))
-    differs = "vertexNormalList";
-  else if (!sameBits(a.vertexColorList, b.vertexColorList))
-    differs = "vertexColorList";
-  else if (!sameBits(a.vertexScalarList, b.vertexScalarList))
-    differs = "vertexScalarList";
-  else if (!sameBits(a.textureCoordinateList, b.textureCoordinateList))
-    differs = "textureCoordinateList";
-  else if (!sameBits(a.vertexEdgeFlagList, b.vertexEdgeFlagList))
-    differs = "vertexEdgeFlagList";
-  else if (!sameBits(a.triangleList, b.triangleList))
-    differs = "triangleList";
-  else if (!sameBits(a.triangleNormalList, b.triangleNormalList))
-    differs = "triangleNormalList";
-  else if (!sameBits(a.triangleColorList, b.triangleColorList))
-    differs = "triangleColorList";
-  else if (!sameBits(a.triangleAdjacencyList, b.triangleAdjacencyList))
-    differs = "triangleAdjacencyList";
-  else if (a.vertexAdjacencyList.getCount() != b.vertexAdjacencyList.getCount())
-    differs = "vertexAdjacencyList";
-  else
-    for (int v = 0; v < a.vertexAdjacencyList.getCount() && !differs; ++v) {
-      const auto& x = a.vertexAdjacencyList[v];
-      const auto& y = b.vertexAdjacencyList[v];
-      if (x.getCount() != y.getCount())
-        differs = "vertexAdjacencyList";
-      for (int i = 0; i < x.getCount() && !differs; ++i)
-        if (x[i] != y[i])
-          differs = "vertexAdjacencyList";
-    }
+  auto compare = [&differs](const char* name, bool same) {
+    if (!differs && !same)
+      differs = name;
+  };
+  compare("vertexList", sameBits(a.vertexList, b.vertexList));
+  compare("vertexNormalList", sameBits(a.vertexNormalList, b.vertexNormalList));
+  compare("vertexColorList", sameBits(a.vertexColorList, b.vertexColorList));
+  compare("vertexScalarList", sameBits(a.vertexScalarList, b.vertexScalarList));
+  compare("textureCoordinateList", sameBits(a.textureCoordinateList, b.textureCoordinateList));
+  compare("vertexEdgeFlagList", sameBits(a.vertexEdgeFlagList, b.vertexEdgeFlagList));
+  compare("triangleList", sameBits(a.triangleList, b.triangleList));
+  compare("triangleNormalList", sameBits(a.triangleNormalList, b.triangleNormalList));
+  compare("triangleColorList", sameBits(a.triangleColorList, b.triangleColorList));
+  compare("triangleAdjacencyList", sameBits(a.triangleAdjacencyList, b.triangleAdjacencyList));
+  compare("vertexAdjacencyList", a.vertexAdjacencyList.getCount() == b.vertexAdjacencyList.getCount());
+  for (int v = 0; v < a.vertexAdjacencyList.getCount() && !differs; ++v) {
+    const auto& x = a.vertexAdjacencyList[v];
+    const auto& y = b.vertexAdjacencyList[v];
+    compare("vertexAdjacencyList", x.getCount() == y.getCount() && std::equal(x.begin(), x.end(), y.begin()));
+  }
   if (differs)
     return ::testing::AssertionFailure() << differs << " differs";
   return ::testing::AssertionSuccess();

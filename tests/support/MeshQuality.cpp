@@ -198,12 +198,9 @@ double SurfaceDistance::within(const D3& p, double r) const
   double best = 2.0 * r + 1.0;
   if (!(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z)))
     return best;
-  const int64_t x0 = int64_t(std::floor((p.x - r - m_origin.x) / m_cell)),
-                x1 = int64_t(std::floor((p.x + r - m_origin.x) / m_cell));
-  const int64_t y0 = int64_t(std::floor((p.y - r - m_origin.y) / m_cell)),
-                y1 = int64_t(std::floor((p.y + r - m_origin.y) / m_cell));
-  const int64_t z0 = int64_t(std::floor((p.z - r - m_origin.z) / m_cell)),
-                z1 = int64_t(std::floor((p.z + r - m_origin.z) / m_cell));
+  auto cell = [this](double v, double o) { return int64_t(std::floor((v - o) / m_cell)); };
+  const int64_t x0 = cell(p.x - r, m_origin.x), x1 = cell(p.x + r, m_origin.x), y0 = cell(p.y - r, m_origin.y),
+                y1 = cell(p.y + r, m_origin.y), z0 = cell(p.z - r, m_origin.z), z1 = cell(p.z + r, m_origin.z);
   if ((x1 - x0 + 1) * (y1 - y0 + 1) * (z1 - z0 + 1) > 4096)
     return best; // a radius far above the cell size is not what this grid is for
   for (int64_t x = x0; x <= x1; ++x)

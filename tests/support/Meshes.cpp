@@ -1,4 +1,5 @@
 #include "support/Meshes.h"
+#include "support/MeshChecks.h"
 
 #include <algorithm>
 #include <cmath>
@@ -227,15 +228,7 @@ KEXTriangleMeshBuffer makeRandomMesh(std::mt19937& rng, const RandomMeshOptions&
   return makeBuffer(v, t);
 }
 
-double signedVolume(const KEXTriangleMeshBuffer& b)
-{
-  double vol = 0.0;
-  for (const Tri& f : b.triangleList) {
-    KEXVector3<double> a(b.vertexList[f[0]]), c(b.vertexList[f[1]]), d(b.vertexList[f[2]]);
-    vol += a.dot(c.cross(d));
-  }
-  return vol / 6.0;
-}
+double signedVolume(const KEXTriangleMeshBuffer& b) { return signedVolumeOf(b, 0, b.getVertexCount()); }
 
 KEXTriangleMeshBuffer makeCone(int n, float height)
 {
@@ -298,8 +291,6 @@ double farthestVertexDistance(const KEXTriangleMeshBuffer& from, const KEXTriang
   return worst;
 }
 
-/// A grid with jittered vertices (many caps) on a roof: z = 0.5 * |x - ridge|. Ridge vertices stay
-/// on the ridge line.
 KEXTriangleMeshBuffer jitteredRoof(std::mt19937& rng, int nx, int ny, float roof)
 {
   KEXTriangleMeshBuffer b = makeGrid(nx, ny);
@@ -318,7 +309,6 @@ KEXTriangleMeshBuffer jitteredRoof(std::mt19937& rng, int nx, int ny, float roof
   return b;
 }
 
-// Removes every triangle that uses one of the given vertices.
 KEXTriangleMeshBuffer withoutStars(const KEXTriangleMeshBuffer& mesh, const std::set<int>& centres)
 {
   std::vector<bool> remove(size_t(mesh.getTriangleCount()), false);
@@ -328,8 +318,6 @@ KEXTriangleMeshBuffer withoutStars(const KEXTriangleMeshBuffer& mesh, const std:
   return withoutTriangles(mesh, remove);
 }
 
-/// Replaces triangle t = (u, w, x) by (u, m, x), (m, w, x) and the sliver (u, w, m), m the
-/// midpoint of u-w: the sliver has a flat corner at m and keeps u-w's partner.
 void saltSliver(KEXTriangleMeshBuffer& b, int t)
 {
   KEXTriangle<int> tri = b.triangleList[t];
@@ -341,7 +329,6 @@ void saltSliver(KEXTriangleMeshBuffer& b, int t)
   b.triangleList.append(KEXTriangle<int>(u, w, m));
 }
 
-/// Splits triangle t = (u, w, x) at a new vertex placed on u: two of the three parts have zero area.
 void saltCoincident(KEXTriangleMeshBuffer& b, int t)
 {
   KEXTriangle<int> tri = b.triangleList[t];

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <map>
-#include <sstream>
 #include <utility>
 
 namespace kexmeshtest {
@@ -65,20 +64,9 @@ bool referenceContainsTriangle(const KEXTriangleMeshBuffer& b, const KEXTriangle
   for (size_t v = 0; v < ref.size(); ++v) {
     const KEXCompactIndexArray& a = b.vertexAdjacencyList[int(v)];
     std::vector<int> got(a.begin(), a.end());
-    if (got != ref[v]) {
-      std::ostringstream s;
-      auto print = [&s](const std::vector<int>& list) {
-        s << '{';
-        for (size_t i = 0; i < list.size() && i < 16; ++i)
-          s << ' ' << list[i];
-        s << (list.size() > 16 ? " ... }" : " }") << " (" << list.size() << " entries)";
-      };
-      s << "vertex " << v << ": got ";
-      print(got);
-      s << ", expected ";
-      print(ref[v]);
-      return ::testing::AssertionFailure() << s.str();
-    }
+    if (got != ref[v])
+      return ::testing::AssertionFailure() << "vertex " << v << ": got " << ::testing::PrintToString(got)
+                                           << ", expected " << ::testing::PrintToString(ref[v]);
   }
   return ::testing::AssertionSuccess();
 }

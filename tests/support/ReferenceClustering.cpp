@@ -26,7 +26,6 @@ bool linked(const KEXTriangleMeshBuffer& b, int i, int j, double limit, bool nor
   const KEXVector3<float>&m = b.vertexNormalList[i], &n = b.vertexNormalList[j];
   return double(m.x) * n.x + double(m.y) * n.y + double(m.z) * n.z >= std::cos(1.5709708597200962);
 }
-} // namespace
 
 // Single linkage by its definition: a cluster is a connected component of the "linked" graph. Each
 // component is grown from its smallest vertex by scanning every vertex against every member.
@@ -51,6 +50,7 @@ std::vector<int> referenceClusterMinima(const KEXTriangleMeshBuffer& b, float di
   return minima;
 }
 
+// Per old vertex its new index (vertices of one cluster share it).
 std::vector<int> referenceNewIndices(const std::vector<int>& minima)
 {
   std::vector<int> index(minima.size(), -1);
@@ -59,17 +59,19 @@ std::vector<int> referenceNewIndices(const std::vector<int>& minima)
     index[v] = minima[v] == int(v) ? next++ : index[size_t(minima[v])];
   return index;
 }
+} // namespace
 
 KEXTriangleMeshBuffer referenceWeld(const KEXTriangleMeshBuffer& input, float distance)
 {
   KEXTriangleMeshBuffer b(input);
   const int V = b.getVertexCount();
-  if (b.vertexNormalList.getCount() != V)
-    b.vertexNormalList.clear();
-  if (b.vertexColorList.getCount() != V)
-    b.vertexColorList.clear();
-  if (b.vertexScalarList.getCount() != V)
-    b.vertexScalarList.clear();
+  auto clearIfWrong = [V](auto& list) {
+    if (list.getCount() != V)
+      list.clear();
+  };
+  clearIfWrong(b.vertexNormalList);
+  clearIfWrong(b.vertexColorList);
+  clearIfWrong(b.vertexScalarList);
   b.vertexAdjacencyList.clear();
   b.triangleAdjacencyList.clear();
   if (V <= 1)
@@ -106,16 +108,15 @@ KEXTriangleMeshBuffer referenceWeld(const KEXTriangleMeshBuffer& input, float di
     }
   }
   b.vertexList.setCount(K);
-  if (nrm)
-    b.vertexNormalList.setCount(K);
-  if (col)
-    b.vertexColorList.setCount(K);
-  if (sca)
-    b.vertexScalarList.setCount(K);
-  if (tex)
-    b.textureCoordinateList.setCount(K);
-  if (flg)
-    b.vertexEdgeFlagList.setCount(K);
+  auto cut = [K](bool present, auto& list) {
+    if (present)
+      list.setCount(K);
+  };
+  cut(nrm, b.vertexNormalList);
+  cut(col, b.vertexColorList);
+  cut(sca, b.vertexScalarList);
+  cut(tex, b.textureCoordinateList);
+  cut(flg, b.vertexEdgeFlagList);
   for (int t = 0; t < K; ++t) {
     double f = 1.0 / count[size_t(t)];
     KEXVector3<float> p = pos[size_t(t)];
@@ -151,12 +152,13 @@ KEXTriangleMeshBuffer referenceWeld(const KEXTriangleMeshBuffer& input, float di
       swapEntries(b.triangleAngleList, t, kept, T);
     }
   }
-  if (b.triangleNormalList.getCount() == T)
-    b.triangleNormalList.setCount(kept);
-  if (b.triangleColorList.getCount() == T)
-    b.triangleColorList.setCount(kept);
-  if (b.triangleAngleList.getCount() == T)
-    b.triangleAngleList.setCount(kept);
+  auto cutTo = [T, kept](auto& list) {
+    if (list.getCount() == T)
+      list.setCount(kept);
+  };
+  cutTo(b.triangleNormalList);
+  cutTo(b.triangleColorList);
+  cutTo(b.triangleAngleList);
   b.triangleList.setCount(kept);
   return b;
 }

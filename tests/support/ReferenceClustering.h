@@ -10,17 +10,11 @@
 
 namespace kexmeshtest {
 
-/// Per vertex the smallest index of its cluster.
-std::vector<int> referenceClusterMinima(const KEXTriangleMeshBuffer& b, float distance);
-
 /// The buffer vertex clustering should produce: clusters numbered by their smallest index, each at
 /// the mean of its positions (colours, scalars likewise; the normal sum renormalised; texture
 /// coordinates and edge flags of the smallest index), triangles renumbered from the last to the
 /// first with collapsed ones exchanged with the last kept triangle and cut. Per-vertex lists of the
 /// wrong length are cleared, adjacency lists emptied, as the algorithm does.
 KEXTriangleMeshBuffer referenceWeld(const KEXTriangleMeshBuffer& b, float distance);
-
-/// Per old vertex its new index in referenceWeld (vertices of one cluster share it).
-std::vector<int> referenceNewIndices(const std::vector<int>& minima);
 
 } // namespace kexmeshtest

@@ -1,10 +1,14 @@
+// The compact index arrays the vertex adjacency lists are made of, and the pool of small slots
+// they live in.
 #include "kexmesh/core/CompactIndexArray.h"
+#include "kexmesh/core/SmallArrayPool.h"
 
 #include "kex/Testing.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <random>
 #include <set>
 #include <vector>
@@ -45,105 +49,6 @@ TEST(CompactIndexArray, SortedOperationsMatchAnOrderedSet)
   EXPECT_EQ(kexTest::liveAllocations(), live);
 }
 
-TEST(CompactIndexArray, AppendingInOrderMovesOnlyAtSizeClassSteps)
-{
-  KEXCompactIndexArray a;
-  std::vector<int*> places;
-  for (int i = 0; i < 600; ++i) {
-    ASSERT_TRUE(a.insertSorted(3 * i));
-    if (places.empty() || places.back() != a.getData())
-      places.push_back(a.getData());
-  }
-  // 5-slot, 11-slot, 36-slot, then heap blocks of 256, 512 and 768 ints (the heap may stay in place).
-  EXPECT_GE(places.size(), 4u);
-  EXPECT_LE(places.size(), 6u);
-  EXPECT_EQ(KEXSmallArrayPool::capacity(a.getData()), 768);
-  for (int i = 0; i < 600; ++i) {
-    ASSERT_EQ(a[i], 3 * i);
-  }
-}
-
-TEST(CompactIndexArray, ReservedStorageEqualsTheStorageOfGrowth)
-{
-  const long live = kexTest::liveAllocations();
-  for (int n = 1; n <= 800; n += (n < 40 ? 1 : 37)) {
-    KEXCompactIndexArray grown, reserved;
-    ASSERT_TRUE(reserved.reserveGrown(n));
-    EXPECT_TRUE(reserved.isEmpty());
-    for (int i = 0; i < n; ++i) {
-      ASSERT_TRUE(grown.append(2 * i));
-      reserved.appendReserved(2 * i);
-    }
-    ASSERT_EQ(contents(reserved), contents(grown)) << n;
-    EXPECT_EQ(KEXSmallArrayPool::capacity(reserved.getData()), KEXSmallArrayPool::capacity(grown.getData())) << n;
-    EXPECT_EQ(KEXSmallArrayPool::isPooled(reserved.getData()), KEXSmallArrayPool::isPooled(grown.getData())) << n;
-    // Later growth takes the same steps.
-    for (int i = 0; i < 300; ++i) {
-      ASSERT_TRUE(grown.append(-i));
-      ASSERT_TRUE(reserved.append(-i));
-      ASSERT_EQ(KEXSmallArrayPool::capacity(reserved.getData()), KEXSmallArrayPool::capacity(grown.getData()))
-          << n << " + " << i;
-    }
-    EXPECT_EQ(contents(reserved), contents(grown));
-  }
-  {
-    KEXCompactIndexArray a;
-    ASSERT_TRUE(a.append(1));
-    EXPECT_FALSE(a.reserveGrown(4)); // only an empty array takes reserved storage
-    EXPECT_EQ(contents(a), std::vector<int>{1});
-    KEXCompactIndexArray b;
-    EXPECT_FALSE(b.reserveGrown(0));
-    EXPECT_EQ(b.getData(), nullptr);
-    {
-      kexTest::AllocationFault fault(1, true);
-      EXPECT_FALSE(b.reserveGrown(100)); // a heap block
-    }
-    EXPECT_TRUE(b.isEmpty());
-    EXPECT_EQ(b.getData(), nullptr);
-  }
-  EXPECT_EQ(kexTest::liveAllocations(), live);
-}
-
-TEST(CompactIndexArray, CountsCopiesAndPositions)
-{
-  const long live = kexTest::liveAllocations();
-  {
-    KEXCompactIndexArray a;
-    EXPECT_TRUE(a.isEmpty());
-    EXPECT_EQ(a.getData(), nullptr);
-    ASSERT_TRUE(a.setCount(4));
-    for (int i = 0; i < 4; ++i)
-      a[i] = 10 * i;
-    ASSERT_TRUE(a.insert(0, -5));
-    ASSERT_TRUE(a.append(99));
-    EXPECT_FALSE(a.insert(8, 1));
-    EXPECT_EQ(contents(a), (std::vector<int>{-5, 0, 10, 20, 30, 99}));
-    a.remove(2);
-    a.remove(17); // ignored
-    EXPECT_EQ(contents(a), (std::vector<int>{-5, 0, 20, 30, 99}));
-    int* data = a.getData();
-    ASSERT_TRUE(a.setCount(2)); // shrinking keeps the storage
-    EXPECT_EQ(a.getData(), data);
-    KEXCompactIndexArray b(a);
-    EXPECT_EQ(contents(b), contents(a));
-    EXPECT_NE(b.getData(), a.getData());
-    KEXCompactIndexArray c;
-    c = b;
-    c = c;
-    EXPECT_EQ(contents(c), (std::vector<int>{-5, 0}));
-    c.swap(a);
-    EXPECT_EQ(c.getData(), data);
-    c.clear();
-    EXPECT_EQ(c.getData(), nullptr);
-    EXPECT_FALSE(c.removeSorted(1));
-    EXPECT_FALSE(c.setCount(-1));
-    b.remove(0);
-    b.remove(0); // down to zero frees the storage
-    EXPECT_EQ(b.getData(), nullptr);
-  }
-  EXPECT_EQ(kexTest::liveAllocations(), live);
-}
-
 TEST(CompactIndexArray, ShortageLeavesTheArrayUnchanged)
 {
   const long live = kexTest::liveAllocations();
@@ -168,5 +73,48 @@ TEST(CompactIndexArray, ShortageLeavesTheArrayUnchanged)
     EXPECT_TRUE(a.insertSorted(100));
     EXPECT_EQ(a.getCount(), 37);
   }
+  EXPECT_EQ(kexTest::liveAllocations(), live);
+}
+
+namespace {
+KEXSmallArrayPool& pool() { return KEXSmallArrayPool::instance(); }
+
+// Slots of one class per 32 KiB block (a block head, then slots of 4 header bytes + the ints).
+int slotsPerBlock(int ints) { return (KEXSmallArrayPool::BLOCK_BYTES - 32) / (4 + 4 * ints); }
+} // namespace
+
+TEST(SmallArrayPool, ShortageGivesNullAndKeepsData)
+{
+  const long live = kexTest::liveAllocations();
+  const int blocks = pool().getBlockCount();
+  // A block that cannot be had: null, and no block is counted. At the latest after one block's
+  // worth of slots a new block is needed.
+  std::vector<int*> got;
+  int refused = 0;
+  {
+    kexTest::AllocationFault fault(1, true);
+    for (int i = 0; i <= slotsPerBlock(36); ++i) {
+      int* q = pool().allocate(20);
+      if (q)
+        got.push_back(q);
+      else
+        ++refused;
+    }
+  }
+  EXPECT_GT(refused, 0);
+  EXPECT_EQ(pool().getBlockCount(), blocks);
+  for (int* q : got)
+    pool().free(q);
+  int* p = pool().allocate(3);
+  p[0] = 7;
+  int* moved;
+  {
+    kexTest::AllocationFault fault(1, true);
+    moved = pool().grow(p, 1, 30);
+  }
+  EXPECT_EQ(moved, nullptr);
+  EXPECT_EQ(p[0], 7); // still valid
+  pool().free(p);
+  EXPECT_EQ(pool().getBlockCount(), blocks);
   EXPECT_EQ(kexTest::liveAllocations(), live);
 }

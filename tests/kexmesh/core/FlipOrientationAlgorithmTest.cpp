@@ -52,16 +52,3 @@ TEST(FlipOrientation, FollowsEveryListAndTwiceRestores)
   }
 }
 
-TEST(FlipOrientation, TurnsASolidInsideOutAndRemovesItsOwnAdjacency)
-{
-  KEXTriangleMeshBuffer b = makeTorus(12, 7);
-  const double volume = signedVolume(b);
-  ASSERT_GT(volume, 0.0);
-  ASSERT_TRUE(runAlgorithm<KEXFlipOrientationAlgorithm>(b));
-  EXPECT_NEAR(signedVolume(b), -volume, 1e-9 * volume);
-  EXPECT_FALSE(b.hasVertexAdjacencyList());
-  KEXTriangleMeshBuffer empty;
-  EXPECT_TRUE(runAlgorithm<KEXFlipOrientationAlgorithm>(empty));
-  EXPECT_EQ(KEXMetaClass::find("KEXFlipOrientationAlgorithm"), &KEXFlipOrientationAlgorithm::metaClass());
-}
-

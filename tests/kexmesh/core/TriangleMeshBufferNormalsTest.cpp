@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <set>
 
 using namespace kexmeshtest;
@@ -112,32 +113,6 @@ TEST(TriangleNormals, MatchBruteForceOnRandomMeshes)
   }
 }
 
-TEST(TriangleNormals, RepairedTriangleDoesNotServeAsNeighbour)
-{
-  // Two degenerate triangles sharing a vertex; only the first touches the tilted good triangle.
-  // The second one must not pick up the first one's repaired normal.
-  KEXTriangleMeshBuffer b = makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 1}, {2, 0, 0}, {3, 0, 0}, {4, 0, 0}},
-                                       {{0, 1, 2}, {0, 3, 1}, {3, 4, 5}});
-  ASSERT_TRUE(b.calculateTriangleNormals());
-  EXPECT_GT(b.triangleNormalList[1].squaredLength(), 0.99f);
-  EXPECT_EQ(b.triangleNormalList[2], Vec3(0, 0, 0));
-}
-
-TEST(TriangleNormals, InvalidIndexFailsAndKeepsTheList)
-{
-  for (int bad : {-1, 3}) {
-    KEXTriangleMeshBuffer b = makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}, {0, bad, 2}});
-    b.triangleNormalList.setCount(2, Vec3(7, 7, 7));
-    kexTest::RecordingScope monitor;
-    EXPECT_FALSE(b.calculateTriangleNormals());
-    EXPECT_EQ(monitor.rootCode(), KEX::GenericError);
-    EXPECT_EQ(b.triangleNormalList[1], Vec3(7, 7, 7));
-  }
-  KEXTriangleMeshBuffer empty = makeBuffer({{0, 0, 0}}, {});
-  EXPECT_TRUE(empty.calculateTriangleNormals());
-  EXPECT_EQ(empty.triangleNormalList.getCount(), 0);
-}
-
 TEST(VertexNormals, MatchAngleWeightedBruteForce)
 {
   std::mt19937 rng(5);
@@ -156,62 +131,6 @@ TEST(VertexNormals, MatchAngleWeightedBruteForce)
   }
 }
 
-TEST(VertexNormals, UseAGivenTriangleNormalListAsItIs)
-{
-  KEXTriangleMeshBuffer b = makeGrid(2, 2);
-  b.triangleNormalList.setCount(b.getTriangleCount(), Vec3(0, 5, 0));
-  ASSERT_TRUE(b.calculateVertexNormals());
-  for (int v = 0; v < b.getVertexCount(); ++v) {
-    EXPECT_NEAR(b.vertexNormalList[v].y, 5.0f, 1e-5f);
-  }
-}
-
-TEST(VertexNormals, InvalidIndexWithGivenNormalsFailsSafely)
-{
-  KEXTriangleMeshBuffer b = makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}, {0, 1, 99}});
-  b.triangleNormalList.setCount(2, Vec3(0, 0, 1));
-  kexTest::RecordingScope monitor;
-  EXPECT_FALSE(b.calculateVertexNormals());
-  EXPECT_FALSE(b.hasVertexNormalList());
-  EXPECT_FALSE(b.hasTriangleAngleList());
-  EXPECT_TRUE(b.isConsistent());
-}
-
-TEST(HarmonizeNormals, ScaleToLengthAndRejectInvalid)
-{
-  KEXTriangleMeshBuffer b = makeIcosphere(1);
-  ASSERT_TRUE(b.calculateVertexNormals());
-  ASSERT_TRUE(b.harmonizeTriangleNormals(2.5f));
-  for (const Vec3& n : b.triangleNormalList) {
-    EXPECT_NEAR(n.length(), 2.5f, 1e-5f);
-  }
-  ASSERT_TRUE(b.harmonizeVertexNormals(0.5f));
-  for (const Vec3& n : b.vertexNormalList) {
-    EXPECT_NEAR(n.length(), 0.5f, 1e-6f);
-  }
-
-  {
-    kexTest::RecordingScope monitor;
-    EXPECT_FALSE(b.harmonizeVertexNormals(0.0f)); // fails on the first normal
-    EXPECT_EQ(monitor.rootCode(), KEX::InvalidValue);
-    EXPECT_TRUE(monitor.hasDiagnostic("Invalid vertex normal found"));
-    EXPECT_EQ(b.vertexNormalList[1].length(), 0.5f);
-  }
-  KEXTriangleMeshBuffer c = makeGrid(1, 1);
-  c.vertexList.append(Vec3(5, 5, 5));
-  ASSERT_TRUE(c.calculateVertexNormals());
-  kexTest::RecordingScope monitor;
-  EXPECT_FALSE(c.harmonizeVertexNormals(1.0f)); // the unused vertex has a zero normal
-  EXPECT_EQ(monitor.rootCode(), KEX::InvalidValue);
-  ASSERT_EQ(monitor.diagnostics().size(), 1u);
-  EXPECT_EQ(monitor.diagnostics()[0].severity, KEX::Error);
-
-  KEXTriangleMeshBuffer none;
-  kexTest::RecordingScope quiet;
-  EXPECT_TRUE(none.harmonizeVertexNormals(1.0f));
-  EXPECT_TRUE(quiet.begunMessages().empty()); // no task for an empty list
-}
-
 namespace {
 Vec3 cornerEntry(const KEXValueList<KEXTriangleMeshBuffer::Page>& pages, int c)
 {
@@ -225,23 +144,6 @@ int pageTotal(const KEXValueList<KEXTriangleMeshBuffer::Page>& pages)
   return n;
 }
 } // namespace
-
-TEST(CornerNormals, FlatPatchHasOneNormalAndPagesSplit)
-{
-  KEXTriangleMeshBuffer b = makeGrid(150, 150); // 45000 triangles: two pages
-  ASSERT_TRUE(b.updateCornerNormals(30.0f));
-  const int C = 3 * b.getTriangleCount();
-  ASSERT_EQ(b.cornerVertexPages.getCount(), 2);
-  EXPECT_EQ(b.cornerVertexPages[0].getCount(), KEXTriangleMeshBuffer::PAGE_SIZE);
-  EXPECT_EQ(pageTotal(b.cornerVertexPages), C);
-  EXPECT_EQ(pageTotal(b.cornerNormalPages), C);
-  EXPECT_TRUE(b.isConsistent());
-  for (int c = 0; c < C; c += 7) {
-    EXPECT_EQ(cornerEntry(b.cornerVertexPages, c), b.vertexList[b.cornerVertex(c)]);
-    Vec3 n = cornerEntry(b.cornerNormalPages, c);
-    EXPECT_NEAR(n.z, 1.0f, 1e-6f) << c;
-  }
-}
 
 TEST(CornerNormals, FoldSharperThanCreaseKeepsTwoNormals)
 {
@@ -261,116 +163,49 @@ TEST(CornerNormals, FoldSharperThanCreaseKeepsTwoNormals)
     EXPECT_GT(n.z, 0.5f) << c;
     EXPECT_GT(n.y, 0.5f) << c;
   }
-  // The corners off the shared edge see their own triangle only.
-  EXPECT_NEAR(d(cornerEntry(b.cornerNormalPages, 2)).dot(d(b.triangleNormalList[0])), 1.0, 1e-6);
-  EXPECT_NEAR(d(cornerEntry(b.cornerNormalPages, 5)).dot(d(b.triangleNormalList[1])), 1.0, 1e-6);
 }
 
-TEST(CornerNormals, SmoothSphereCornersAgreePerVertex)
+// Each normal computation, under every allocation failure and every stop or abort point: it fails
+// and leaves no half-built list of its own behind.
+TEST(NormalsFailures, AllocationAndStopSweeps)
 {
-  KEXTriangleMeshBuffer b = makeIcosphere(2);
-  ASSERT_TRUE(b.updateCornerNormals(60.0f));
-  // Every walk closes around the vertex, so all corners of a vertex get the same normal.
-  for (int v = 0; v < b.getVertexCount(); ++v) {
-    const KEXCompactIndexArray& corners = b.vertexAdjacencyList[v];
-    Vec3 first = cornerEntry(b.cornerNormalPages, corners[0]);
-    EXPECT_GT(d(first).dot(d(b.vertexList[v])), 0.99);
-    for (int c : corners) {
-      EXPECT_NEAR(d(cornerEntry(b.cornerNormalPages, c)).dot(d(first)), 1.0, 0.02) << v;
+  struct Case {
+    const char* name;
+    KEXTriangleMeshBuffer mesh;
+    std::function<bool(KEXTriangleMeshBuffer&)> op;
+    std::function<bool(const KEXTriangleMeshBuffer&)> absent;
+    bool stops = true; ///< a point cloud reports once, at its end: nothing to stop
+  };
+  KEXTriangleMeshBuffer torus = makeTorus(12, 8), cloud = makeBuffer({{1, 2, 3}, {4, 5, 6}}, {});
+  torus.vertexList.append(Vec3(0.5f, 0.5f, 0.5f));
+  torus.triangleList.append(KEXTriangle<int>(0, torus.getVertexCount() - 1, 0)); // degenerate
+  cloud.vertexNormalList.setCount(2, Vec3(0, 1, 0));
+  auto noCorners = [](const KEXTriangleMeshBuffer& b) { return pageTotal(b.cornerVertexPages) + pageTotal(b.cornerNormalPages) == 0; };
+  auto corners = [](KEXTriangleMeshBuffer& b) { return b.updateCornerNormals(40.0f); };
+  const Case cases[] = {
+      {"triangle normals", torus, [](KEXTriangleMeshBuffer& b) { return b.calculateTriangleNormals(); },
+       [](const KEXTriangleMeshBuffer& b) { return !b.hasTriangleNormalList(); }},
+      {"vertex normals", torus, [](KEXTriangleMeshBuffer& b) { return b.calculateVertexNormals(); },
+       [](const KEXTriangleMeshBuffer& b) { return !b.hasVertexNormalList(); }},
+      {"corner normals", makeGrid(12, 12), corners, noCorners},
+      {"corner normals of a point cloud", cloud, corners, noCorners, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto failed = [&](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor&) {
+      EXPECT_FALSE(result);
+      EXPECT_TRUE(c.absent(b));
+    };
+    EXPECT_GT(sweepAllocationFaults(c.mesh, c.op, failed), 0);
+    for (auto kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort}) {
+      auto stopped = [&](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& m) {
+        expectStopped(result, m, kind);
+        EXPECT_TRUE(c.absent(b));
+      };
+      if (c.stops) {
+        EXPECT_GT(sweepStops(c.mesh, c.op, stopped, kind), 0);
+      }
     }
   }
 }
 
-TEST(CornerNormals, PointCloudAndEdgeCases)
-{
-  KEXTriangleMeshBuffer cloud = makeBuffer({{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, {});
-  cloud.vertexNormalList.setCount(3, Vec3(0, 1, 0));
-  ASSERT_TRUE(cloud.updateCornerNormals(30.0f));
-  ASSERT_EQ(pageTotal(cloud.cornerVertexPages), 3);
-  EXPECT_EQ(cornerEntry(cloud.cornerVertexPages, 2), Vec3(7, 8, 9));
-  EXPECT_EQ(cornerEntry(cloud.cornerNormalPages, 1), Vec3(0, 1, 0));
-
-  KEXTriangleMeshBuffer empty;
-  EXPECT_TRUE(empty.updateCornerNormals(30.0f));
-  KEXTriangleMeshBuffer inconsistent = makeGrid(1, 1);
-  inconsistent.vertexNormalList.setCount(1);
-  EXPECT_FALSE(inconsistent.updateCornerNormals(30.0f));
-
-  KEXTriangleMeshBuffer invalid = makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 5}});
-  kexTest::RecordingScope monitor;
-  EXPECT_FALSE(invalid.updateCornerNormals(30.0f));
-  EXPECT_EQ(pageTotal(invalid.cornerVertexPages), 0);
-  invalid.triangleNormalList.setCount(1, Vec3(0, 0, 1)); // a given list must not hide the bad index
-  EXPECT_FALSE(invalid.updateCornerNormals(30.0f));
-  EXPECT_EQ(pageTotal(invalid.cornerVertexPages), 0);
-}
-
-TEST(NormalsFailures, AllocationSweeps)
-{
-  KEXTriangleMeshBuffer mesh = makeTorus(12, 8);
-  mesh.vertexList.append(Vec3(0.5f, 0.5f, 0.5f));
-  mesh.triangleList.append(KEXTriangle<int>(0, mesh.getVertexCount() - 1, 0)); // degenerate
-  int runs = sweepAllocationFaults(
-      mesh, [](KEXTriangleMeshBuffer& b) { return b.calculateTriangleNormals(); },
-      [](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor&) {
-        EXPECT_FALSE(result);
-        EXPECT_FALSE(b.hasTriangleNormalList());
-      });
-  EXPECT_GT(runs, 2);
-  sweepAllocationFaults(
-      mesh, [](KEXTriangleMeshBuffer& b) { return b.calculateVertexNormals(); },
-      [](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& m) {
-        EXPECT_FALSE(result);
-        EXPECT_FALSE(b.hasVertexNormalList());
-        if (m.rootCode() == KEX::OutOfMemory) {
-          EXPECT_TRUE(m.hasDiagnostic("Out of memory"));
-        }
-      });
-  sweepAllocationFaults(
-      mesh, [](KEXTriangleMeshBuffer& b) { return b.updateCornerNormals(40.0f); },
-      [](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor&) {
-        EXPECT_FALSE(result);
-        EXPECT_EQ(pageTotal(b.cornerVertexPages), 0);
-        EXPECT_EQ(pageTotal(b.cornerNormalPages), 0);
-      });
-  KEXTriangleMeshBuffer cloud = makeBuffer({{1, 2, 3}, {4, 5, 6}}, {});
-  cloud.vertexNormalList.setCount(2, Vec3(0, 1, 0));
-  sweepAllocationFaults(
-      cloud, [](KEXTriangleMeshBuffer& b) { return b.updateCornerNormals(40.0f); },
-      [](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& m) {
-        EXPECT_FALSE(result);
-        EXPECT_EQ(m.rootCode(), KEX::OutOfMemory);
-        EXPECT_EQ(pageTotal(b.cornerVertexPages), 0);
-      });
-}
-
-TEST(NormalsFailures, StopSweeps)
-{
-  // Large enough for several blocks per loop.
-  KEXTriangleMeshBuffer mesh = makeGrid(100, 100);
-  for (auto kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort}) {
-    long reports = sweepStops(
-        mesh, [](KEXTriangleMeshBuffer& b) { return b.calculateTriangleNormals(); },
-        [kind](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& m) {
-          expectStopped(result, m, kind);
-          EXPECT_FALSE(b.hasTriangleNormalList());
-        },
-        kind);
-    EXPECT_GT(reports, 4);
-    sweepStops(
-        mesh, [](KEXTriangleMeshBuffer& b) { return b.calculateVertexNormals(); },
-        [kind](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& m) {
-          expectStopped(result, m, kind);
-          EXPECT_FALSE(b.hasVertexNormalList());
-        },
-        kind);
-    // Corner normals report about a hundred times per run: a small mesh keeps the sweep short.
-    sweepStops(
-        makeGrid(12, 12), [](KEXTriangleMeshBuffer& b) { return b.updateCornerNormals(30.0f); },
-        [kind](KEXTriangleMeshBuffer& b, bool result, const kexTest::RecordingMonitor& m) {
-          expectStopped(result, m, kind);
-          EXPECT_EQ(pageTotal(b.cornerNormalPages), 0);
-        },
-        kind);
-  }
-}

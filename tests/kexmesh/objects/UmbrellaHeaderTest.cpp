@@ -35,19 +35,4 @@ TEST(UmbrellaHeader, IncludesEveryPublicHeaderOfTheLibrary)
   EXPECT_TRUE(missing.empty()) << "add to kexmesh/kexmesh.h: " << ::testing::PrintToString(missing);
 }
 
-TEST(UmbrellaHeader, GivesAHostTheObjectModel)
-{
-  const KEXMetaClass* cls = KEXMetaClass::find("KEXTriangleMeshData");
-  ASSERT_NE(cls, nullptr);
-  KEXClass* object = cls->create();
-  auto* mesh = dynamic_cast<KEXTriangleMesh*>(object);
-  ASSERT_NE(mesh, nullptr);
-  KEXTriangleMeshBuffer cube;
-  cube.vertexList.setCount(3, KEXVector3<float>(1, 2, 3));
-  cube.triangleList.setCount(1, KEXTriangle<int>(0, 1, 2));
-  EXPECT_TRUE(mesh->fromBuffer(cube));
-  EXPECT_EQ(mesh->getNumberOfTriangles(), 1);
-  mesh->release();
-}
-
 } // namespace

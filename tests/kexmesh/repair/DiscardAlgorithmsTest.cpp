@@ -66,19 +66,6 @@ KEXTriangleMeshBuffer damagedMesh(std::mt19937& rng, bool nan)
 
 } // namespace
 
-TEST(DiscardInfiniteVertices, MovesTheLastVertexIntoTheGap)
-{
-  KEXTriangleMeshBuffer b = makeBuffer({{0, 0, 0}, {1, 0, 0}, {NAN, 0, 0}, {0, 1, 0}, {1, 1, 0}},
-                                       {{0, 1, 4}, {0, 4, 3}, {1, 2, 3}});
-  ASSERT_TRUE(runAlgorithm<KEXDiscardInfiniteVerticesAlgorithm>(b));
-  ASSERT_EQ(b.getVertexCount(), 4);
-  EXPECT_EQ(b.vertexList[2], Vec3(1, 1, 0));
-  EXPECT_EQ(b.triangleList[0], KEXTriangle<int>(0, 1, 2));
-  EXPECT_EQ(b.triangleList[1], KEXTriangle<int>(0, 2, 3));
-  EXPECT_EQ(b.triangleList[2], KEXTriangle<int>(1, 4, 3)); // now out of range
-  EXPECT_FALSE(b.hasVertexAdjacencyList());
-}
-
 TEST(DiscardInfiniteVertices, RandomDamagedMeshes)
 {
   std::mt19937 rng(31);

@@ -17,19 +17,6 @@ const KEXRGBA<float> GREEN(0, 1, 0, 1), RED(1, 0, 0, 1);
 
 } // namespace
 
-// Random damaged meshes are mostly red: a closed surface makes sure of green.
-TEST(DyeBadTriangles, ClosedTetrahedronIsGreenAndLeavesNoList)
-{
-  KEXTriangleMeshBuffer tet = makeTetrahedron();
-  ASSERT_TRUE(dye(tet));
-  ASSERT_EQ(tet.triangleColorList.getCount(), 4);
-  for (int t = 0; t < 4; ++t) {
-    EXPECT_EQ(tet.triangleColorList[t], GREEN);
-  }
-  EXPECT_TRUE(tet.vertexAdjacencyList.isEmpty());
-  EXPECT_TRUE(tet.triangleAdjacencyList.isEmpty());
-}
-
 TEST(DyeBadTriangles, RandomMeshesMatchTheReferenceAdjacency)
 {
   std::mt19937 rng(31);

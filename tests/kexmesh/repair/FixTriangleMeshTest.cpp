@@ -1,6 +1,5 @@
-// The repair filter: properties (ranges, defaults, resets), the default sequence and custom lists,
-// failures that must leave the mesh untouched, forwarding of the distance and limits, allocation
-// failures while constructing, and whole repairs of damaged generated and real meshes.
+// The repair filter: a stop keeps the steps done, the weld distance, allocation failures while constructing, and whole repairs of damaged generated
+// and real meshes.
 #include "kexmesh/repair/FixTriangleMesh.h"
 #include "kex/Error.h"
 #include "kex/Testing.h"
@@ -42,29 +41,12 @@ KEXTriangleMeshBuffer fromObject(const KEXTriangleMeshData& mesh)
   return b;
 }
 
-std::vector<KEXenum> sequence(const KEXFixTriangleMesh& f)
-{
-  std::vector<KEXenum> names;
-  for (int i = 0; i < f.getSequenceCount(); ++i)
-    names.push_back(f.getSequenceID(i));
-  return names;
-}
-
-std::vector<std::string> names(const std::vector<KEXenum>& list)
-{
-  std::vector<std::string> s;
-  for (KEXenum e : list)
-    s.emplace_back(e.getString() ? e.getString() : "<invalid>");
-  return s;
-}
-
 int countBegun(const kexTest::RecordingMonitor& m, const std::string& message)
 {
   auto b = m.begunMessages();
   return int(std::count(b.begin(), b.end(), message));
 }
 
-// --- damaged meshes ---------------------------------------------------------------------------
 struct Damaged {
   KEXTriangleMeshBuffer original; // the clean surface
   KEXTriangleMeshBuffer soup;     // what the filter gets
@@ -87,8 +69,6 @@ Damaged damage(const KEXTriangleMeshBuffer& mesh, int holes, int nanVertices, st
     KEXTriangle<int> tri = cut.triangleList[t];
     if (used[size_t(tri[0])] || used[size_t(tri[1])] || used[size_t(tri[2])])
       continue;
-    // Keep cut triangles apart (no shared vertex, no shared neighbour vertex through the ring is
-    // not needed: the hole loops stay simple as long as the cut triangles share no vertex).
     for (int k = 0; k < 3; ++k)
       used[size_t(tri[k])] = 1;
     cut.triangleList[t] = cut.triangleList[cut.getTriangleCount() - 1];
@@ -177,191 +157,6 @@ std::string dataFile(const char* name)
 
 } // namespace
 
-// --- properties and sequence ----------------------------------------------------------------------
-TEST(FixTriangleMesh, NewFilterHoldsTheDefaultSequenceAndTables)
-{
-  KEXFixTriangleMesh f;
-  EXPECT_EQ(f.getSequenceCount(), 11);
-  EXPECT_EQ(f.getSequenceID(2), KEX::ClusterVertices);
-  EXPECT_EQ(f.getSequenceID(11), KEX::Unknown);
-  EXPECT_EQ(f.getSequenceID(-1), KEX::Unknown);
-  EXPECT_EQ(names(sequence(f)),
-            names({KEX::DiscardInfiniteVertices, KEX::DiscardInvalidTriangles, KEX::ClusterVertices,
-                   KEX::RemoveOrphanedVertices, KEX::RemoveDegenerateTriangles, KEX::ConsolidateOrientation,
-                   KEX::CloseGaps, KEX::RemoveDegenerateTriangles, KEX::RemoveCapTriangles,
-                   KEX::RemoveDegenerateTriangles, KEX::Check}));
-  EXPECT_EQ(KEXFixTriangleMesh::getDefaultSequence(), KEXFixTriangleMesh::getDefaultSequence()) << "one table";
-
-  std::vector<std::string> props;
-  for (int i = 0; i < f.getPropertyCount(); ++i)
-    props.emplace_back(f.getPropertyName(i).getString());
-  std::vector<std::string> own(props.end() - 6, props.end());
-  EXPECT_EQ(own, (std::vector<std::string>{"ActionList", "MaximumDistance", "AngleLimits", "CapAngleLimits",
-                                            "NeedleAngleLimits", "ComponentProxy"}));
-  std::vector<std::string> actions;
-  for (int i = 0; i < f.getActionCount(); ++i)
-    actions.emplace_back(f.getActionName(i).getString());
-  EXPECT_EQ(actions, (std::vector<std::string>{
-                         "CalculateTriangleNormals", "CalculateVertexNormals", "Check", "CloseGaps", "ClusterVertices",
-                         "ConsolidateOrientation", "DiscardInfiniteVertices", "DiscardInvalidTriangles",
-                         "DyeBadTriangles", "Filter", "FlipOrientation", "HarmonizeTriangleNormals",
-                         "HarmonizeVertexNormals", "RemoveCapTriangles", "RemoveDegenerateTriangles",
-                         "RemoveOrphanedTriangles", "RemoveOrphanedVertices"}));
-  EXPECT_STREQ(f.getObjectID(0).getString(), "KEXFixTriangleMesh");
-  EXPECT_STREQ(f.getObjectID(1).getString(), "KEXTriangleMeshFilter");
-  EXPECT_STREQ(f.getMetaClass().getClassName(), "KEXFixTriangleMesh");
-}
-
-TEST(FixTriangleMesh, LimitsAreCheckedAndResetToTheirDefaults)
-{
-  KEXFixTriangleMesh f;
-  Pair p;
-  ASSERT_TRUE(f.getValue(KEX::CapAngleLimits, p));
-  EXPECT_EQ(p, Pair(135, 180));
-  EXPECT_FALSE(f.setValue(KEX::CapAngleLimits, Pair(80, 180)));
-  ASSERT_TRUE(f.getValue(KEX::CapAngleLimits, p));
-  EXPECT_EQ(p, Pair(135, 180)) << "a refused value keeps the old one";
-  EXPECT_TRUE(f.setValue(KEX::CapAngleLimits, Pair(90, 170)));
-  EXPECT_FALSE(f.setValue(KEX::CapAngleLimits, Pair(170, 160)));
-  EXPECT_FALSE(f.setValue(KEX::CapAngleLimits, Pair(90, 180.5f)));
-  ASSERT_TRUE(f.getValue(KEX::CapAngleLimits, p));
-  EXPECT_EQ(p, Pair(90, 170));
-  EXPECT_FALSE(f.setValue(KEX::NeedleAngleLimits, Pair(0, 30)));
-  EXPECT_TRUE(f.setValue(KEX::NeedleAngleLimits, Pair(0, 22.5f)));
-  EXPECT_FALSE(f.setValue(KEX::AngleLimits, Pair(-1, 1)));
-  EXPECT_FALSE(f.setValue(KEX::AngleLimits, Pair(0, 91)));
-  EXPECT_FALSE(f.setValue(KEX::AngleLimits, Pair(std::nanf(""), 1)));
-  EXPECT_TRUE(f.setValue(KEX::AngleLimits, Pair(0, 90)));
-
-  float d = 0;
-  ASSERT_TRUE(f.getValue(KEX::MaximumDistance, d));
-  EXPECT_EQ(d, -1.0f);
-  EXPECT_FALSE(f.setValue(KEX::MaximumDistance, std::numeric_limits<float>::infinity()));
-  EXPECT_FALSE(f.setValue(KEX::MaximumDistance, std::nanf("")));
-  EXPECT_TRUE(f.setValue(KEX::MaximumDistance, 0.5f));
-  EXPECT_TRUE(f.setValue(KEX::MaximumDistance, -3.0f));
-  int proxy = 0;
-  ASSERT_TRUE(f.getValue(KEX::ComponentProxy, proxy));
-  EXPECT_EQ(proxy, -1);
-  EXPECT_TRUE(f.setValue(KEX::ComponentProxy, 12345));
-
-  const KEXenum custom[] = {KEX::FlipOrientation};
-  ASSERT_TRUE(f.setSequenceList(custom, 1));
-  EXPECT_FALSE(f.setSequenceList(nullptr, 2));
-  EXPECT_FALSE(f.setSequenceList(custom, -1));
-  EXPECT_EQ(f.getSequenceCount(), 1);
-
-  for (KEXenum name : {KEX::ActionList, KEX::MaximumDistance, KEX::AngleLimits, KEX::CapAngleLimits,
-                       KEX::NeedleAngleLimits, KEX::ComponentProxy})
-    ASSERT_TRUE(f.getProperty(name)->reset()) << name.getString();
-  EXPECT_EQ(f.getSequenceCount(), 11);
-  ASSERT_TRUE(f.getValue(KEX::CapAngleLimits, p));
-  EXPECT_EQ(p, Pair(135, 180));
-  ASSERT_TRUE(f.getValue(KEX::NeedleAngleLimits, p));
-  EXPECT_EQ(p, Pair(0, 10));
-  ASSERT_TRUE(f.getValue(KEX::AngleLimits, p));
-  EXPECT_EQ(p, Pair(0, 1));
-  ASSERT_TRUE(f.getValue(KEX::MaximumDistance, d));
-  EXPECT_EQ(d, -1.0f);
-  ASSERT_TRUE(f.getValue(KEX::ComponentProxy, proxy));
-  EXPECT_EQ(proxy, -1);
-}
-
-TEST(FixTriangleMesh, CopiesAreIndependentFiltersWithTheSameValues)
-{
-  KEXFixTriangleMesh f;
-  const KEXenum custom[] = {KEX::FlipOrientation, KEX::Check};
-  ASSERT_TRUE(f.setSequenceList(custom, 2));
-  ASSERT_TRUE(f.setValue(KEX::MaximumDistance, 0.25f));
-  ASSERT_TRUE(f.setValue(KEX::CapAngleLimits, Pair(100, 170)));
-  KEXFixTriangleMesh copy(f);
-  EXPECT_EQ(names(sequence(copy)), names({KEX::FlipOrientation, KEX::Check}));
-  float d = 0;
-  ASSERT_TRUE(copy.getValue(KEX::MaximumDistance, d));
-  EXPECT_EQ(d, 0.25f);
-  EXPECT_EQ(copy.getActionCount(), 17);
-  EXPECT_NE(copy.getAction(KEX::Filter), f.getAction(KEX::Filter));
-  EXPECT_EQ(copy.getAction(KEX::Filter)->getOwner(), &copy);
-
-  KEXFixTriangleMesh assigned;
-  assigned = f;
-  Pair p;
-  ASSERT_TRUE(assigned.getValue(KEX::CapAngleLimits, p));
-  EXPECT_EQ(p, Pair(100, 170));
-  EXPECT_EQ(assigned.getSequenceCount(), 2);
-  ASSERT_TRUE(f.setValue(KEX::MaximumDistance, 0.75f));
-  ASSERT_TRUE(assigned.getValue(KEX::MaximumDistance, d));
-  EXPECT_EQ(d, 0.25f);
-}
-
-TEST(FixTriangleMesh, CustomListFlipsAndChecksWhilePreprocessingRunsTheDefault)
-{
-  KEXTriangleMeshBuffer sphere = makeIcosphere(2);
-  KEXTriangleMeshData mesh;
-  toObject(sphere, mesh);
-  KEXFixTriangleMesh f;
-  ASSERT_TRUE(f.setValue(KEX::Geometry, KEXObjectLink(&mesh)));
-  const KEXenum custom[] = {KEX::FlipOrientation, KEX::Check};
-  ASSERT_TRUE(f.setSequenceList(custom, 2));
-  {
-    kexTest::RecordingScope monitor;
-    ASSERT_TRUE(f.executeSequence(nullptr));
-    EXPECT_EQ(countBegun(monitor, "Executing operation sequence"), 1);
-  }
-  KEXTriangleMeshBuffer flipped = fromObject(mesh);
-  ASSERT_EQ(flipped.getTriangleCount(), sphere.getTriangleCount());
-  for (int t = 0; t < sphere.getTriangleCount(); ++t) {
-    const auto &a = sphere.triangleList[t], &b = flipped.triangleList[t];
-    ASSERT_EQ(rotated(KEXTriangle<int>(b[0], b[2], b[1])), rotated(a)) << "triangle " << t << " reversed";
-  }
-  EXPECT_LT(signedVolume(flipped), 0.0);
-
-  // The default sequence turns it outward again; the custom list stays.
-  kexTest::RecordingScope monitor;
-  ASSERT_TRUE(f.preprocessing());
-  EXPECT_EQ(countBegun(monitor, "Clustering vertices") > 0, true);
-  EXPECT_GT(signedVolume(fromObject(mesh)), 0.0);
-  EXPECT_EQ(f.getSequenceCount(), 2);
-  f.setValue(KEX::Geometry, KEXObjectLink());
-}
-
-TEST(FixTriangleMesh, UnknownOrForeignActionFailsBeforeAnyStep)
-{
-  KEXTriangleMeshBuffer sphere = makeIcosphere(1);
-  KEXTriangleMeshData mesh;
-  toObject(sphere, mesh);
-  KEXFixTriangleMesh f;
-  ASSERT_TRUE(f.setValue(KEX::Geometry, KEXObjectLink(&mesh)));
-  for (KEXenum bad : {KEXenum("NoSuchStep"), KEX::Filter, KEX::ActionList}) {
-    SCOPED_TRACE(bad.getString());
-    const KEXenum list[] = {KEX::FlipOrientation, bad, KEX::Check};
-    ASSERT_TRUE(f.setSequenceList(list, 3));
-    kexTest::ErrorCapture errors;
-    kexTest::RecordingScope monitor;
-    EXPECT_FALSE(f.executeSequence(nullptr));
-    EXPECT_TRUE(errors.has(KEX::InvalidValue, &f));
-    EXPECT_EQ(countBegun(monitor, "Executing operation sequence"), 1);
-    EXPECT_EQ(monitor.begunMessages().size(), 1u) << "no step opened its task";
-    EXPECT_EQ(triangles(fromObject(mesh)), triangles(sphere));
-  }
-  f.setValue(KEX::Geometry, KEXObjectLink());
-}
-
-TEST(FixTriangleMesh, FailingStepWritesNothingBack)
-{
-  KEXTriangleMeshBuffer broken = makeIcosphere(1);
-  broken.vertexList[3].y = std::numeric_limits<float>::infinity();
-  KEXTriangleMeshData mesh;
-  toObject(broken, mesh);
-  KEXFixTriangleMesh f;
-  ASSERT_TRUE(f.setValue(KEX::Geometry, KEXObjectLink(&mesh)));
-  const KEXenum list[] = {KEX::FlipOrientation, KEX::Check};
-  ASSERT_TRUE(f.setSequenceList(list, 2));
-  EXPECT_FALSE(f.executeSequence(nullptr)) << "the check finds the infinite vertex";
-  EXPECT_EQ(triangles(fromObject(mesh)), triangles(broken)) << "the flip was not written";
-  f.setValue(KEX::Geometry, KEXObjectLink());
-}
-
 TEST(FixTriangleMesh, StopEndsAfterTheCurrentStepAndLeavesTheSourceUnchanged)
 {
   std::mt19937 rng(3);
@@ -382,28 +177,6 @@ TEST(FixTriangleMesh, StopEndsAfterTheCurrentStepAndLeavesTheSourceUnchanged)
   EXPECT_LT(partial.getVertexCount(), d.soup.getVertexCount()) << "the welding step finished";
   f.setValue(KEX::FirstSource, KEXObjectLink());
   f.setValue(KEX::FirstDestination, KEXObjectLink());
-}
-
-// --- the properties reach the algorithms ------------------------------------------------------------
-TEST(FixTriangleMesh, SetDistanceAndLimitsReachTheirSteps)
-{
-  KEXFixTriangleMesh f;
-  auto* cluster = static_cast<KEXTriangleMeshAction*>(f.getAction(KEX::ClusterVertices));
-  auto* caps = static_cast<KEXTriangleMeshAction*>(f.getAction(KEX::RemoveCapTriangles));
-  ASSERT_TRUE(cluster && caps);
-  ASSERT_TRUE(f.setValue(KEX::MaximumDistance, 0.5f));
-  ASSERT_TRUE(f.setValue(KEX::AngleLimits, Pair(0, 10)));
-  ASSERT_TRUE(f.setValue(KEX::CapAngleLimits, Pair(95, 175)));
-  ASSERT_TRUE(f.setValue(KEX::NeedleAngleLimits, Pair(1, 20)));
-  cluster->checkExecute(nullptr); // prepares (and creates) the algorithm
-  caps->checkExecute(nullptr);
-  auto* c = dynamic_cast<KEXClusterVerticesAlgorithm*>(cluster->getAlgorithm());
-  auto* r = dynamic_cast<KEXRemoveCapTrianglesAlgorithm*>(caps->getAlgorithm());
-  ASSERT_TRUE(c && r);
-  EXPECT_EQ(c->getMaximumDistance(), 0.5f);
-  EXPECT_EQ(r->getAngleLimits(), Pair(0, 10));
-  EXPECT_EQ(r->getCapAngleLimits(), Pair(95, 175));
-  EXPECT_EQ(r->getNeedleAngleLimits(), Pair(1, 20));
 }
 
 TEST(FixTriangleMesh, SetMaximumDistanceIsTheWeldDistance)
@@ -427,7 +200,6 @@ TEST(FixTriangleMesh, SetMaximumDistanceIsTheWeldDistance)
   }
 }
 
-// --- construction under memory shortage ---------------------------------------------------------
 TEST(FixTriangleMesh, EveryFailedAllocationWhileConstructingIsReported)
 {
   int faults = 0;
@@ -462,7 +234,6 @@ TEST(FixTriangleMesh, EveryFailedAllocationWhileConstructingIsReported)
   }
 }
 
-// --- whole repairs ----------------------------------------------------------------------------------
 TEST(FixTriangleMesh, RepairsDamagedGeneratedMeshes)
 {
   std::mt19937 rng(11);
