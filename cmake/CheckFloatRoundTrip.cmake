@@ -1,8 +1,9 @@
 # The library computes in double and stores in float everywhere; a compiler that drops a
 # double(float(x)) rounding in a vectorised loop changes results silently. Some g++ releases do so
 # with SLP vectorisation at -O2: detect it with the build's own flags and build around it.
+option(KEXMESH_FLOAT_ROUND_TRIP_WORKAROUND "Build around compilers that drop float roundings (OFF: to compare)" ON)
 function(kexmesh_check_float_round_trip)
-  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU" OR CMAKE_CROSSCOMPILING)
+  if(NOT KEXMESH_FLOAT_ROUND_TRIP_WORKAROUND OR NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU" OR CMAKE_CROSSCOMPILING)
     return()
   endif()
   string(TOUPPER "${CMAKE_BUILD_TYPE}" type)
@@ -19,6 +20,5 @@ function(kexmesh_check_float_round_trip)
     message(STATUS "g++ ${CMAKE_CXX_COMPILER_VERSION} drops float roundings in SLP-vectorised loops (${output}): "
                    "building with -fno-tree-slp-vectorize")
     add_compile_options(-fno-tree-slp-vectorize)
-    set(KEXMESH_FLOAT_ROUND_TRIP_WORKAROUND ON PARENT_SCOPE)
   endif()
 endfunction()
