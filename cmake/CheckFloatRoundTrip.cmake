@@ -16,6 +16,7 @@ function(kexmesh_check_float_round_trip)
           SOURCES ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/checks/FloatRoundTrip.cpp
           COMPILE_DEFINITIONS ${flag_list}
           RUN_OUTPUT_VARIABLE output)
+  string(STRIP "${output}" output)
   if(compile_result AND NOT run_result EQUAL 0)
     message(STATUS "g++ ${CMAKE_CXX_COMPILER_VERSION} drops float roundings in SLP-vectorised loops (${output}): "
                    "building with -fno-tree-slp-vectorize")
