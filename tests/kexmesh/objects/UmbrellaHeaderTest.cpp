@@ -18,9 +18,8 @@ TEST(UmbrellaHeader, IncludesEveryPublicHeaderOfTheLibrary)
   std::filesystem::path library = root / "kexmesh";
   if (!std::filesystem::exists(library / "kexmesh.h"))
     GTEST_SKIP() << "sources not available at " << library;
-  std::ifstream in(library / "kexmesh.h");
   std::stringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(library / "kexmesh.h").rdbuf();
   const std::string umbrella = text.str();
   std::vector<std::string> missing;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(library)) {
