@@ -146,9 +146,7 @@ TEST(MalformedInput, BadIndicesAndNumbers)
   Handler ply = handler("KEXTriangleMeshIOPLY");
   expectError(*ply, "ply", std::string(plyHead) + "0 0 0\n1 0 0\n0 1 0\n3 0 1 3\n", "refers to vertex 3");
   expectError(*ply, "ply", std::string(plyHead) + "0 0 0\n1 0 0\n0 1 0\n3 0 -1 2\n", "refers to vertex -1");
-  expectError(*ply, "ply", std::string(plyHead) + "0 0 0\n1 nan 0\n0 1 0\n3 0 1 2\n", "invalid number");
   expectError(*ply, "ply", std::string(plyHead) + "0 0 0\n1 inf 0\n0 1 0\n3 0 1 2\n", ":11:");
-  expectError(*ply, "ply", std::string(plyHead) + "0 0 0\n1 1e39 0\n0 1 0\n3 0 1 2\n", "invalid number");
   Handler off = handler("KEXTriangleMeshIOOFF");
   expectError(*off, "off", "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 7\n", "refers to vertex 7");
   expectError(*off, "off", "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 -2 1\n", "refers to vertex -2");
@@ -158,7 +156,6 @@ TEST(MalformedInput, BadIndicesAndNumbers)
   expectError(*obj, "obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 0\n", "index 0");
   expectError(*obj, "obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf -4 1 2\n", "before the first vertex");
   expectError(*obj, "obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1//5 2 3\n", "normal 5");
-  expectError(*obj, "obj", "v 0 0 0\nv 1 -inf 0\n", ":2:");
   Handler stl = handler("KEXTriangleMeshIOSTL");
   expectError(*stl, "stl",
               "solid x\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 nan 0\nvertex 0 1 0\nendloop\nendfacet\n"

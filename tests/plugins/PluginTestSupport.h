@@ -1,18 +1,15 @@
 #pragma once
-// Helpers of the plug-in tests: handlers created by class name, temporary files, byte access.
+// Helpers of the plug-in tests: handlers created by class name, reading and writing bytes.
 #include "kexmesh/core/TriangleMeshBuffer.h"
 #include "kexmesh/io/TriangleMeshIO.h"
 #include "support/Meshes.h"
+#include "support/TemporaryFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace plugintest {
 
@@ -28,26 +25,10 @@ inline Handler handler(const char* className)
   return h;
 }
 
-inline std::string tempPath(const std::string& name)
-{
-  return ::testing::TempDir() + "kexmesh_io_" + std::to_string(getpid()) + "_" + name;
-}
-
-inline std::string readFile(const std::string& path)
-{
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-inline void writeFile(const std::string& path, const std::string& bytes)
-{
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(bytes.data(), std::streamsize(bytes.size()));
-}
-
-inline bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+using kexmeshtest::exists;
+using kexmeshtest::readFile;
+using kexmeshtest::tempPath;
+using kexmeshtest::writeFile;
 
 struct Outcome {
   bool ok;

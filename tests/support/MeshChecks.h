@@ -10,6 +10,7 @@
 #include <array>
 #include <cstring>
 #include <map>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -48,6 +49,20 @@ inline bool closedAndConsistent(const KEXTriangleMeshBuffer& b)
       return false;
   }
   return true;
+}
+
+/// Euler characteristic of the used part: used vertices - edges + triangles.
+inline int eulerCharacteristic(const KEXTriangleMeshBuffer& b)
+{
+  std::set<int> used;
+  std::set<std::pair<int, int>> edges;
+  for (const KEXTriangle<int>& t : b.triangleList)
+    for (int k = 0; k < 3; ++k) {
+      used.insert(t[k]);
+      const int u = t[k], v = t[(k + 1) % 3];
+      edges.insert(u < v ? std::make_pair(u, v) : std::make_pair(v, u));
+    }
+  return int(used.size()) - int(edges.size()) + b.getTriangleCount();
 }
 
 /// A triangle rotated so that its smallest index comes first (orientation kept).

@@ -1,10 +1,11 @@
 #pragma once
-// Judges of a simplified mesh, computed from the triangle list alone: the topology (Euler
-// characteristic of the used part), whether every vertex stands where some input vertex stood, and
-// a runner of the contraction with a chosen random state and thread count.
+// Judges of a simplified mesh, computed from the triangle list alone: whether every vertex stands
+// where some input vertex stood, and a runner of the contraction with a chosen random state and
+// thread count (the topology is judged by eulerCharacteristic of MeshChecks.h).
 #include "kex/Testing.h"
 #include "kexmesh/simplify/ContractVertexPairsAlgorithm.h"
 #include "support/AlgorithmSweeps.h"
+#include "support/MeshChecks.h"
 
 #include <functional>
 #include <map>
@@ -13,20 +14,6 @@
 #include <utility>
 
 namespace kexmeshtest {
-
-/// Used vertices - edges + triangles.
-inline int eulerCharacteristic(const KEXTriangleMeshBuffer& b)
-{
-  std::set<int> used;
-  std::set<std::pair<int, int>> edges;
-  for (const KEXTriangle<int>& t : b.triangleList)
-    for (int k = 0; k < 3; ++k) {
-      used.insert(t[k]);
-      const int u = t[k], v = t[(k + 1) % 3];
-      edges.insert(u < v ? std::make_pair(u, v) : std::make_pair(v, u));
-    }
-  return int(used.size()) - int(edges.size()) + b.getTriangleCount();
-}
 
 /// How many used vertices of b stand at no vertex position of input.
 inline int verticesOffInput(const KEXTriangleMeshBuffer& b, const KEXTriangleMeshBuffer& input)

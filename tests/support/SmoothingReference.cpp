@@ -1,4 +1,5 @@
 #include "support/SmoothingReference.h"
+#include "support/MeshChecks.h"
 #include "support/Meshes.h"
 
 #include <gtest/gtest.h>
@@ -15,15 +16,10 @@ namespace {
 
 using Vec3f = KEXVector3<float>;
 
-// Directed edge counts over the valid triangles.
-std::map<std::pair<int, int>, int> directedEdges(const KEXTriangleMeshBuffer& b)
-{
-  std::map<std::pair<int, int>, int> count;
-  for (int t = 0; t < b.getTriangleCount(); ++t)
-    for (int k = 0; k < 3; ++k)
-      ++count[{b.triangleList[t][k], b.triangleList[t][(k + 1) % 3]}];
-  return count;
-}
+struct ReferenceFan {
+  std::vector<int> neighbours;
+  bool closed = false;
+};
 
 bool twoOpposite(const std::map<std::pair<int, int>, int>& count, int a, int w)
 {
@@ -94,7 +90,7 @@ ReferenceFan fanOf(const KEXTriangleMeshBuffer& b, int i, const std::map<std::pa
 // The fans of all vertices.
 std::vector<ReferenceFan> allFans(const KEXTriangleMeshBuffer& b)
 {
-  const auto count = directedEdges(b);
+  const auto count = halfEdges(b);
   const auto of = trianglesOfVertices(b);
   std::vector<ReferenceFan> fans;
   for (int i = 0; i < b.getVertexCount(); ++i)
@@ -103,11 +99,6 @@ std::vector<ReferenceFan> allFans(const KEXTriangleMeshBuffer& b)
 }
 
 } // namespace
-
-ReferenceFan referenceFan(const KEXTriangleMeshBuffer& b, int i)
-{
-  return fanOf(b, i, directedEdges(b), trianglesOfVertices(b)[size_t(i)]);
-}
 
 std::vector<Vec3f> referenceLaplace(const KEXTriangleMeshBuffer& b)
 {

@@ -8,16 +8,9 @@
 
 namespace kexmeshtest {
 
-/// The neighbours of vertex i as the smoothing passes see them: the triangles of i are joined
-/// through edges {i, w} that exactly two triangles share running them in opposite directions; of
-/// these groups the one with the triangle of i's smallest corner counts. closed: every edge {i, w}
-/// of that group is such an edge. neighbours: the other vertices of the group's triangles.
-struct ReferenceFan {
-  std::vector<int> neighbours;
-  bool closed = false;
-};
-ReferenceFan referenceFan(const KEXTriangleMeshBuffer& b, int i);
-
+/// The neighbours of vertex i as the passes see them: the triangles of i joined through edges
+/// {i, w} that exactly two triangles run in opposite directions; of these groups the one with the
+/// triangle of i's smallest corner counts, closed when every edge {i, w} of it is such an edge.
 /// One Laplacian pass: a vertex with a closed fan goes to the mean of its neighbours, every other
 /// vertex stays.
 std::vector<KEXVector3<float>> referenceLaplace(const KEXTriangleMeshBuffer& b);

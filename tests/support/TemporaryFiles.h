@@ -1,10 +1,36 @@
 #pragma once
-// Writers go through a temporary file next to the output ("<name>.part-XXXXXX"): whether any is
-// left behind after a write.
+// Files of the tests: paths in the test's temporary folder, whole-file reads and writes, and
+// whether a write left its temporary file ("<name>.part-XXXXXX") behind.
+#include <gtest/gtest.h>
+
 #include <dirent.h>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <unistd.h>
 
 namespace kexmeshtest {
+
+/// A path in the temporary folder, unique to this process.
+inline std::string tempPath(const std::string& name)
+{
+  return ::testing::TempDir() + "kexmesh_" + std::to_string(getpid()) + "_" + name;
+}
+
+inline std::string readFile(const std::string& path)
+{
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+inline void writeFile(const std::string& path, const std::string& bytes)
+{
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+inline bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 /// Whether a temporary file of a write to path is left in its folder.
 inline bool temporaryLeft(const std::string& path)

@@ -16,6 +16,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <tuple>
 #include <unistd.h>
 
 using namespace kexmeshtool;
@@ -26,17 +27,15 @@ using RGB = KEXRGB<float>;
 
 namespace {
 
-/// A material that shows one colour unlit: emission only, so a sample's colour is the emission
-/// colour exactly.
-ShadingMaterial flatMaterial(const RGB& front, const RGB& back)
+/// Emission only: a sample's colour is the emission colour exactly.
+ShadingMaterial flatMaterial(const RGB& colour)
 {
   ShadingMaterial m;
   for (ShadingSide* s : {&m.front, &m.back}) {
     s->ambientIntensity = s->diffuseIntensity = s->specularIntensity = 0.0f;
     s->emissionIntensity = 1.0f;
+    s->emission = colour;
   }
-  m.front.emission = front;
-  m.back.emission = back;
   return m;
 }
 
@@ -65,19 +64,14 @@ bool samePixel(const Image& im, int x, int y, const RGB& c)
          p[2] == kexdetail::colorToByte(c.b);
 }
 
-/// The documented fit of the front view: the drawn vertices' extent, centred, scaled to 90% of
-/// the picture in its tighter direction. Maps (x, y) of the world to picture coordinates.
+/// The front view's fit: the drawn vertices' extent centred, scaled to 90% of the tighter side.
 struct FrontFit {
   double factor, cx, cy, w, h;
   FrontFit(const std::vector<Vec3>& points, int width, int height) : w(width), h(height)
   {
     double lx = 1e300, ly = 1e300, hx = -1e300, hy = -1e300;
-    for (const Vec3& p : points) {
-      lx = std::min(lx, double(p.x));
-      hx = std::max(hx, double(p.x));
-      ly = std::min(ly, double(p.y));
-      hy = std::max(hy, double(p.y));
-    }
+    for (const Vec3& p : points)
+      lx = std::min(lx, double(p.x)), hx = std::max(hx, double(p.x)), ly = std::min(ly, double(p.y)), hy = std::max(hy, double(p.y));
     factor = std::min(0.9 * width / (hx - lx), 0.9 * height / (hy - ly));
     cx = 0.5 * (lx + hx);
     cy = 0.5 * (ly + hy);
@@ -86,8 +80,7 @@ struct FrontFit {
   double py(double y) const { return 0.5 * h - (y - cy) * factor; }
 };
 
-/// Signed distances (in pixels) of a point to the three edge lines of a screen triangle, positive
-/// inside; the smallest of them.
+/// The smallest signed distance (pixels, positive inside) of a point to a screen triangle's edges.
 double insideDistance(const double (&x)[3], const double (&y)[3], double px, double py)
 {
   const double area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
@@ -106,56 +99,9 @@ RenderStatus render(const KEXTriangleMeshBuffer& mesh, const ShadingMaterial& m,
   return renderMesh(mesh, m, s, im, stats);
 }
 
-std::string tempPath(const char* name)
-{
-  return ::testing::TempDir() + "kexmesh_render_" + std::to_string(getpid()) + "_" + name;
-}
-
 } // namespace
 
-// One triangle facing the camera covers the samples inside it in the front colour and no sample
-// clearly outside; reversed, the same samples show the back colour.
-TEST(Renderer, ATriangleCoversItsPixelsInTheColourOfTheSideItShows)
-{
-  std::mt19937 rng(11);
-  std::uniform_real_distribution<float> u(-3.0f, 3.0f);
-  const RGB front(0.0f, 0.2f, 1.0f), back(1.0f, 0.4f, 0.0f), none(0.0f, 0.0f, 0.0f);
-  const ShadingMaterial material = flatMaterial(front, back);
-  for (int round = 0; round < 40; ++round) {
-    std::vector<Vec3> v = {{u(rng), u(rng), u(rng)}, {u(rng), u(rng), u(rng)}, {u(rng), u(rng), u(rng)}};
-    const double turn = (double(v[1].x) - v[0].x) * (double(v[2].y) - v[0].y) - (double(v[2].x) - v[0].x) * (double(v[1].y) - v[0].y);
-    if (std::fabs(turn) < 0.5)
-      continue;
-    const bool ccw = turn > 0; // counter-clockwise seen from +z, where the front view's camera is
-    const int w = 60 + int(rng() % 80), h = 40 + int(rng() % 80);
-    const FrontFit fit(v, w, h);
-    for (bool reversed : {false, true}) {
-      const KEXTriangleMeshBuffer mesh = makeBuffer(v, {reversed ? Tri(0, 2, 1) : Tri(0, 1, 2)});
-      Image im;
-      ASSERT_EQ(render(mesh, material, frontView(w, h), im), RenderStatus::Done);
-      ASSERT_EQ(im.width, w);
-      ASSERT_EQ(im.height, h);
-      const RGB& shown = (ccw != reversed) ? front : back;
-      const double x[3] = {fit.px(v[0].x), fit.px(v[1].x), fit.px(v[2].x)};
-      const double y[3] = {fit.py(v[0].y), fit.py(v[1].y), fit.py(v[2].y)};
-      int inside = 0;
-      for (int py = 0; py < h; ++py)
-        for (int px = 0; px < w; ++px) {
-          const double d = insideDistance(x, y, px + 0.5, py + 0.5);
-          if (d > 0.01) {
-            ++inside;
-            EXPECT_TRUE(samePixel(im, px, py, shown)) << "round " << round << " at " << px << "," << py;
-          } else if (d < -0.01) {
-            EXPECT_TRUE(samePixel(im, px, py, none)) << "round " << round << " at " << px << "," << py;
-          }
-        }
-      EXPECT_GT(inside, 0);
-    }
-  }
-}
-
-// The visibility buffer against a brute-force ray cast: at every sample centre clearly inside some
-// triangles, the colour is the one of the nearest of them; where none covers it, the background.
+// Against a brute-force ray cast: each sample clearly inside shows the nearest triangle's colour.
 TEST(Renderer, TheDepthBufferShowsTheNearestTriangleAtEverySample)
 {
   std::mt19937 rng(5);
@@ -173,7 +119,7 @@ TEST(Renderer, TheDepthBufferShowsTheNearestTriangleAtEverySample)
     }
     const KEXTriangleMeshBuffer mesh = makeBuffer(v, t);
     // Both sides shaded with the triangle's own colour and front intensities: emission only.
-    const ShadingMaterial material = flatMaterial(RGB(), RGB());
+    const ShadingMaterial material = flatMaterial(RGB());
     Image im;
     ASSERT_EQ(render(mesh, material, s, im), RenderStatus::Done);
     const FrontFit fit(v, s.width, s.height);
@@ -192,23 +138,16 @@ TEST(Renderer, TheDepthBufferShowsTheNearestTriangleAtEverySample)
             z[k] = v[3 * i + k].z;
           }
           const double d = insideDistance(x, y, px + 0.5, py + 0.5);
-          if (std::fabs(d) <= 0.01) {
-            ambiguous = true;
-            continue;
-          }
-          if (d < 0)
+          ambiguous = ambiguous || std::fabs(d) <= 0.01;
+          if (d <= 0.01)
             continue;
           const double area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
           const double w0 = ((x[2] - x[1]) * (py + 0.5 - y[1]) - (y[2] - y[1]) * (px + 0.5 - x[1])) / area;
           const double w1 = ((x[0] - x[2]) * (py + 0.5 - y[2]) - (y[0] - y[2]) * (px + 0.5 - x[2])) / area;
           const double zz = w0 * z[0] + w1 * z[1] + (1 - w0 - w1) * z[2];
-          if (zz > best) {
-            second = best;
-            best = zz;
-            winner = i;
-          } else {
-            second = std::max(second, zz);
-          }
+          second = std::max(second, std::min(best, zz));
+          if (zz > best)
+            best = zz, winner = i;
         }
         if (ambiguous || (winner >= 0 && best - second < 1e-4))
           continue;
@@ -220,41 +159,10 @@ TEST(Renderer, TheDepthBufferShowsTheNearestTriangleAtEverySample)
   }
 }
 
-TEST(Renderer, TheDefaultMaterialDrawsFrontFacesBlueAndBackFacesRed)
-{
-  const ShadingMaterial material = defaultMaterial();
-  for (View view : {View::Iso, View::Front, View::Top, View::Left, View::Back, View::Bottom, View::Right}) {
-    KEXTriangleMeshBuffer sphere = kexmeshtest::makeIcosphere(2);
-    for (bool inward : {false, true}) {
-      if (inward)
-        for (Tri& t : sphere.triangleList)
-          std::swap(t[1], t[2]);
-      RenderSettings s = frontView(64, 48);
-      s.view = view;
-      Image im;
-      ASSERT_EQ(render(sphere, material, s, im), RenderStatus::Done);
-      // An outward sphere shows its outside (front faces); an inward one the back of its near side.
-      int blue = 0, red = 0;
-      for (int i = 0; i < 64 * 48; ++i) {
-        const unsigned char* p = im.pixels.getData() + 3 * i;
-        if (p[0] == 0 && p[1] == 0 && p[2] == 0)
-          continue;
-        (p[2] > p[0] ? blue : red)++;
-      }
-      EXPECT_GT(inward ? red : blue, 500) << int(view);
-      EXPECT_EQ(inward ? blue : red, 0) << int(view);
-    }
-  }
-}
-
 TEST(Renderer, PicturesAreTheSameForEveryThreadCount)
 {
   std::mt19937 rng(3);
-  kexmeshtest::RandomMeshOptions options;
-  options.vertices = 300;
-  options.triangles = 900;
-  options.invalidIndexRate = 0.02;
-  const KEXTriangleMeshBuffer mesh = kexmeshtest::makeRandomMesh(rng, options);
+  const KEXTriangleMeshBuffer mesh = kexmeshtest::makeRandomMesh(rng, {300, 900, 0.02});
   RenderSettings s = frontView(160, 120);
   s.view = View::Iso;
   s.wireframe = true;
@@ -278,80 +186,47 @@ TEST(Renderer, PicturesAreTheSameForEveryThreadCount)
   kexTest::setThreadCount(0);
 }
 
-// Sizes outside the limits are refused before anything is allocated.
-TEST(Renderer, RefusesSizesOutsideTheLimitsWithoutAllocating)
-{
-  const KEXTriangleMeshBuffer mesh = kexmeshtest::makeTetrahedron();
-  const ShadingMaterial material = defaultMaterial();
-  const struct {
-    int w, h;
-    bool antialias, valid;
-  } cases[] = {{0, 10, false, false},       {10, 0, false, false},     {-5, 10, false, false},
-               {100000, 100000, false, false}, {8193, 10, false, false}, {8192, 8192, false, true},
-               {8192, 8192, true, false},   {4096, 4096, true, true},  {1, 1, false, true}};
-  for (const auto& c : cases) {
-    RenderSettings s = frontView(c.w, c.h);
-    s.antialias = c.antialias;
-    EXPECT_EQ(s.isValidSize(), c.valid) << c.w << "x" << c.h;
-    if (c.valid)
-      continue;
-    const long calls = kexTest::allocationCalls();
-    Image im;
-    EXPECT_EQ(render(mesh, material, s, im), RenderStatus::InvalidSize);
-    EXPECT_EQ(kexTest::allocationCalls(), calls);
-    EXPECT_EQ(im.width, 0);
-  }
-}
-
+// Nothing drawable gives the background; a NaN vertex costs only its own triangles.
 TEST(Renderer, EmptyMeshesAndNonFiniteVerticesGiveTheBackgroundWhereNothingIsDrawn)
 {
-  const ShadingMaterial material = defaultMaterial();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
   RenderSettings s = frontView(32, 24);
   s.background = RGB(0.2f, 0.4f, 0.6f);
-  KEXTriangleMeshBuffer empty;
-  KEXTriangleMeshBuffer onlyBad = makeBuffer({{0, 0, 0}, {1, 0, 0}, {std::numeric_limits<float>::quiet_NaN(), 1, 0}},
-                                             {Tri(0, 1, 2), Tri(0, 1, 7)});
-  for (const KEXTriangleMeshBuffer* mesh : {&empty, &onlyBad}) {
-    Image im;
-    RenderStats stats;
-    ASSERT_EQ(renderMesh(*mesh, material, s, im, stats), RenderStatus::Done);
-    EXPECT_EQ(stats.drawnTriangles, 0);
-    EXPECT_EQ(stats.skippedTriangles, mesh->getTriangleCount());
-    for (int y = 0; y < 24; ++y)
-      for (int x = 0; x < 32; ++x)
-        EXPECT_TRUE(samePixel(im, x, y, s.background));
-  }
-  // A NaN vertex costs only its own triangles.
   KEXTriangleMeshBuffer mixed = kexmeshtest::makeIcosphere(1);
-  const int T = mixed.getTriangleCount();
-  mixed.vertexList[0].y = std::numeric_limits<float>::quiet_NaN();
+  mixed.vertexList[0].y = nan;
   int using0 = 0;
   for (const Tri& t : mixed.triangleList)
     using0 += (t[0] == 0 || t[1] == 0 || t[2] == 0);
-  Image im;
-  RenderStats stats;
-  ASSERT_EQ(renderMesh(mixed, material, s, im, stats), RenderStatus::Done);
-  EXPECT_EQ(stats.skippedTriangles, using0);
-  EXPECT_EQ(stats.drawnTriangles, T - using0);
-  // The open edges of a skipped triangle may end far outside the view: clipped, never a crash.
-  const float nan = std::numeric_limits<float>::quiet_NaN();
-  const KEXTriangleMeshBuffer far =
-      makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1e30f, 0, 0}, {0, -1e30f, 0}, {nan, 0, 0}}, {Tri(0, 1, 2), Tri(3, 4, 5)});
-  EdgeClasses edges;
-  ASSERT_TRUE(classifyEdges(far, edges));
-  for (const auto& e : edges.open)
-    s.lines.push_back(OverlayLine{e.first, e.second, RGB(0.0f, 1.0f, 0.0f)});
-  ASSERT_EQ(s.lines.size(), 6u);
-  ASSERT_EQ(renderMesh(far, material, s, im, stats), RenderStatus::Done);
-  EXPECT_EQ(stats.skippedTriangles, 1);
+  const KEXTriangleMeshBuffer meshes[] = {KEXTriangleMeshBuffer(), makeBuffer({{0, 0, 0}, {1, 0, 0}, {nan, 1, 0}}, {Tri(0, 1, 2), Tri(0, 1, 7)}), mixed};
+  for (const KEXTriangleMeshBuffer& mesh : meshes) {
+    const int skipped = &mesh == &meshes[2] ? using0 : mesh.getTriangleCount();
+    Image im;
+    RenderStats stats;
+    ASSERT_EQ(renderMesh(mesh, defaultMaterial(), s, im, stats), RenderStatus::Done);
+    EXPECT_EQ(stats.skippedTriangles, skipped);
+    EXPECT_EQ(stats.drawnTriangles, mesh.getTriangleCount() - skipped);
+    for (int y = 0; y < 24 && stats.drawnTriangles == 0; ++y)
+      for (int x = 0; x < 32; ++x)
+        EXPECT_TRUE(samePixel(im, x, y, s.background));
+  }
 }
 
-// A refused progress report at any point stops the picture: nothing is returned.
-TEST(Renderer, AStopAtAnyReportEndsWithoutAPicture)
+// Sizes beyond the limits are refused before allocating; a stop at any report and every failed
+// allocation end without a picture, freeing everything.
+TEST(Renderer, RefusedSizesStopsAndFailedAllocationsEndWithoutAPicture)
 {
   const KEXTriangleMeshBuffer mesh = kexmeshtest::makeTorus(24, 12);
   const ShadingMaterial material = defaultMaterial();
-  const RenderSettings s = frontView(40, 70); // 70 rows: 5 bands
+  for (auto [w, h, antialias] : {std::tuple(0, 10, false), std::tuple(8193, 10, false), std::tuple(8192, 8192, true)}) {
+    RenderSettings big = frontView(w, h);
+    big.antialias = antialias;
+    const long calls = kexTest::allocationCalls();
+    Image im;
+    EXPECT_EQ(render(mesh, material, big, im), RenderStatus::InvalidSize) << w << "x" << h;
+    EXPECT_EQ(kexTest::allocationCalls(), calls);
+    EXPECT_EQ(im.width, 0);
+  }
+  RenderSettings s = frontView(40, 70); // 70 rows: 5 bands
   long reports = 0;
   {
     kexTest::RecordingScope monitor;
@@ -368,18 +243,10 @@ TEST(Renderer, AStopAtAnyReportEndsWithoutAPicture)
     const RenderStatus status = render(mesh, material, s, im);
     EXPECT_EQ(status, n <= reports ? RenderStatus::Stopped : RenderStatus::Done) << n;
     if (status == RenderStatus::Stopped) {
-      EXPECT_EQ(im.width, 0);
       EXPECT_EQ(im.pixels.getCount(), 0);
       EXPECT_EQ(monitor.rootStatus(), KEXTaskInfo::Stopped);
     }
   }
-}
-
-TEST(Renderer, EveryAllocationFailureEndsWithOutOfMemoryAndFreesEverything)
-{
-  const KEXTriangleMeshBuffer mesh = kexmeshtest::makeIcosphere(2);
-  const ShadingMaterial material = defaultMaterial();
-  RenderSettings s = frontView(48, 40);
   s.antialias = true;
   int failures = 0;
   for (long n = 1; n < 100; ++n) {
@@ -400,8 +267,7 @@ TEST(Renderer, EveryAllocationFailureEndsWithOutOfMemoryAndFreesEverything)
     ++failures;
     EXPECT_EQ(status, RenderStatus::OutOfMemory) << n;
     EXPECT_EQ(im.pixels.getCount(), 0);
-    EXPECT_EQ(monitor.rootCode(), KEX::OutOfMemory);
-    EXPECT_TRUE(monitor.hasDiagnostic("Out of memory"));
+    EXPECT_TRUE(monitor.rootCode() == KEX::OutOfMemory && monitor.hasDiagnostic("Out of memory"));
     im.pixels.clear();
     EXPECT_EQ(kexTest::liveAllocations(), live) << n;
   }
@@ -421,7 +287,7 @@ TEST(Renderer, LinesAreDrawnWhereVisibleAndHiddenBehindNearerSurfaces)
   RenderSettings s = frontView(100, 100);
   for (int a : {4, 6, 8})
     s.lines.push_back(OverlayLine{a, a + 1, green});
-  const ShadingMaterial material = flatMaterial(grey, grey);
+  const ShadingMaterial material = flatMaterial(grey);
   Image im;
   ASSERT_EQ(render(mesh, material, s, im), RenderStatus::Done);
   const FrontFit fit({v.begin(), v.begin() + 4}, 100, 100); // the view fits the drawn triangles
@@ -431,39 +297,6 @@ TEST(Renderer, LinesAreDrawnWhereVisibleAndHiddenBehindNearerSurfaces)
   EXPECT_TRUE(samePixel(im, beside.first, beside.second, green));
   EXPECT_TRUE(samePixel(im, behind.first, behind.second, grey));
   EXPECT_TRUE(samePixel(im, plain.first, plain.second, grey));
-}
-
-TEST(Renderer, WireframeMarksTheEdgesOfTheTrianglesOnly)
-{
-  const RGB grey(0.5f, 0.5f, 0.5f);
-  std::vector<Vec3> v = {{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}};
-  const KEXTriangleMeshBuffer mesh = makeBuffer(v, {Tri(0, 1, 2), Tri(0, 2, 3)});
-  RenderSettings s = frontView(100, 100);
-  s.wireframe = true;
-  Image im;
-  ASSERT_EQ(render(mesh, flatMaterial(grey, grey), s, im), RenderStatus::Done);
-  const FrontFit fit(v, 100, 100);
-  // A wire sample keeps 15% of the surface colour.
-  const RGB& wc = s.wireColor;
-  const RGB wired(0.15f * grey.r + 0.85f * wc.r, 0.15f * grey.g + 0.85f * wc.g, 0.15f * grey.b + 0.85f * wc.b);
-  int wire = 0, plain = 0;
-  for (int py = 0; py < 100; ++py)
-    for (int px = 0; px < 100; ++px) {
-      const double x = (px + 0.5 - 50) / fit.factor + fit.cx, y = (50 - (py + 0.5)) / fit.factor + fit.cy;
-      if (x < 0 || x > 4 || y < 0 || y > 4)
-        continue;
-      // Distance in pixels to the nearest edge of either triangle: the border or the diagonal.
-      const double d = fit.factor * std::min({x, 4 - x, y, 4 - y, std::fabs(x - y) / std::sqrt(2.0)});
-      if (d < 0.3) {
-        ++wire;
-        EXPECT_TRUE(samePixel(im, px, py, wired)) << px << "," << py;
-      } else if (d > 0.7) {
-        ++plain;
-        EXPECT_TRUE(samePixel(im, px, py, grey)) << px << "," << py;
-      }
-    }
-  EXPECT_GT(wire, 40);
-  EXPECT_GT(plain, 3000);
 }
 
 TEST(Renderer, EdgeClassesMatchABruteForceCount)
@@ -496,10 +329,6 @@ TEST(Renderer, EdgeClassesMatchABruteForceCount)
     EXPECT_EQ(edges.open, open) << round;
     EXPECT_EQ(edges.nonManifold, nonManifold) << round;
   }
-  // A closed surface has neither.
-  EdgeClasses closed;
-  ASSERT_TRUE(classifyEdges(kexmeshtest::makeIcosphere(2), closed));
-  EXPECT_TRUE(closed.open.empty() && closed.nonManifold.empty());
 }
 
 TEST(PngFile, WritesWhatItReadsBackAndRefusesWhatItCannot)
@@ -509,31 +338,18 @@ TEST(PngFile, WritesWhatItReadsBackAndRefusesWhatItCannot)
   s.view = View::Iso;
   Image im;
   ASSERT_EQ(render(mesh, defaultMaterial(), s, im), RenderStatus::Done);
-  const std::string path = tempPath("picture.png");
+  const std::string path = ::testing::TempDir() + "kexmesh_render_" + std::to_string(getpid()) + "_picture.png";
   std::string error;
   ASSERT_TRUE(writePng(path, im, error)) << error;
   EXPECT_NE(access((path + ".part").c_str(), F_OK), 0);
   Image back;
   ASSERT_TRUE(readPng(path, back, error)) << error;
-  EXPECT_EQ(back.width, 33);
-  EXPECT_EQ(back.height, 17);
+  EXPECT_TRUE(back.width == 33 && back.height == 17);
   ASSERT_EQ(back.pixels.getCount(), im.pixels.getCount());
   EXPECT_TRUE(std::equal(im.pixels.begin(), im.pixels.end(), back.pixels.begin()));
   std::remove(path.c_str());
 
-  const std::string unwritable = tempPath("no-such-dir") + "/picture.png";
-  error.clear();
-  EXPECT_FALSE(writePng(unwritable, im, error));
-  EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
   Image none;
   EXPECT_FALSE(writePng(path, none, error));
   EXPECT_NE(access(path.c_str(), F_OK), 0);
-
-  // Not a PNG.
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fputs("OFF\n3 1 0\n", f);
-  std::fclose(f);
-  EXPECT_FALSE(readPng(path, back, error));
-  std::remove(path.c_str());
 }

@@ -1,33 +1,20 @@
 #include "kexmesh/io/BufferedFile.h"
 
 #include "kex/Testing.h"
+#include "support/TemporaryFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-std::string tempPath(const char* name)
-{
-  return ::testing::TempDir() + "kexmesh_bf_" + std::to_string(getpid()) + "_" + name;
-}
-
-std::string fileContent(const std::string& path)
-{
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-bool fileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+using kexmeshtest::tempPath;
+using kexmeshtest::readFile;
+using kexmeshtest::exists;
 
 struct WriteLog {
   WriteLog() { kexTest::setFileWriteLogging(true); }
@@ -50,24 +37,6 @@ std::vector<char> pattern(size_t n, unsigned seed)
 
 } // namespace
 
-TEST(BufferedFile, LargeWriteFlushesWholeBuffersAndKeepsTheRest)
-{
-  std::string path = tempPath("large");
-  std::vector<char> data = pattern(300000, 1);
-  WriteLog log;
-  KEXBufferedFile f(path.c_str(), "wb");
-  ASSERT_TRUE(f.isOpen());
-  EXPECT_EQ(f.getBufferSize(), 262144);
-  EXPECT_EQ(f.write(data.data(), 1, 300000), 300000);
-  EXPECT_EQ(log.get(), std::vector<long long>{262144});
-  EXPECT_EQ(f.getBufferedCount(), 37856);
-  EXPECT_TRUE(f.flush());
-  EXPECT_EQ(log.get(), (std::vector<long long>{262144, 37856}));
-  EXPECT_TRUE(f.close());
-  EXPECT_EQ(fileContent(path), std::string(data.begin(), data.end()));
-  std::remove(path.c_str());
-}
-
 TEST(BufferedFile, PositionAndSizeIncludeBufferedBytes)
 {
   std::string path = tempPath("pos");
@@ -85,7 +54,7 @@ TEST(BufferedFile, PositionAndSizeIncludeBufferedBytes)
   EXPECT_EQ(f.write("k", 1, 1), 1);
   EXPECT_TRUE(f.resize(12));
   EXPECT_TRUE(f.close());
-  EXPECT_EQ(fileContent(path), std::string("abXYefghijk\0", 12));
+  EXPECT_EQ(readFile(path), std::string("abXYefghijk\0", 12));
   std::remove(path.c_str());
 }
 
@@ -97,7 +66,7 @@ TEST(BufferedFile, RemoveDropsBufferedBytesWithoutWriting)
   EXPECT_EQ(f.write("data", 1, 4), 4);
   EXPECT_TRUE(f.remove());
   EXPECT_TRUE(log.get().empty());
-  EXPECT_FALSE(fileExists(path));
+  EXPECT_FALSE(exists(path));
   EXPECT_FALSE(f.isOpen());
   EXPECT_EQ(f.getFileMode(), nullptr);
   EXPECT_FALSE(f.remove()); // only for an open file
@@ -113,7 +82,7 @@ TEST(BufferedFile, FormattedWritesUpTo1023Characters)
   EXPECT_EQ(f.write("%s", tooLong.c_str()), 0);
   EXPECT_EQ(f.write("%s", ""), 0);
   EXPECT_TRUE(f.close());
-  EXPECT_EQ(fileContent(path), "42-x" + fits);
+  EXPECT_EQ(readFile(path), "42-x" + fits);
   std::remove(path.c_str());
 }
 
@@ -134,7 +103,7 @@ TEST(BufferedFile, ShortWriteKeepsUnwrittenBytesAndRetryCompletes)
   EXPECT_TRUE(f.flush());
   EXPECT_EQ(f.getBufferedCount(), 0);
   EXPECT_TRUE(f.close());
-  EXPECT_EQ(fileContent(path), std::string(data.begin(), data.end()));
+  EXPECT_EQ(readFile(path), std::string(data.begin(), data.end()));
   std::remove(path.c_str());
 }
 
@@ -151,7 +120,7 @@ TEST(BufferedFile, WriteReportsZeroWhenAFlushFails)
   EXPECT_EQ(f.write(data.data(), 0, 4), 0);
   EXPECT_EQ(f.write(data.data(), 4, 0), 0);
   EXPECT_TRUE(f.close());
-  EXPECT_EQ(fileContent(path), std::string(data.begin(), data.begin() + 16));
+  EXPECT_EQ(readFile(path), std::string(data.begin(), data.begin() + 16));
   std::remove(path.c_str());
   kexTest::clearFileWriteFault();
 }
@@ -173,7 +142,7 @@ TEST(BufferedFile, BufferSizeChangesFlushAndRoundUp)
   EXPECT_FALSE(f.setBufferSize(0));
   EXPECT_TRUE(f.close());
   EXPECT_EQ(f.getFileMode(), nullptr);
-  EXPECT_EQ(fileContent(path), std::string(data.begin(), data.end()));
+  EXPECT_EQ(readFile(path), std::string(data.begin(), data.end()));
   std::remove(path.c_str());
 }
 
@@ -198,7 +167,7 @@ TEST(BufferedFile, RandomWriteSequencesMatchTheirConcatenation)
     for (long long n : log.get())
       EXPECT_EQ(n, capacity); // only full buffers are written while writing
     EXPECT_TRUE(f.close());
-    EXPECT_EQ(fileContent(path), expected);
+    EXPECT_EQ(readFile(path), expected);
     std::remove(path.c_str());
   }
 }
@@ -254,6 +223,6 @@ TEST(BufferedFile, CopiesShareSettingsNotTheFile)
   EXPECT_EQ(h.getBufferSize(), 64);
   f = h; // closes f, flushing what it held
   EXPECT_FALSE(f.isOpen());
-  EXPECT_EQ(fileContent(path), "abc");
+  EXPECT_EQ(readFile(path), "abc");
   std::remove(path.c_str());
 }

@@ -1,3 +1,5 @@
+// The material and its sides: the value rules against an independent statement, refused defaults,
+// shared sides in copies, and construction when memory runs short.
 #include "kexmesh/io/GeometryColorMaterial.h"
 
 #include "kex/Testing.h"
@@ -14,24 +16,6 @@ namespace {
 using RGB = KEXRGB<float>;
 using Side = KEXGeometryColorMaterialSide;
 using Material = KEXGeometryColorMaterial;
-
-// Objects made by class name, as a host makes them, released at scope end.
-template <class C>
-struct Created {
-  explicit Created(const char* className)
-  {
-    const KEXMetaClass* meta = KEXMetaClass::find(className);
-    object = meta ? dynamic_cast<C*>(meta->create()) : nullptr;
-  }
-  ~Created()
-  {
-    if (object)
-      object->release();
-  }
-  Created(const Created&) = delete;
-  Created& operator=(const Created&) = delete;
-  C* object = nullptr;
-};
 
 RGB colorOf(const KEXObject& o, KEXenum name)
 {
@@ -64,23 +48,6 @@ void expectSide(const KEXObject& side, const Material::SideDefaults& d)
 bool unitComponent(float x) { return !std::isnan(x) && x >= 0.0f && x <= 1.0f; }
 
 } // namespace
-
-TEST(GeometryColorMaterialSide, StartsWithTheNinePropertiesInOrderAndTheirDefaults)
-{
-  Created<Side> side("KEXGeometryColorMaterialSide");
-  ASSERT_NE(side.object, nullptr);
-  int count = 0;
-  const KEXenum* names = Side::propertyNames(count);
-  ASSERT_EQ(count, 9);
-  ASSERT_EQ(side.object->getPropertyCount(), 9);
-  for (int i = 0; i < 9; ++i)
-    EXPECT_EQ(side.object->getPropertyName(i), names[i]) << i;
-  const Material::SideDefaults white{RGB(), RGB(), RGB(), RGB(), 1.0f, 1.0f, 1.0f, 1.0f, 4.0f};
-  expectSide(*side.object, white);
-  EXPECT_EQ(side.object->getObjectID(0), KEX::GeometryColorMaterialSide);
-  EXPECT_EQ(side.object->getObjectID(1), KEXenum("KEXObject"));
-  EXPECT_EQ(kexTest::enumRegistrationCount("GeometryColorMaterialSide", "kexmesh"), 1);
-}
 
 TEST(GeometryColorMaterialSide, PropertiesAcceptExactlyTheValuesTheirRulesAllow)
 {
@@ -129,52 +96,6 @@ TEST(GeometryColorMaterialSide, ARefusedDefaultResetsTheDataToTheFormerDefault)
   ASSERT_TRUE(diffuse->setValue(RGB(0.1f, 0.2f, 0.3f)));
   EXPECT_FALSE(diffuse->setDefault(RGB(0.5f, std::numeric_limits<float>::quiet_NaN(), 0.5f)));
   EXPECT_EQ(colorOf(side, KEX::DiffuseColor), RGB());
-}
-
-TEST(GeometryColorMaterialSide, CopiesCarryTheValues)
-{
-  Side a;
-  ASSERT_TRUE(a.setValue(KEX::EmissionColor, RGB(0.25f, 0.5f, 0.75f)));
-  ASSERT_TRUE(a.setValue(KEX::Shininess, 9.0f));
-  Side b(a);
-  Side c;
-  c = a;
-  for (const Side* s : {&b, &c}) {
-    EXPECT_EQ(colorOf(*s, KEX::EmissionColor), RGB(0.25f, 0.5f, 0.75f));
-    EXPECT_EQ(floatOf(*s, KEX::Shininess), 9.0f);
-    EXPECT_EQ(s->getPropertyCount(), 9);
-  }
-}
-
-TEST(GeometryColorMaterial, CreatesBothSidesByClassNameWithTheDefaultsTable)
-{
-  Created<Material> material("KEXGeometryColorMaterial");
-  ASSERT_NE(material.object, nullptr);
-  for (const KEXMetaClass* m : {&Material::metaClass(), &Side::metaClass()}) {
-    EXPECT_STREQ(m->getModule(), "kexmesh");
-    EXPECT_FALSE(m->isSingleton());
-  }
-  EXPECT_STREQ(Material::metaClass().getParent()->getClassName(), "KEXGeometryMaterial");
-  EXPECT_STREQ(Side::metaClass().getParent()->getClassName(), "KEXObject");
-  Side* front = material.object->getFrontFace();
-  Side* back = material.object->getBackFace();
-  ASSERT_NE(front, nullptr);
-  ASSERT_NE(back, nullptr);
-  EXPECT_NE(front, back);
-  expectSide(*front, Material::frontDefaults());
-  expectSide(*back, Material::backDefaults());
-  for (KEXenum face : {KEX::FrontFace, KEX::BackFace}) {
-    KEXObjectLink link;
-    ASSERT_TRUE(material.object->getValue(face, link));
-    EXPECT_EQ(link.getRole(), KEX::Unknown);
-    EXPECT_NE(dynamic_cast<KEXObjectParentLinkOP*>(material.object->getProperty(face)), nullptr);
-  }
-  // Held by the link alone (the temporary link above is gone).
-  EXPECT_EQ(front->getRefCount(), 1);
-  EXPECT_EQ(material.object->getObjectID(0), KEX::GeometryColorMaterial);
-  EXPECT_EQ(material.object->getObjectID(1), KEXenum("KEXGeometryMaterial"));
-  EXPECT_EQ(material.object->getObjectID(2), KEXenum("KEXObject"));
-  EXPECT_EQ(kexTest::enumRegistrationCount("GeometryColorMaterial", "kexmesh"), 1);
 }
 
 TEST(GeometryColorMaterial, CopyingCopiesBothLinks)

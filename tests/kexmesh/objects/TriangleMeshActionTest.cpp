@@ -1,4 +1,5 @@
-// Mesh actions, the object <-> buffer copies, the Geometry view of filters and the sequence routine.
+// The triangle mesh object (validity, derived values, notifications, copies), mesh actions, the
+// object <-> buffer copies, the Geometry view of filters and the sequence routine.
 #include "kex/Error.h"
 #include "kex/Testing.h"
 #include "kexmesh/core/TriangleMeshAlgorithmIF.h"
@@ -11,6 +12,8 @@
 #include "kexmesh/objects/TriangleMeshReference.h"
 #include "kexmesh/objects/Vector3ListOP.h"
 #include "kexmesh/objects/Vocabulary.h"
+#include "support/FilterChecks.h"
+#include "support/MeshChecks.h"
 #include "support/Meshes.h"
 
 #include <gtest/gtest.h>
@@ -29,22 +32,14 @@ using Color = KEXRGBA<float>;
 class TestShiftAlgorithm : public KEXTriangleMeshAlgorithmIF {
   KEXMESH_DECLARE_CLASS(TestShiftAlgorithm)
 
-public:
-  static int runs;
-  static void* lastData;
-
 protected:
-  bool run(void* data) override
+  bool run(void*) override
   {
-    ++runs;
-    lastData = data;
     for (Vec3& v : m_buffer.vertexList)
       v.x += 1.0f;
     return true;
   }
 };
-int TestShiftAlgorithm::runs = 0;
-void* TestShiftAlgorithm::lastData = nullptr;
 KEXMESH_DEFINE_CLASS(TestShiftAlgorithm, KEXTriangleMeshAlgorithmIF)
 
 class TestFailAlgorithm : public KEXTriangleMeshAlgorithmIF {
@@ -62,12 +57,7 @@ KEXMESH_DEFINE_CLASS(TestFailAlgorithm, KEXTriangleMeshAlgorithmIF)
 
 namespace {
 
-constexpr KEXenum Shift{"TestShift"}, Fail{"TestFail"}, Plain{"TestPlain"}, Sequence{"TestSequence"};
-
-// An action that is not a mesh action.
-struct PlainAction : KEXActionAttr {
-  bool action(void*) override { return true; }
-};
+constexpr KEXenum Shift{"TestShift"}, Fail{"TestFail"}, Sequence{"TestSequence"};
 
 using ActionListOP = KEXValueArrayOP<KEXValueArrayPropertyIF<KEXenum>, KEXValueList<KEXenum>>;
 
@@ -76,8 +66,7 @@ class TestFilter : public KEXTriangleMeshFilter {
 public:
   TestFilter()
   {
-    for (KEXenum code : {addAction(Shift, &shift), addAction(Fail, &fail), addAction(Plain, &plain),
-                         addAction(Sequence, &sequence), addProperty(KEX::ActionList, &actionList)})
+    for (KEXenum code : {addAction(Shift, &shift), addAction(Fail, &fail), addAction(Sequence, &sequence), addProperty(KEX::ActionList, &actionList)})
       if (code != KEX::NoError)
         KEXError::emitError(KEXError::Message(this, code));
   }
@@ -85,7 +74,6 @@ public:
 
   KEXTriangleMeshActionAttr shift{&TestShiftAlgorithm::metaClass(), 0, 0};
   KEXTriangleMeshActionAttr fail{&TestFailAlgorithm::metaClass(), 0, 0};
-  PlainAction plain;
   KEXExecuteSequenceAction sequence;
   ActionListOP actionList;
 };
@@ -160,10 +148,25 @@ std::vector<E> read(const KEXObject& o, KEXenum name)
 
 std::vector<Vec3> vertices(const KEXObject& o) { return read<Vec3>(o, KEX::VertexList); }
 
-KEXTriangleMeshBuffer cubeWithNormals()
+using Box = KEXValuePair<Vec3>;
+
+std::vector<Vec3> randomPoints(std::mt19937& rng, int n)
 {
-  KEXTriangleMeshBuffer b = kexmeshtest::makeCube();
-  b.vertexNormalList.setCount(b.getVertexCount(), Vec3(0, 0, 1));
+  std::uniform_real_distribution<float> u(-10.0f, 10.0f);
+  std::vector<Vec3> p(n);
+  for (Vec3& v : p)
+    v = Vec3(u(rng), u(rng), u(rng));
+  return p;
+}
+
+Box bruteForceBox(const std::vector<Vec3>& p)
+{
+  Box b(p[0], p[0]);
+  for (const Vec3& v : p)
+    for (int k = 0; k < 3; ++k) {
+      b.first[k] = std::min(b.first[k], v[k]);
+      b.second[k] = std::max(b.second[k], v[k]);
+    }
   return b;
 }
 
@@ -272,57 +275,8 @@ TEST(TriangleMeshAction, CopiesUnderAllocationFailureLeaveNoHalfBuffer)
 
 TEST(GeometryFilter, RegistrationFailuresAreReported)
 {
-  bool finished = false;
-  for (long n = 1; n < 60 && !finished; ++n) {
-    kexTest::ErrorCapture errors;
-    kexTest::AllocationFault fault(n);
-    TestFilter filter;
-    if (fault.fired()) {
-      EXPECT_GE(errors.count(), 1u) << n;
-    } else {
-      finished = true;
-    }
-  }
-  EXPECT_TRUE(finished);
+  EXPECT_GT(kexmeshtest::sweepConstructionFaults<TestFilter>(), 0);
   EXPECT_EQ(KEXGeometryFilter::metaClass().create(), nullptr);
-}
-
-TEST(ExecuteSequence, ThreeStepsReadTheSourceOnceAndWriteTheDestinationOnce)
-{
-  TestFilter filter;
-  KEXTriangleMeshReference source;
-  CountingVertexList sourceVertices;
-  KEXTriangleListOP sourceTriangles;
-  source.addProperty(KEX::VertexList, &sourceVertices);
-  source.addProperty(KEX::TriangleList, &sourceTriangles);
-  KEXTriangleMeshBuffer cube = kexmeshtest::makeCube();
-  ASSERT_TRUE(source.fromBuffer(cube));
-  KEXTriangleMeshData destination;
-  filter.setValue(KEX::FirstSource, KEXObjectLink(&source));
-  filter.setValue(KEX::FirstDestination, KEXObjectLink(&destination));
-  ASSERT_TRUE(filter.setActionList({Shift, Shift, Shift}));
-
-  Recorder rec;
-  destination.addObserver(&rec);
-  sourceVertices.rangeReads = 0;
-  int runs = TestShiftAlgorithm::runs;
-  kexTest::RecordingScope monitor;
-  EXPECT_EQ(filter.getAction(Sequence)->checkExecute(nullptr), KEX::NoError);
-  ASSERT_TRUE(filter.getAction(Sequence)->execute(nullptr));
-  EXPECT_EQ(TestShiftAlgorithm::runs, runs + 3);
-  EXPECT_EQ(sourceVertices.rangeReads, 1) << "the source is read once";
-  EXPECT_EQ(rec.count("VertexList"), 1) << "the destination is written once";
-  EXPECT_EQ(rec.count("TriangleList"), 1);
-  EXPECT_EQ(vertices(destination)[3].x, cube.vertexList[3].x + 3.0f);
-  EXPECT_EQ(vertices(source), kexmeshtest::vertices(cube));
-  EXPECT_EQ(monitor.rootStatus(), KEXTaskInfo::Succeeded);
-  std::vector<std::string> begun = monitor.begunMessages();
-  ASSERT_FALSE(begun.empty());
-  EXPECT_EQ(begun.front(), "Executing operation sequence");
-  EXPECT_TRUE(monitor.progressMonotone());
-  destination.removeObserver(&rec);
-  filter.setValue(KEX::FirstSource, KEXObjectLink());
-  filter.setValue(KEX::FirstDestination, KEXObjectLink());
 }
 
 // Records every hook of the sequence observer with the buffer it was shown and that buffer's
@@ -370,13 +324,18 @@ TEST(ExecuteSequence, AnObserverSeesEveryStepWithTheSharedBufferAndChangesNothin
       // The same run twice, watched and not: results, status and task records must agree.
       std::vector<Vec3> results[2];
       std::vector<std::string> begun[2];
-      KEXTaskInfo::Status status[2];
-      KEXenum code[2];
+      std::pair<KEXTaskInfo::Status, KEXenum> status[2];
       SequenceRecorder recorder;
       std::uintptr_t caller = 0;
       for (int watched = 0; watched < 2; ++watched) {
         TestFilter filter;
-        KEXTriangleMeshData source, destination;
+        // A source that counts the reads of its vertex range, a destination that records writes.
+        KEXTriangleMeshReference source;
+        CountingVertexList sourceVertices;
+        KEXTriangleListOP sourceTriangles;
+        source.addProperty(KEX::VertexList, &sourceVertices);
+        source.addProperty(KEX::TriangleList, &sourceTriangles);
+        KEXTriangleMeshData destination;
         ASSERT_TRUE(source.fromBuffer(cube));
         ASSERT_TRUE(destination.fromBuffer(kexmeshtest::makeTetrahedron()));
         ASSERT_TRUE(filter.setActionList(c.list));
@@ -389,14 +348,23 @@ TEST(ExecuteSequence, AnObserverSeesEveryStepWithTheSharedBufferAndChangesNothin
         KEXTriangleMeshAction::Parameters record(&buffer, nullptr);
         caller = SequenceRecorder::address(buffer);
         const uint64_t stamp = destination.getProperty(KEX::VertexList)->getModificationTime();
+        Recorder written;
+        destination.addObserver(&written);
+        sourceVertices.rangeReads = 0;
         kexTest::RecordingScope monitor;
         if (c.stopAfterReports)
           monitor.stopAfterReports(c.stopAfterReports);
         EXPECT_EQ(filter.getAction(Sequence)->execute(bufferMode ? &record : nullptr), c.succeeds);
         results[watched] = bufferMode ? kexmeshtest::vertices(buffer) : vertices(destination);
         begun[watched] = monitor.begunMessages();
-        status[watched] = monitor.rootStatus();
-        code[watched] = monitor.rootCode();
+        status[watched] = {monitor.rootStatus(), monitor.rootCode()};
+        EXPECT_TRUE(monitor.progressMonotone());
+        destination.removeObserver(&written);
+        if (!bufferMode) {
+          EXPECT_EQ(sourceVertices.rangeReads, 1) << "the source is read once";
+          EXPECT_EQ(written.count("VertexList"), c.succeeds ? 1 : 0) << "the destination is written once";
+          EXPECT_EQ(written.count("TriangleList"), c.succeeds ? 1 : 0);
+        }
         EXPECT_EQ(vertices(source), kexmeshtest::vertices(cube));
         if (!bufferMode && !c.succeeds) {
           EXPECT_EQ(vertices(destination), kexmeshtest::vertices(kexmeshtest::makeTetrahedron()))
@@ -408,13 +376,10 @@ TEST(ExecuteSequence, AnObserverSeesEveryStepWithTheSharedBufferAndChangesNothin
       }
       EXPECT_EQ(results[1], results[0]);
       EXPECT_EQ(begun[1], begun[0]);
-      EXPECT_EQ(status[1], status[0]);
-      EXPECT_EQ(code[1], code[0]);
-      if (!c.succeeds) {
-        EXPECT_EQ(code[0], KEX::GenericError);
-      }
-      EXPECT_EQ(status[0], !c.succeeds ? KEXTaskInfo::Failed
-                           : c.stopAfterReports ? KEXTaskInfo::Stopped : KEXTaskInfo::Succeeded);
+      EXPECT_TRUE(status[1] == status[0]);
+      EXPECT_TRUE(c.succeeds || status[0].second == KEX::GenericError);
+      EXPECT_EQ(status[0].first, !c.succeeds ? KEXTaskInfo::Failed
+                                 : c.stopAfterReports ? KEXTaskInfo::Stopped : KEXTaskInfo::Succeeded);
       ASSERT_EQ(int(recorder.calls.size()), 2 * c.stepsRun + (c.succeeds ? 1 : 0));
 
       // Steps in order, a begin and an end each, on one buffer: the caller's in buffer mode, the
@@ -425,14 +390,8 @@ TEST(ExecuteSequence, AnObserverSeesEveryStepWithTheSharedBufferAndChangesNothin
       for (int i = 0; i < c.stepsRun; ++i) {
         const SequenceRecorder::Call& b = recorder.calls[2 * i];
         const SequenceRecorder::Call& e = recorder.calls[2 * i + 1];
-        EXPECT_EQ(b.hook, 'b');
-        EXPECT_EQ(e.hook, 'e');
-        EXPECT_EQ(b.index, i);
-        EXPECT_EQ(e.index, i);
-        EXPECT_EQ(b.name, c.list[i]);
-        EXPECT_EQ(e.name, c.list[i]);
-        EXPECT_EQ(b.buffer, shared);
-        EXPECT_EQ(e.buffer, shared);
+        EXPECT_TRUE(b.hook == 'b' && e.hook == 'e' && b.index == i && e.index == i) << i;
+        EXPECT_TRUE(b.name == c.list[i] && e.name == c.list[i] && b.buffer == shared && e.buffer == shared) << i;
         EXPECT_EQ(b.first, expected);
         const bool shift = c.list[i] == Shift;
         expected.x += shift ? 1.0f : 0.0f;
@@ -441,6 +400,7 @@ TEST(ExecuteSequence, AnObserverSeesEveryStepWithTheSharedBufferAndChangesNothin
         EXPECT_EQ(e.ok, shift);
       }
       if (c.succeeds) {
+        EXPECT_EQ(results[0][0], expected) << "what the steps run left is the result";
         EXPECT_EQ(recorder.calls.back().hook, 's');
         EXPECT_EQ(recorder.calls.back().buffer, shared);
         EXPECT_EQ(recorder.calls.back().first, expected);
@@ -448,28 +408,20 @@ TEST(ExecuteSequence, AnObserverSeesEveryStepWithTheSharedBufferAndChangesNothin
     }
 }
 
-TEST(ExecuteSequence, AStopRequestWritesWhatWasDone)
+// An abort writes nothing (a stop keeps the work done: see the observer table).
+TEST(ExecuteSequence, AnAbortWritesNothing)
 {
+  const KEXTriangleMeshBuffer cube = kexmeshtest::makeCube();
   TestFilter filter;
   KEXTriangleMeshData mesh;
-  KEXTriangleMeshBuffer cube = kexmeshtest::makeCube();
-  mesh.fromBuffer(cube);
+  ASSERT_TRUE(mesh.fromBuffer(cube));
   filter.setValue(KEX::Geometry, KEXObjectLink(&mesh));
   ASSERT_TRUE(filter.setActionList({Shift, Shift, Shift}));
   kexTest::RecordingScope monitor;
-  monitor.stopAfterReports(1, KEXTaskMonitor::Stop);
-  EXPECT_TRUE(filter.getAction(Sequence)->execute(nullptr)) << "a stop keeps the work done";
-  EXPECT_EQ(monitor.rootStatus(), KEXTaskInfo::Stopped);
-  EXPECT_EQ(vertices(mesh)[0].x, cube.vertexList[0].x + 1.0f) << "one step ran, its result was written";
-
-  KEXTriangleMeshData mesh2;
-  mesh2.fromBuffer(cube);
-  filter.setValue(KEX::Geometry, KEXObjectLink(&mesh2));
-  kexTest::RecordingScope abortMonitor;
-  abortMonitor.stopAfterReports(1, KEXTaskMonitor::Abort);
+  monitor.stopAfterReports(1, KEXTaskMonitor::Abort);
   EXPECT_FALSE(filter.getAction(Sequence)->execute(nullptr));
-  EXPECT_EQ(abortMonitor.rootStatus(), KEXTaskInfo::Aborted);
-  EXPECT_EQ(vertices(mesh2), kexmeshtest::vertices(cube));
+  EXPECT_EQ(monitor.rootStatus(), KEXTaskInfo::Aborted);
+  EXPECT_EQ(vertices(mesh), kexmeshtest::vertices(cube));
   filter.setValue(KEX::Geometry, KEXObjectLink());
 }
 
@@ -477,7 +429,8 @@ TEST(ExecuteSequence, AllocationFailuresEndTheSequenceCleanly)
 {
   TestFilter filter;
   KEXTriangleMeshData mesh;
-  KEXTriangleMeshBuffer cube = cubeWithNormals();
+  KEXTriangleMeshBuffer cube = kexmeshtest::makeCube();
+  ASSERT_TRUE(cube.vertexNormalList.setCount(cube.getVertexCount(), Vec3(0, 0, 1)));
   ASSERT_TRUE(mesh.fromBuffer(cube));
   filter.setValue(KEX::Geometry, KEXObjectLink(&mesh));
   ASSERT_TRUE(filter.setActionList({Shift, Shift}));
@@ -508,4 +461,169 @@ TEST(ExecuteSequence, AllocationFailuresEndTheSequenceCleanly)
   }
   EXPECT_TRUE(finished);
   filter.setValue(KEX::Geometry, KEXObjectLink());
+}
+
+TEST(TriangleMesh, ValidityFollowsListLengths)
+{
+  KEXTriangleMeshData mesh;
+  std::vector<Vec3> v = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}};
+  std::vector<Tri> t = {{0, 1, 2}, {1, 3, 2}};
+  ASSERT_TRUE(mesh.initVertices(4, v.data(), nullptr, nullptr, nullptr, nullptr));
+  ASSERT_TRUE(mesh.initTriangles(2, t.data(), nullptr, nullptr));
+  EXPECT_TRUE(mesh.isValid() && mesh.getNumberOfTriangles() == 2 && mesh.getVertexCount() == 4);
+
+  std::vector<int> flags = {1, 0, 1, 0, 1, 1, 1};
+  ASSERT_TRUE(mesh.initVertices(4, v.data(), nullptr, nullptr, nullptr, nullptr));
+  ASSERT_TRUE(mesh.initArray<int>(KEX::VertexEdgeFlagList, 7, flags.data()));
+  EXPECT_TRUE(mesh.isValid()) << "the edge flag list is not checked";
+
+  std::vector<Vec3> normals(3, Vec3(0, 0, 1));
+  ASSERT_TRUE(mesh.initVertexNormals(3, normals.data()));
+  kexTest::ErrorCapture errors;
+  EXPECT_FALSE(mesh.isValid());
+  EXPECT_TRUE(errors.has(KEX::InvalidTriangleMesh, &mesh));
+  EXPECT_FALSE(mesh.hasVertexNormals());
+  EXPECT_EQ(mesh.getNumberOfTriangles(), -1);
+
+  ASSERT_TRUE(mesh.initVertexNormals(4, std::vector<Vec3>(4, Vec3(0, 0, 1)).data()));
+  EXPECT_TRUE(mesh.hasVertexNormals() && !mesh.hasTriangleNormals());
+  ASSERT_TRUE(mesh.initTriangleColors(1, std::vector<KEXRGBA<float>>(1).data()));
+  EXPECT_FALSE(mesh.hasVertexNormals()) << "any inconsistent list makes the mesh invalid";
+  ASSERT_TRUE(mesh.initTriangleColors(2, std::vector<KEXRGBA<float>>(2).data()));
+  EXPECT_TRUE(mesh.hasTriangleColors());
+}
+
+TEST(TriangleMesh, DerivedValuesFollowAMovedVertex)
+{
+  std::mt19937 rng(11);
+  for (int round = 0; round < 20; ++round) {
+    KEXTriangleMeshData mesh;
+    int n = 3 + int(rng() % 60);
+    std::vector<Vec3> v = randomPoints(rng, n);
+    std::vector<Tri> t;
+    for (int i = 0; i + 2 < n; ++i)
+      t.push_back(Tri(i, i + 1, i + 2));
+    ASSERT_TRUE(mesh.initVertices(n, v.data(), nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(mesh.initTriangles(int(t.size()), t.data(), nullptr, nullptr));
+
+    Box box;
+    ASSERT_TRUE(mesh.getBoundingBox(box));
+    EXPECT_EQ(box, bruteForceBox(v));
+
+    int moved = int(rng() % n);
+    v[moved] = Vec3(100.0f + round, -50.0f, 3.0f);
+    ASSERT_TRUE(mesh.setVertexList(moved, moved, &v[moved]));
+    ASSERT_TRUE(mesh.getBoundingBox(box));
+    EXPECT_EQ(box, bruteForceBox(v));
+
+    KEXMatrix4<float> obb;
+    ASSERT_TRUE(mesh.getValue(KEX::OrientedBoundingBox, obb));
+    Vec3 lo = obb.transformPoint(Vec3(0, 0, 0)), hi = obb.transformPoint(Vec3(1, 1, 1));
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_FLOAT_EQ(lo[k], box.first[k]);
+      EXPECT_NEAR(hi[k], box.second[k], 1e-4f);
+    }
+
+    Vec3 msd, expected;
+    ASSERT_TRUE(mesh.getValue(KEX::MeanSamplingDistance, msd));
+    ASSERT_TRUE(KEXTriangleMeshBuffer::calculateMeanSamplingDistance(v.data(), n, t.data(), int(t.size()), expected));
+    EXPECT_EQ(msd, expected);
+  }
+  KEXTriangleMeshData empty;
+  Vec3 msd;
+  EXPECT_FALSE(empty.getValue(KEX::MeanSamplingDistance, msd)) << "no vertices, no estimate";
+}
+
+TEST(TriangleMesh, DerivedValuesAreAnnouncedOnceUnderTheLock)
+{
+  KEXTriangleMeshData mesh;
+
+  Recorder rec;
+  mesh.addObserver(&rec);
+  std::vector<Vec3> v = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+  ASSERT_TRUE(mesh.initVertices(3, v.data(), nullptr, nullptr, nullptr, nullptr));
+  for (const char* name : {"VertexList", "BoundingBox", "OrientedBoundingBox", "MeanSamplingDistance"})
+    EXPECT_EQ(rec.count(name), 1) << name;
+  EXPECT_EQ(rec.names.front(), "VertexList");
+
+  rec.names.clear();
+  Tri t(0, 1, 2);
+  ASSERT_TRUE(mesh.initTriangles(1, &t, nullptr, nullptr));
+  EXPECT_EQ(rec.names, (std::vector<std::string>{"TriangleList", "MeanSamplingDistance"}));
+
+  rec.names.clear();
+  mesh.lock(KEX::PropertyMessage);
+  for (int i = 0; i < 3; ++i) {
+    Vec3 p(float(i), 5, 5);
+    ASSERT_TRUE(mesh.setVertexList(i, i, &p));
+    ASSERT_TRUE(mesh.setTriangles(0, 0, &t));
+  }
+  EXPECT_TRUE(rec.names.empty());
+  mesh.unlock(KEX::PropertyMessage);
+  EXPECT_EQ(rec.names, (std::vector<std::string>{"VertexList", "BoundingBox", "OrientedBoundingBox", "MeanSamplingDistance"}));
+
+  // An equal write changes nothing and announces nothing.
+  rec.names.clear();
+  uint64_t stamp = mesh.getProperty(KEX::VertexList)->getModificationTime();
+  Vec3 same(0, 5, 5);
+  ASSERT_TRUE(mesh.setVertexList(0, 0, &same));
+  EXPECT_TRUE(rec.names.empty());
+  EXPECT_EQ(mesh.getProperty(KEX::VertexList)->getModificationTime(), stamp);
+  mesh.removeObserver(&rec);
+}
+
+// Copies and assignments carry every list with providers of their own; construction and copy
+// report every failed allocation and leave a usable object.
+TEST(TriangleMesh, CopiesCarryEveryListAndReportFailedAllocations)
+{
+  std::mt19937 rng(3);
+  KEXTriangleMeshData source;
+  std::vector<Vec3> v = randomPoints(rng, 20);
+  std::vector<int> flags(20, 1);
+  std::vector<Tri> t = {{0, 1, 2}, {3, 4, 5}};
+  ASSERT_TRUE(source.initVertices(20, v.data(), v.data(), flags.data(), nullptr, nullptr));
+  ASSERT_TRUE(source.initTriangles(2, t.data(), v.data(), nullptr));
+  ASSERT_TRUE(source.setValue<const char*>(KEX::GeometryMaterial, "Mine"));
+  long baseline = kexTest::liveAllocations();
+  bool finished = false;
+  for (long n = 1; n < 200 && !finished; ++n) {
+    kexTest::ErrorCapture errors;
+    {
+      kexTest::AllocationFault fault(n);
+      KEXTriangleMeshData mesh;
+      KEXTriangleMeshData copy(source);
+      if (fault.fired()) {
+        EXPECT_GE(errors.count(), 1u) << "every failure is reported, n = " << n;
+        for (const auto& e : errors.entries()) {
+          EXPECT_TRUE(e.code == KEX::OutOfMemory || e.code == KEX::GenericError) << e.code.getString();
+        }
+      } else {
+        finished = true;
+        EXPECT_EQ(errors.count(), 0u);
+      }
+      // Whatever state it ended in, the object stays usable.
+      Box box;
+      mesh.getBoundingBox(box);
+      mesh.isValid();
+    }
+    EXPECT_EQ(kexTest::liveAllocations(), baseline) << "n = " << n;
+  }
+  EXPECT_TRUE(finished);
+
+  KEXTriangleMeshData copy(source);
+  KEXTriangleMeshData assigned;
+  assigned = source;
+  KEXTriangleMeshBuffer want;
+  ASSERT_TRUE(source.toBuffer(want));
+  for (KEXTriangleMeshData* m : {&copy, &assigned}) {
+    KEXTriangleMeshBuffer got;
+    ASSERT_TRUE(m->toBuffer(got));
+    EXPECT_TRUE(kexmeshtest::sameBuffer(got, want));
+    const char* text = nullptr;
+    ASSERT_TRUE(m->getValue(KEX::GeometryMaterial, text));
+    EXPECT_STREQ(text, "Mine");
+    Box a, b;
+    ASSERT_TRUE(m->getBoundingBox(a) && source.getBoundingBox(b));
+    EXPECT_EQ(a, b) << "the copy has its own providers";
+  }
 }

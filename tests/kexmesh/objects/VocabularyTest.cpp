@@ -26,13 +26,9 @@ TEST(Vocabulary, EveryNameIsRegisteredOnceUnderTheLibraryModule)
   EXPECT_EQ(seen.size(), 110u);
   EXPECT_EQ(KEXMesh::vocabularyName(110), nullptr);
   EXPECT_EQ(KEXMesh::vocabularyName(-1), nullptr);
-  EXPECT_STREQ(KEXMesh::vocabularyName(0), "ActionList");
-  EXPECT_STREQ(KEXMesh::vocabularyName(96), "Normalize");
-  EXPECT_STREQ(KEXMesh::vocabularyName(109), "VolumeCapacity");
   // The framework's own names are not the library's to register.
-  for (const char* name : {"VertexList", "BoundingBox", "Geometry", "PropertyMessage", "NoError", "Unknown"}) {
+  for (const char* name : {"VertexList", "BoundingBox", "Geometry", "PropertyMessage", "NoError", "Unknown"})
     EXPECT_EQ(kexTest::enumRegistrationCount(name, "kexmesh"), 0) << name;
-  }
 }
 
 TEST(Vocabulary, InitialisationRetriesAfterAFailedDependency)
@@ -48,9 +44,8 @@ TEST(Vocabulary, InitialisationRetriesAfterAFailedDependency)
   EXPECT_TRUE(__kex_enum_init()) << "the dependency was asked again";
   EXPECT_TRUE(__kexmesh_enum_init());
   EXPECT_TRUE(KEXMesh::testing::enumInitDone());
-  for (int i = 0; i < KEXMesh::VOCABULARY_SIZE; ++i) {
+  for (int i = 0; i < KEXMesh::VOCABULARY_SIZE; ++i)
     EXPECT_EQ(kexTest::enumRegistrationCount(KEXMesh::vocabularyName(i), "kexmesh"), 1);
-  }
 }
 
 } // namespace

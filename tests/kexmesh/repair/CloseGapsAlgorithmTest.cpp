@@ -34,19 +34,6 @@ bool run(KEXTriangleMeshBuffer& b, KEXCloseGapsAlgorithm::Statistics* statistics
   return result;
 }
 
-// Euler characteristic of the used vertices, edges and triangles.
-int euler(const KEXTriangleMeshBuffer& b)
-{
-  std::set<int> used;
-  std::set<std::pair<int, int>> edges;
-  for (const auto& t : b.triangleList)
-    for (int k = 0; k < 3; ++k) {
-      used.insert(t[k]);
-      edges.insert(std::minmax(t[k], t[(k + 1) % 3]));
-    }
-  return int(used.size()) - int(edges.size()) + b.getTriangleCount();
-}
-
 // Every original triangle is still there, in its place (reversed, should its component have been
 // turned to face outward).
 bool keepsOriginal(const KEXTriangleMeshBuffer& now, const KEXTriangleMeshBuffer& before)
@@ -140,7 +127,7 @@ TEST(CloseGapsAlgorithmTest, RandomHolesIncludingSharedVerticesEndClosed)
     ASSERT_TRUE(run(b, &s));
     EXPECT_TRUE(keepsOriginal(b, holed));
     EXPECT_TRUE(closedAndConsistent(b)) << "trial " << trial;
-    EXPECT_EQ(euler(b), 2) << "trial " << trial;
+    EXPECT_EQ(eulerCharacteristic(b), 2) << "trial " << trial;
     EXPECT_GT(signedVolume(b), 4.0);
     EXPECT_EQ(s.abandonedLoops, 0);
     EXPECT_EQ(b.hasTriangleAdjacencyList(), keepLists);
@@ -179,14 +166,8 @@ TEST(CloseGapsAlgorithmTest, DamagedInputNeverCrashesOrCycles)
     KEXCloseGapsAlgorithm::Statistics s;
     ASSERT_TRUE(run(b, &s)) << "trial " << trial;
     ASSERT_TRUE(b.isConsistent());
-    EXPECT_TRUE(keepsOriginal(b, before));
-    EXPECT_EQ(measure(b).nonManifoldEdges, measure(before).nonManifoldEdges) << "trial " << trial;
-    EXPECT_EQ(measure(b).duplicateTriangles, measure(before).duplicateTriangles) << "trial " << trial;
     EXPECT_EQ(b.getTriangleCount() - before.getTriangleCount(), s.addedTriangles);
-    if (keepLists) {
-      EXPECT_TRUE(triangleAdjacencyMatches(b)) << "trial " << trial;
-      EXPECT_TRUE(vertexAdjacencyMatches(b)) << "trial " << trial;
-    }
+    expectNoHarm(b, before, "trial " + std::to_string(trial));
   }
 }
 

@@ -6,6 +6,7 @@
 #include "kexmesh/objects/TriangleMeshAction.h"
 #include "kexmesh/objects/TriangleMeshData.h"
 #include "kexmesh/objects/Vocabulary.h"
+#include "support/FilterChecks.h"
 #include "support/MeshChecks.h"
 #include "support/Meshes.h"
 
@@ -25,13 +26,6 @@ KEXTriangleMeshBuffer capQuad()
   return makeBuffer({{0, 0, 0}, {2, 0, 0}, {1, 0.09f, 0}, {1, -1, 0}}, {{0, 1, 2}, {0, 3, 1}});
 }
 
-KEXTriangleMeshBuffer fromObject(const KEXTriangleMeshData& mesh)
-{
-  KEXTriangleMeshBuffer b;
-  EXPECT_TRUE(KEXTriangleMeshAction::bufferFromObject(&b, &mesh));
-  return b;
-}
-
 } // namespace
 
 TEST(EnhanceTriangleMesh, CapRemovalFollowsTheFilterLimits)
@@ -47,7 +41,7 @@ TEST(EnhanceTriangleMesh, CapRemovalFollowsTheFilterLimits)
       ASSERT_TRUE(f.setValue(KEX::CapAngleLimits, Pair(172, 180)));
     }
     ASSERT_TRUE(f.removeCapTriangles());
-    KEXTriangleMeshBuffer out = fromObject(mesh);
+    KEXTriangleMeshBuffer out = bufferOf(mesh);
     const auto h = halfEdges(out);
     EXPECT_EQ(h.count({2, 3}) + h.count({3, 2}) > 0, !narrow) << "the flipped diagonal";
     EXPECT_EQ(h.count({0, 1}) + h.count({1, 0}) > 0, narrow);
@@ -58,16 +52,7 @@ TEST(EnhanceTriangleMesh, CapRemovalFollowsTheFilterLimits)
 
 TEST(EnhanceTriangleMesh, EveryFailedAllocationWhileConstructingIsReported)
 {
-  int faults = 0;
-  for (long n = 1; n < 200; ++n) {
-    kexTest::ErrorCapture errors;
-    kexTest::AllocationFault fault(n);
-    KEXEnhanceTriangleMesh f;
-    if (!fault.fired())
-      break;
-    ++faults;
-    EXPECT_TRUE(errors.has(KEX::OutOfMemory)) << "allocation " << n;
-    EXPECT_FALSE(f.removeCapTriangles()) << "a half-built filter without mesh fails cleanly";
-  }
-  EXPECT_GT(faults, 2);
+  EXPECT_GT(sweepConstructionFaults<KEXEnhanceTriangleMesh>(), 2);
+  KEXEnhanceTriangleMesh f;
+  EXPECT_FALSE(f.removeCapTriangles()) << "without a mesh nothing runs";
 }

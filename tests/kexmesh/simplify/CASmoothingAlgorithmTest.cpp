@@ -1,7 +1,5 @@
-// Circular-arc smoothing: its fixed points (sphere, plane), a raised vertex sinking back, equality
-// with a brute-force reference on random closed, open and damaged surfaces, and the preparation
-// both smoothing passes share (lists emptied and restored, failures leaving positions unchanged),
-// checked for both algorithms from one table.
+// Circular-arc smoothing against a brute-force reference on random surfaces, and the preparation
+// both smoothing passes share (lists emptied and restored, failures moving nothing).
 #include "kexmesh/simplify/CASmoothingAlgorithm.h"
 #include "kex/Testing.h"
 #include "kexmesh/simplify/ILPSmoothingAlgorithm.h"
@@ -30,48 +28,6 @@ const Pass passes[] = {
 };
 
 } // namespace
-
-TEST(CASmoothingAlgorithm, SphereWithRadialNormalsAndPlaneAreFixedPoints)
-{
-  // A sphere whose normals are exactly radial: every vertex lies on the arcs of its neighbours.
-  KEXTriangleMeshBuffer sphere = makeIcosphere(3, Vec3(1, 2, 3), 2.0f);
-  ASSERT_TRUE(sphere.vertexNormalList.setCount(sphere.getVertexCount()));
-  for (int v = 0; v < sphere.getVertexCount(); ++v)
-    sphere.vertexNormalList[v] = (sphere.vertexList[v] - Vec3(1, 2, 3)).normalize();
-  const std::vector<Vec3> before = vertices(sphere);
-  ASSERT_TRUE(runAlgorithm<KEXCASmoothingAlgorithm>(sphere));
-  expectNearPositions(sphere, before, 2e-5);
-  EXPECT_TRUE(sphere.hasVertexNormalList()); // given, so it stays
-
-  // A plane with equal normals (grid interior and border alike).
-  KEXTriangleMeshBuffer plane = makeGrid(9, 7);
-  const std::vector<Vec3> flat = vertices(plane);
-  ASSERT_TRUE(runAlgorithm<KEXCASmoothingAlgorithm>(plane));
-  expectNearPositions(plane, flat, 0.0);
-  EXPECT_FALSE(plane.hasVertexNormalList());
-}
-
-TEST(CASmoothingAlgorithm, RaisedVertexSinksAlongItsNormal)
-{
-  for (float height : {0.05f, 0.3f, 1.0f}) {
-    SCOPED_TRACE(height);
-    KEXTriangleMeshBuffer b = makeGrid(6, 6);
-    const int centre = 3 * 7 + 3;
-    b.vertexList[centre].z = height;
-    const Vec3 raised = b.vertexList[centre];
-    const Vec3 normal = unitVertexNormals(b)[centre];
-    ASSERT_TRUE(runAlgorithm<KEXCASmoothingAlgorithm>(b));
-    const Vec3 moved = b.vertexList[centre];
-    EXPECT_LT(moved.z, raised.z);
-    EXPECT_GT(moved.z, -raised.z);
-    // The move is along the vertex normal: the displacement is parallel to it.
-    const Vec3 d = moved - raised;
-    const double cross = std::hypot(double(d.y) * normal.z - double(d.z) * normal.y,
-                                    double(d.z) * normal.x - double(d.x) * normal.z,
-                                    double(d.x) * normal.y - double(d.y) * normal.x);
-    EXPECT_LT(cross, 1e-6);
-  }
-}
 
 TEST(CASmoothingAlgorithm, EqualsTheReferenceOnRandomSurfaces)
 {
@@ -106,10 +62,8 @@ TEST(CASmoothingAlgorithm, BothPassesLeaveTheListsAsSpecified)
       }
       const KEXTriangleMeshBuffer before(b);
       ASSERT_TRUE(pass.run(b));
-      EXPECT_FALSE(b.hasVertexColorList());
-      EXPECT_FALSE(b.hasTriangleNormalList());
-      EXPECT_FALSE(b.hasTriangleColorList());
-      EXPECT_FALSE(b.hasVertexNormalList());
+      EXPECT_FALSE(b.hasVertexColorList() || b.hasTriangleNormalList());
+      EXPECT_FALSE(b.hasTriangleColorList() || b.hasVertexNormalList());
       EXPECT_TRUE(sameBits(b.textureCoordinateList, before.textureCoordinateList));
       EXPECT_TRUE(sameBits(b.vertexScalarList, before.vertexScalarList));
       EXPECT_EQ(triangles(b), triangles(before));
@@ -144,21 +98,16 @@ TEST(CASmoothingAlgorithm, BothPassesFailOnANormalWithoutDirectionAndMoveNothing
     EXPECT_EQ(monitor.rootCode(), KEX::InvalidValue);
     EXPECT_TRUE(monitor.hasDiagnostic("Invalid vertex normal found"));
     EXPECT_EQ(vertices(b), before);
-    EXPECT_FALSE(b.hasVertexAdjacencyList());
-    EXPECT_FALSE(b.hasTriangleAdjacencyList());
+    EXPECT_FALSE(b.hasVertexAdjacencyList() || b.hasTriangleAdjacencyList());
     EXPECT_TRUE(b.isConsistent());
   }
 }
 
-TEST(CASmoothingAlgorithm, BothPassesKeepUnusedVerticesAndAcceptPointClouds)
+// Unused vertices stay (the random surfaces have some); point clouds and empty buffers pass.
+TEST(CASmoothingAlgorithm, BothPassesAcceptPointClouds)
 {
   for (const Pass& pass : passes) {
     SCOPED_TRACE(pass.name);
-    KEXTriangleMeshBuffer b = makeIcosphere(1);
-    b.vertexList.append(Vec3(5, 6, 7));
-    ASSERT_TRUE(pass.run(b));
-    EXPECT_EQ(b.vertexList[b.getVertexCount() - 1], Vec3(5, 6, 7));
-
     KEXTriangleMeshBuffer cloud = makeBuffer({{1, 2, 3}, {4, 5, 6}}, {});
     ASSERT_TRUE(pass.run(cloud));
     EXPECT_EQ(vertices(cloud), (std::vector<Vec3>{{1, 2, 3}, {4, 5, 6}}));

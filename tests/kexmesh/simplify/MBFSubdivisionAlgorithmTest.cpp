@@ -1,20 +1,17 @@
-// One modified butterfly step: properties on many random manifold meshes (old vertices kept,
-// counts, numbering, orientation, adjacency, invariance under translation, which needs every
-// stencil's weights to sum to one), each stencil against a brute-force evaluation from edge maps,
-// the attributes it carries, and its refusals.
+// One butterfly step: properties on random manifold meshes, each stencil against a brute-force
+// evaluation; refusals and non-manifold handling of both subdivision steps.
 #include "kexmesh/simplify/MBFSubdivisionAlgorithm.h"
+#include "kexmesh/simplify/LoopSubdivisionAlgorithm.h"
 #include "kex/Testing.h"
 #include "support/AlgorithmSweeps.h"
 #include "support/MeshChecks.h"
 #include "support/Meshes.h"
 #include "support/Reference.h"
-#include "support/ReferenceSubdivision.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <numbers>
 #include <optional>
 #include <random>
@@ -192,113 +189,63 @@ TEST(MBFSubdivisionAlgorithm, BorderEdgesUseTheFourPointRule)
   }
 }
 
-TEST(MBFSubdivisionAlgorithm, OldVerticesStayOverTwoSteps)
-{
-  KEXTriangleMeshBuffer b = makeCone(7);
-  const KEXTriangleMeshBuffer in(b);
-  ASSERT_TRUE(butterfly(b));
-  const KEXTriangleMeshBuffer once(b);
-  ASSERT_TRUE(butterfly(b));
-  for (int v = 0; v < once.getVertexCount(); ++v)
-    ASSERT_EQ(b.vertexList[v], once.vertexList[v]) << v;
-  for (int v = 0; v < in.getVertexCount(); ++v)
-    ASSERT_EQ(b.vertexList[v], in.vertexList[v]) << v;
-  EXPECT_TRUE(closedAndConsistent(b));
-}
-
-TEST(MBFSubdivisionAlgorithm, NewElementsCarryInterpolatedAttributes)
-{
-  std::mt19937 rng(3);
-  std::uniform_real_distribution<float> u(0.0f, 1.0f);
-  KEXTriangleMeshBuffer in = makeIcosphere(1);
-  const int V = in.getVertexCount(), T = in.getTriangleCount();
-  ASSERT_TRUE(in.calculateVertexNormals());
-  ASSERT_TRUE(in.harmonizeVertexNormals(1.0f));
-  ASSERT_TRUE(in.calculateTriangleNormals());
-  for (int v = 0; v < V; ++v) {
-    in.vertexColorList.append(KEXRGBA<float>(u(rng), u(rng), u(rng), 1.0f));
-    in.vertexEdgeFlagList.append(char(v % 3 == 0 ? 2 : 1));
-    in.textureCoordinateList.append(KEXVector2<float>(u(rng), u(rng)));
-    in.vertexScalarList.append(u(rng));
-  }
-  for (int t = 0; t < T; ++t)
-    in.triangleColorList.append(KEXRGBA<float>(u(rng), 0.5f, 0.25f, 1.0f));
-  KEXTriangleMeshBuffer out(in);
-  ASSERT_TRUE(butterfly(out));
-  ASSERT_TRUE(out.isConsistent());
-  ASSERT_TRUE(out.hasVertexNormalList() && out.hasVertexColorList() && out.hasVertexEdgeFlagList());
-  ASSERT_TRUE(out.hasTextureCoordinateList() && out.hasTriangleNormalList() && out.hasTriangleColorList());
-  EXPECT_FALSE(out.hasVertexScalarList());
-  const EdgeCorners edges = edgeCorners(in);
-  const std::vector<int> edgeOf = referenceEdgeNumbers(in, edges);
-  for (int c = 0; c < 3 * T; ++c) {
-    const int n = edgeOf[size_t(c)];
-    const int a = in.triangleList[(c % 3 == 0 ? c + 2 : c - 1) / 3][(c % 3 == 0 ? c + 2 : c - 1) % 3];
-    const int e = in.triangleList[c / 3][c % 3];
-    const double da = (at(out, n) - at(in, a)).length(), de = (at(out, n) - at(in, e)).length();
-    const double we = da / (da + de), wa = de / (da + de); // the nearer end weighs more
-    EXPECT_NEAR(out.vertexNormalList[n].length(), 1.0f, 1e-6f);
-    const KEXVector2<float> tc = out.textureCoordinateList[n];
-    EXPECT_NEAR(tc.x, in.textureCoordinateList[e].x * we + in.textureCoordinateList[a].x * wa, 1e-6);
-    EXPECT_NEAR(tc.y, in.textureCoordinateList[e].y * we + in.textureCoordinateList[a].y * wa, 1e-6);
-    EXPECT_NEAR(out.vertexColorList[n].r, in.vertexColorList[e].r * we + in.vertexColorList[a].r * wa, 1e-6);
-    const char fa = in.vertexEdgeFlagList[a], fe = in.vertexEdgeFlagList[e];
-    EXPECT_EQ(out.vertexEdgeFlagList[n], fa == fe ? fa : 0);
-  }
-  for (int t = 0; t < 4 * T; ++t) {
-    const KEXTriangle<int>& tri = out.triangleList[t];
-    const D cross = (at(out, tri[1]) - at(out, tri[0])).cross(at(out, tri[2]) - at(out, tri[0]));
-    const D n(out.triangleNormalList[t]);
-    EXPECT_NEAR(n.length(), 1.0, 1e-6) << t;
-    EXPECT_GT(n.dot(cross), 0.99 * cross.length()) << t;
-  }
-  for (int t = 0; t < T; ++t)
-    for (int j = T + 3 * t; j < T + 3 * t + 3; ++j)
-      EXPECT_EQ(std::memcmp(&out.triangleColorList[j], &in.triangleColorList[t], sizeof(KEXRGBA<float>)), 0) << j;
-}
-
-TEST(MBFSubdivisionAlgorithm, RefusesWhatItCannotSubdivide)
+// Both subdivision steps refuse input their walks cannot take, leaving the buffer untouched.
+TEST(MBFSubdivisionAlgorithm, BothStepsRefuseWhatTheyCannotSubdivide)
 {
   struct Case {
     const char* name;
     KEXTriangleMeshBuffer mesh;
     const char* diagnostic;
+    bool loopToo;
   };
-  KEXTriangleMeshBuffer flipped = makeTorus(6, 4), invalid = makeCone(5);
+  KEXTriangleMeshBuffer flipped = makeTorus(6, 4), invalid = makeCone(5), negative = makeIcosphere(1);
   std::swap(flipped.triangleList[3][0], flipped.triangleList[3][1]);
-  invalid.triangleList[2][1] = 99;
+  invalid.triangleList[2][1] = invalid.getVertexCount();
+  negative.triangleList[4][2] = -1;
   // Two triangles glued along an edge from vertex 1 to itself, given with their adjacency.
   KEXTriangleMeshBuffer loopEdge = makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 1}, {2, 1, 1}});
   EXPECT_TRUE(loopEdge.triangleAdjacencyList.setCount(2, KEXTriangle<int>(-1, -1, -1)));
   loopEdge.triangleAdjacencyList[0][2] = 5;
   loopEdge.triangleAdjacencyList[1][2] = 2;
   const Case cases[] = {
-      {"inconsistent orientation", flipped, "Found inconsistently oriented triangles"},
-      {"invalid index", invalid, "Found an invalid triangle"},
-      {"interior edge with equal ends", loopEdge, "Found an invalid triangle"},
+      {"inconsistent orientation", flipped, "Found inconsistently oriented triangles", true},
+      {"index V", invalid, "Found an invalid triangle", true},
+      {"index -1", negative, "Found an invalid triangle", true},
+      {"interior edge with equal ends", loopEdge, "Found an invalid triangle", false},
   };
-  for (const Case& k : cases) {
-    SCOPED_TRACE(k.name);
-    KEXTriangleMeshBuffer b(k.mesh);
-    kexTest::RecordingScope monitor;
-    EXPECT_FALSE(butterfly(b));
-    EXPECT_TRUE(monitor.hasDiagnostic(k.diagnostic));
-    EXPECT_TRUE(sameBuffer(b, k.mesh));
-    EXPECT_TRUE(monitor.misuses().empty());
-  }
+  for (bool loop : {false, true})
+    for (const Case& k : cases) {
+      if (loop && !k.loopToo)
+        continue;
+      SCOPED_TRACE(::testing::Message() << k.name << (loop ? " (Loop)" : ""));
+      KEXTriangleMeshBuffer b(k.mesh);
+      kexTest::RecordingScope monitor;
+      EXPECT_FALSE(loop ? runAlgorithm<KEXLoopSubdivisionAlgorithm>(b) : butterfly(b));
+      EXPECT_TRUE(monitor.hasDiagnostic(k.diagnostic));
+      EXPECT_TRUE(sameBuffer(b, k.mesh));
+      EXPECT_TRUE(monitor.misuses().empty());
+    }
 }
 
-TEST(MBFSubdivisionAlgorithm, NonManifoldEdgesAndUnusedVerticesAreHandled)
+// An edge of three triangles is split once per triangle (each sheet keeps its own border there);
+// a vertex no triangle uses stays where it is.
+TEST(MBFSubdivisionAlgorithm, BothStepsHandleNonManifoldEdgesAndUnusedVertices)
 {
-  KEXTriangleMeshBuffer b = makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {7, 7, 7}},
-                                       {{0, 1, 2}, {1, 0, 3}, {0, 1, 4}});
-  ASSERT_TRUE(butterfly(b));
-  EXPECT_TRUE(b.isConsistent());
-  EXPECT_EQ(b.getVertexCount(), 6 + 9);
-  EXPECT_EQ(b.vertexList[5], KEXVector3<float>(7, 7, 7));
-  for (const KEXVector3<float>& p : b.vertexList)
-    EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z));
-  EXPECT_TRUE(manifoldEdgesConsistent(b));
+  for (bool loop : {false, true}) {
+    SCOPED_TRACE(loop ? "Loop" : "butterfly");
+    KEXTriangleMeshBuffer b = makeBuffer({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {7, 7, 7}},
+                                         {{0, 1, 2}, {1, 0, 3}, {0, 1, 4}});
+    ASSERT_TRUE(b.createTriangleAdjacencyList());
+    ASSERT_TRUE(loop ? runAlgorithm<KEXLoopSubdivisionAlgorithm>(b) : butterfly(b));
+    EXPECT_TRUE(b.isConsistent());
+    EXPECT_EQ(b.getTriangleCount(), 12);
+    EXPECT_EQ(b.getVertexCount(), 6 + 9); // the shared edge counts three times
+    EXPECT_EQ(b.vertexList[5], KEXVector3<float>(7, 7, 7));
+    for (const KEXVector3<float>& p : b.vertexList)
+      EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z));
+    EXPECT_TRUE(triangleAdjacencyMatches(b));
+    EXPECT_TRUE(manifoldEdgesConsistent(b));
+  }
 }
 
 } // namespace

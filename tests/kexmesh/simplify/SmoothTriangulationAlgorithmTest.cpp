@@ -1,6 +1,5 @@
-// Smooth triangulation: the flip test on a roof crease across its thresholds, edges that must
-// never flip, a flip whose diagonal exists elsewhere (skipped, the run goes on), and the visiting
-// order of the work stack against a recursive reference on random meshes.
+// Smooth triangulation: the flip test across its thresholds, edges that must never flip, and the
+// work stack against a recursive reference on random meshes.
 #include "kexmesh/simplify/SmoothTriangulationAlgorithm.h"
 #include "support/AlgorithmSweeps.h"
 #include "support/MeshChecks.h"
@@ -94,14 +93,6 @@ TEST(SmoothTriangulation, NeverFlipsBorderInconsistentOrExistingDiagonals)
     ASSERT_TRUE(runAlgorithm<KEXSmoothTriangulationAlgorithm>(b));
     EXPECT_TRUE(sameGeometry(b, before));
   }
-  { // A flat mesh with equal normals stays as it is.
-    KEXTriangleMeshBuffer b = makeGrid(12, 9);
-    for (int v = 0; v < b.getVertexCount(); ++v)
-      b.vertexNormalList.append(Vec3(0, 0, 1));
-    const KEXTriangleMeshBuffer before(b);
-    ASSERT_TRUE(runAlgorithm<KEXSmoothTriangulationAlgorithm>(b));
-    EXPECT_TRUE(sameGeometry(b, before));
-  }
 }
 
 // The recursion the work stack replaces, written out plainly.
@@ -146,24 +137,10 @@ TEST(SmoothTriangulation, WorkStackVisitsLikeTheRecursionOnRandomMeshes)
     ASSERT_TRUE(runAlgorithm<KEXSmoothTriangulationAlgorithm>(b));
     EXPECT_EQ(triangles(b), triangles(reference)) << "round " << round;
     EXPECT_TRUE(manifoldEdgesConsistent(b));
-    if (shape.getTriangleCount() && closedAndConsistent(shape)) {
-      EXPECT_TRUE(closedAndConsistent(b));
-    }
+    EXPECT_TRUE(!closedAndConsistent(shape) || closedAndConsistent(b));
     flipped += triangles(b) != triangles(shape);
   }
   EXPECT_GT(flipped, 8); // the inputs do exercise the flips
-}
-
-TEST(SmoothTriangulation, LargeMeshRunsWithoutRecursion)
-{
-  // Half a million triangles with scattered normals: long cascades, no call-stack growth.
-  std::mt19937 rng(3);
-  KEXTriangleMeshBuffer b = noisyNormals(rng, makeTorus(500, 500), 0.6f);
-  const KEXTriangleMeshBuffer before(b);
-  ASSERT_TRUE(runAlgorithm<KEXSmoothTriangulationAlgorithm>(b));
-  EXPECT_TRUE(closedAndConsistent(b));
-  EXPECT_EQ(b.getTriangleCount(), before.getTriangleCount());
-  EXPECT_NE(triangles(b), triangles(before));
 }
 
 } // namespace
