@@ -1,0 +1,396 @@
+// Point cloud thinning side by side: kexmesh's KEXReducePointCloudAlgorithm (tolerance half the
+// cloud's mean sampling distance, normals within 0.9, the cloud's own sampling distance, as the
+// CLI's reduce runs it with --tolerance) against CGAL grid_simplify_point_set and
+// hierarchy_simplify_point_set and, when built with them, PCL VoxelGrid and Open3D
+// VoxelDownSample.
+//
+// The peers decide by cells rather than by redundancy, so they are given the size that should
+// keep about as many points as kexmesh kept: on a surface the kept count goes with one over the
+// cell's area, so the cell edge is the mean sampling distance m times sqrt(input / kexmesh kept)
+// (for hierarchy_simplify_point_set: clusters of at most input / kexmesh kept points, the default
+// variation). The kept counts are printed; compare times at similar counts only.
+//
+// Inputs: 1M oriented points sampled from the bunny_1M triangles (area-weighted, fixed seed, the
+// triangle's unit normal) and the largest oriented clouds of data/ (building.ply, cube.pwn,
+// ball.ply, sphere_20k_normal.xyz). Every run is a child process of its own that times only the
+// operation. A result is WRONG when it keeps no point, more points than the input, a non-finite
+// point, or (for the tools that select input points: kexmesh and CGAL) a point that is not an
+// input point, or when an input point is farther than 0.05 of the diagonal from every kept point.
+// The coverage column is that largest distance in units of m.
+#include "../FixInputs.h"
+#include "../PeerProcess.h"
+#include "kexmesh/reconstruct/ReducePointCloudAlgorithm.h"
+#include "support/OffReader.h"
+
+#include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
+#include <CGAL/grid_simplify_point_set.h>
+#include <CGAL/hierarchy_simplify_point_set.h>
+
+#ifdef KEXMESH_PEER_PCL
+#include <pcl/filters/voxel_grid.h>
+#include <pcl/point_types.h>
+#endif
+#ifdef KEXMESH_PEER_OPEN3D
+#include <open3d/geometry/PointCloud.h>
+#endif
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+using namespace kexmeshbench;
+using Kernel = CGAL::Exact_predicates_inexact_constructions_kernel;
+
+constexpr int peerLimit = 120;
+constexpr int runs = 3;
+constexpr double slowRun = 20.0;
+
+/// An oriented cloud: points and their normals.
+struct Cloud {
+  std::vector<KEXVector3<float>> points, normals;
+};
+
+/// x y z nx ny nz per line (.xyz, .pwn), or an ASCII PLY whose first six vertex properties are
+/// those; empty when the file is anything else.
+Cloud readCloud(const std::string& path)
+{
+  Cloud c;
+  std::ifstream in(path);
+  std::string line;
+  if (path.size() > 4 && path.substr(path.size() - 4) == ".ply") {
+    bool ascii = false;
+    while (std::getline(in, line) && line.rfind("end_header", 0) != 0)
+      ascii = ascii || line.rfind("format ascii", 0) == 0;
+    if (!ascii)
+      return Cloud();
+  }
+  while (std::getline(in, line)) {
+    std::istringstream s(line);
+    float v[6];
+    if (s >> v[0] >> v[1] >> v[2] >> v[3] >> v[4] >> v[5]) {
+      c.points.emplace_back(v[0], v[1], v[2]);
+      c.normals.emplace_back(v[3], v[4], v[5]);
+    }
+  }
+  return c;
+}
+
+/// count points on the triangles of mesh, area-weighted, each with its triangle's unit normal.
+Cloud sampleCloud(const KEXTriangleMeshBuffer& mesh, int count, unsigned seed)
+{
+  using D = KEXVector3<double>;
+  std::vector<double> area;
+  double total = 0.0;
+  for (const KEXTriangle<int>& t : mesh.triangleList) {
+    const D p0(mesh.vertexList[t[0]]), p1(mesh.vertexList[t[1]]), p2(mesh.vertexList[t[2]]);
+    total += 0.5 * (p1 - p0).cross(p2 - p0).length();
+    area.push_back(total);
+  }
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  Cloud c;
+  while (int(c.points.size()) < count) {
+    const size_t t = std::min(area.size() - 1, size_t(std::lower_bound(area.begin(), area.end(), u(rng) * total) - area.begin()));
+    const KEXTriangle<int>& tri = mesh.triangleList[int(t)];
+    const D p0(mesh.vertexList[tri[0]]), p1(mesh.vertexList[tri[1]]), p2(mesh.vertexList[tri[2]]);
+    const D n = (p1 - p0).cross(p2 - p0);
+    if (!(n.length() > 0.0))
+      continue;
+    double r1 = u(rng), r2 = u(rng);
+    if (r1 + r2 > 1.0) {
+      r1 = 1.0 - r1;
+      r2 = 1.0 - r2;
+    }
+    const D p = p0 + (p1 - p0) * r1 + (p2 - p0) * r2, nu = n * (1.0 / n.length());
+    c.points.emplace_back(float(p.x), float(p.y), float(p.z));
+    c.normals.emplace_back(float(nu.x), float(nu.y), float(nu.z));
+  }
+  return c;
+}
+
+KEXTriangleMeshBuffer toBuffer(const Cloud& c)
+{
+  KEXTriangleMeshBuffer b;
+  b.vertexList.setCount(int(c.points.size()));
+  std::copy(c.points.begin(), c.points.end(), b.vertexList.getData());
+  b.vertexNormalList.setCount(int(c.normals.size()));
+  std::copy(c.normals.begin(), c.normals.end(), b.vertexNormalList.getData());
+  return b;
+}
+
+/// The library's estimate of the sampling distance, computed in a child like every library run.
+KEXVector3<float> samplingDistance(const Cloud& c)
+{
+  const PeerRun r = runInChild(
+      "sampling distance",
+      [&] {
+        PeerOutput out;
+        KEXVector3<float> m;
+        if (toBuffer(c).calculateMeanSamplingDistance(m)) {
+          out.vertices.push_back(m);
+          out.seconds = 0.0;
+        }
+        return out;
+      },
+      peerLimit);
+  return r.output.vertices.empty() ? KEXVector3<float>(0, 0, 0) : r.output.vertices[0];
+}
+
+PeerOutput runKexmesh(const Cloud& c, const KEXVector3<float>& m, double)
+{
+  PeerOutput out;
+  KEXTriangleMeshBuffer b = toBuffer(c);
+  KEXReducePointCloudAlgorithm reduce;
+  const float tolerance = 0.5f * (m.x + m.y + m.z) / 3.0f;
+  if (!reduce.setTolerance(tolerance) || !reduce.setMinNormalScalarProduct(0.9f) || !reduce.setMeanSamplingDistance(m) ||
+      !reduce.setBuffer(&b))
+    return out;
+  const PeerClock::time_point start = PeerClock::now();
+  const bool ok = reduce.execute(nullptr);
+  const double seconds = secondsSince(start);
+  reduce.setBuffer(nullptr);
+  if (!ok)
+    return out;
+  out.vertices.assign(b.vertexList.getData(), b.vertexList.getData() + b.getVertexCount());
+  out.seconds = seconds;
+  return out;
+}
+
+std::vector<Kernel::Point_3> cgalPoints(const Cloud& c)
+{
+  std::vector<Kernel::Point_3> points;
+  points.reserve(c.points.size());
+  for (const KEXVector3<float>& p : c.points)
+    points.emplace_back(p.x, p.y, p.z);
+  return points;
+}
+
+PeerOutput fromCgal(const std::vector<Kernel::Point_3>& points, std::vector<Kernel::Point_3>::iterator end, double seconds)
+{
+  PeerOutput out;
+  for (auto it = points.begin(); it != std::vector<Kernel::Point_3>::const_iterator(end); ++it)
+    out.vertices.emplace_back(float(it->x()), float(it->y()), float(it->z()));
+  out.seconds = seconds;
+  return out;
+}
+
+PeerOutput runCgalGrid(const Cloud& c, const KEXVector3<float>&, double cell)
+{
+  std::vector<Kernel::Point_3> points = cgalPoints(c);
+  const PeerClock::time_point start = PeerClock::now();
+  const auto end = CGAL::grid_simplify_point_set(points, cell);
+  const double seconds = secondsSince(start);
+  return fromCgal(points, end, seconds);
+}
+
+PeerOutput runCgalHierarchy(const Cloud& c, const KEXVector3<float>&, double cell, double clusterSize)
+{
+  std::vector<Kernel::Point_3> points = cgalPoints(c);
+  (void)cell;
+  const PeerClock::time_point start = PeerClock::now();
+  const auto end = CGAL::hierarchy_simplify_point_set(
+      points, CGAL::parameters::size(unsigned(std::max(1.0, std::ceil(clusterSize)))).maximum_variation(1.0 / 3.0));
+  const double seconds = secondsSince(start);
+  return fromCgal(points, end, seconds);
+}
+
+#ifdef KEXMESH_PEER_PCL
+PeerOutput runPcl(const Cloud& c, const KEXVector3<float>&, double cell)
+{
+  pcl::PointCloud<pcl::PointNormal>::Ptr in(new pcl::PointCloud<pcl::PointNormal>);
+  in->points.resize(c.points.size());
+  for (size_t i = 0; i < c.points.size(); ++i) {
+    pcl::PointNormal& p = in->points[i];
+    p.x = c.points[i].x;
+    p.y = c.points[i].y;
+    p.z = c.points[i].z;
+    p.normal_x = c.normals[i].x;
+    p.normal_y = c.normals[i].y;
+    p.normal_z = c.normals[i].z;
+  }
+  in->width = uint32_t(in->points.size());
+  in->height = 1;
+  pcl::PointCloud<pcl::PointNormal> kept;
+  pcl::VoxelGrid<pcl::PointNormal> grid;
+  grid.setInputCloud(in);
+  grid.setLeafSize(float(cell), float(cell), float(cell));
+  const PeerClock::time_point start = PeerClock::now();
+  grid.filter(kept);
+  const double seconds = secondsSince(start);
+  PeerOutput out;
+  for (const pcl::PointNormal& p : kept.points)
+    out.vertices.emplace_back(p.x, p.y, p.z);
+  out.seconds = seconds;
+  return out;
+}
+#endif
+
+#ifdef KEXMESH_PEER_OPEN3D
+PeerOutput runOpen3D(const Cloud& c, const KEXVector3<float>&, double cell)
+{
+  open3d::geometry::PointCloud cloud;
+  for (size_t i = 0; i < c.points.size(); ++i) {
+    cloud.points_.emplace_back(c.points[i].x, c.points[i].y, c.points[i].z);
+    cloud.normals_.emplace_back(c.normals[i].x, c.normals[i].y, c.normals[i].z);
+  }
+  const PeerClock::time_point start = PeerClock::now();
+  const auto kept = cloud.VoxelDownSample(cell);
+  const double seconds = secondsSince(start);
+  PeerOutput out;
+  for (const auto& p : kept->points_)
+    out.vertices.emplace_back(float(p.x()), float(p.y()), float(p.z()));
+  out.seconds = seconds;
+  return out;
+}
+#endif
+
+/// The largest distance from a point of `from` to its nearest point of `to`, through a hash grid of
+/// cell size h, searching growing shells of cells (exact: a shell is searched one cell beyond the
+/// nearest point found). Capped at limit.
+double coverage(const std::vector<KEXVector3<float>>& from, const std::vector<KEXVector3<float>>& to, double h, double limit)
+{
+  if (to.empty())
+    return limit;
+  auto cellOf = [h](double v) { return int64_t(std::floor(v / h)); };
+  auto key = [](int64_t x, int64_t y, int64_t z) { return (x * 73856093) ^ (y * 19349663) ^ (z * 83492791); };
+  std::unordered_map<int64_t, std::vector<int>> grid;
+  for (size_t i = 0; i < to.size(); ++i)
+    grid[key(cellOf(to[i].x), cellOf(to[i].y), cellOf(to[i].z))].push_back(int(i));
+  const int maxShell = int(std::ceil(limit / h)) + 1;
+  double worst = 0.0;
+  for (const KEXVector3<float>& p : from) {
+    const int64_t cx = cellOf(p.x), cy = cellOf(p.y), cz = cellOf(p.z);
+    double best = HUGE_VAL;
+    for (int s = 0; s <= maxShell; ++s) {
+      for (int64_t x = cx - s; x <= cx + s; ++x)
+        for (int64_t y = cy - s; y <= cy + s; ++y)
+          for (int64_t z = cz - s; z <= cz + s; ++z) {
+            if (std::max({std::llabs(x - cx), std::llabs(y - cy), std::llabs(z - cz)}) != s)
+              continue;
+            const auto it = grid.find(key(x, y, z));
+            if (it == grid.end())
+              continue;
+            for (int i : it->second) {
+              const double dx = double(to[size_t(i)].x) - p.x, dy = double(to[size_t(i)].y) - p.y,
+                           dz = double(to[size_t(i)].z) - p.z;
+              best = std::min(best, dx * dx + dy * dy + dz * dz);
+            }
+          }
+      // Everything within s cells is searched: a point nearer than s * h is final.
+      if (best <= double(s) * h * double(s) * h)
+        break;
+    }
+    worst = std::max(worst, std::min(std::sqrt(best), limit));
+  }
+  return worst;
+}
+
+bool allInputPoints(const std::vector<KEXVector3<float>>& kept, const Cloud& c)
+{
+  auto less = [](const KEXVector3<float>& a, const KEXVector3<float>& b) {
+    return a.x != b.x ? a.x < b.x : a.y != b.y ? a.y < b.y : a.z < b.z;
+  };
+  std::vector<KEXVector3<float>> sorted = c.points;
+  std::sort(sorted.begin(), sorted.end(), less);
+  for (const KEXVector3<float>& p : kept)
+    if (!std::binary_search(sorted.begin(), sorted.end(), p, less))
+      return false;
+  return true;
+}
+
+void compare(const std::string& name, const Cloud& c)
+{
+  if (c.points.empty()) {
+    std::printf("\n%s: not read (missing or not an oriented cloud)\n", name.c_str());
+    return;
+  }
+  const KEXVector3<float> m = samplingDistance(c);
+  const double spacing = (double(m.x) + m.y + m.z) / 3.0;
+  KEXTriangleMeshBuffer asMesh;
+  asMesh.vertexList.setCount(int(c.points.size()));
+  std::copy(c.points.begin(), c.points.end(), asMesh.vertexList.getData());
+  const double diag = diagonal(asMesh);
+  std::printf("\n%s: %zu points, mean sampling distance %.4g %.4g %.4g, diagonal %.4g\n", name.c_str(), c.points.size(),
+              double(m.x), double(m.y), double(m.z), diag);
+  if (!(spacing > 0.0)) {
+    std::printf("  no sampling distance: skipped\n");
+    return;
+  }
+  int made = 0, oursMade = 0;
+  const PeerRun ours = runMedian("kexmesh", [&] { return runKexmesh(c, m, 0.0); }, runs, peerLimit, slowRun, oursMade);
+  const double keptShare = ours.seconds >= 0 && !ours.output.vertices.empty()
+                               ? double(ours.output.vertices.size()) / double(c.points.size())
+                               : 0.5;
+  const double cell = spacing / std::sqrt(keptShare), clusterSize = 1.0 / keptShare;
+  std::printf("  peers' cell %.4g (%.3g m), hierarchy cluster size %.0f\n", cell, cell / spacing, std::ceil(clusterSize));
+  struct Tool {
+    const char* name;
+    std::function<PeerOutput()> run;
+    bool selects; // keeps input points
+  };
+  std::vector<Tool> tools = {
+      {"cgal-grid", [&] { return runCgalGrid(c, m, cell); }, true},
+      {"cgal-hier", [&] { return runCgalHierarchy(c, m, cell, clusterSize); }, true},
+#ifdef KEXMESH_PEER_PCL
+      {"pcl-voxel", [&] { return runPcl(c, m, cell); }, false},
+#endif
+#ifdef KEXMESH_PEER_OPEN3D
+      {"open3d", [&] { return runOpen3D(c, m, cell); }, false},
+#endif
+  };
+  std::printf("  %-10s %9s %5s %13s %10s %8s %11s  %s\n", "tool", "time s", "runs", "peer/kexmesh", "kept", "kept %",
+              "coverage/m", "verdict");
+  bool oursValid = false;
+  for (int i = -1; i < int(tools.size()); ++i) {
+    const char* toolName = i < 0 ? "kexmesh" : tools[size_t(i)].name;
+    const PeerRun r = i < 0 ? ours : runMedian(toolName, tools[size_t(i)].run, runs, peerLimit, slowRun, made);
+    if (r.seconds < 0) {
+      std::printf("  %-10s %s\n", toolName, r.stopped ? "stopped at the limit, no result" : "failed, no result");
+      continue;
+    }
+    const std::vector<KEXVector3<float>>& kept = r.output.vertices;
+    bool valid = !kept.empty() && kept.size() <= c.points.size();
+    for (const KEXVector3<float>& p : kept)
+      valid = valid && std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+    if (valid && (i < 0 || tools[size_t(i)].selects))
+      valid = allInputPoints(kept, c);
+    const double cover = coverage(c.points, kept, 2.0 * cell, 0.05 * diag);
+    valid = valid && cover < 0.05 * diag;
+    if (i < 0)
+      oursValid = valid;
+    char ratio[32] = "-";
+    if (i >= 0 && ours.seconds > 0)
+      std::snprintf(ratio, sizeof ratio, "%.2f%s", r.seconds / ours.seconds, oursValid && valid ? "" : " (n/a)");
+    std::printf("  %-10s %9.4f %5d %13s %10zu %7.1f%% %11.2f  %s\n", toolName, r.seconds, i < 0 ? oursMade : made, ratio,
+                kept.size(), 100.0 * double(kept.size()) / double(c.points.size()), cover / spacing,
+                valid ? "VALID" : "WRONG");
+  }
+  std::fflush(stdout);
+}
+
+} // namespace
+
+int main()
+{
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  const std::filesystem::path data(KEXMESH_DATA_DIR);
+  KEXTriangleMeshBuffer bunny;
+  if (kexmeshtest::readOff((data / "meshes" / "bunny00.off").string(), bunny))
+    compare("bunny_1M sampled cloud", sampleCloud(loopSubdivide(loopSubdivide(bunny)), 1000000, 7));
+  else
+    std::printf("bunny00.off: not found, run scripts/fetch-data\n");
+  for (const char* file : {"building.ply", "cube.pwn", "ball.ply", "sphere_20k_normal.xyz"})
+    compare(file, readCloud((data / file).string()));
+  return 0;
+}
