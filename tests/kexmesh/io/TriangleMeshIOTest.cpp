@@ -7,6 +7,8 @@
 #include "kexmesh/core/TriangleMeshBuffer.h"
 #include "kexmesh/objects/TriangleMeshData.h"
 #include "kexmesh/objects/Vocabulary.h"
+#include "support/FilterChecks.h"
+#include "support/MeshChecks.h"
 #include "support/Meshes.h"
 #include "support/TemporaryFiles.h"
 
@@ -51,7 +53,6 @@ namespace {
 
 using Vec3 = KEXVector3<float>;
 using Colour = KEXRGBA<float>;
-using Bytes = KEXRGBA<unsigned char>;
 
 struct ObjectReleaser {
   void operator()(KEXObject* o) const { o->release(); }
@@ -72,57 +73,16 @@ ObjectPtr newMeshObject()
   return ObjectPtr(static_cast<KEXTriangleMeshData*>(c));
 }
 
-template <class E>
-std::vector<E> listOf(const KEXObject& o, KEXenum name)
-{
-  int first = 0, last = -1;
-  EXPECT_TRUE(o.getIndexRange<E>(name, first, last)) << name.getString();
-  std::vector<E> items(size_t(last - first + 1));
-  if (!items.empty()) {
-    EXPECT_TRUE(o.getArrayItems<E>(name, first, last, items.data()));
-  }
-  return items;
-}
-
-// Everything the eight lists of a mesh object hold.
+// What the random meshes are made of.
 struct Lists {
-  std::vector<Vec3> vertices, vertexNormals, triangleNormals;
+  std::vector<Vec3> vertices, vertexNormals;
   std::vector<Colour> vertexColours, triangleColours;
-  std::vector<int> edgeFlags;
-  std::vector<KEXVector2<float>> textureCoordinates;
   std::vector<KEXTriangle<int>> triangles;
-
-  static Lists of(const KEXObject& o)
-  {
-    Lists l;
-    l.vertices = listOf<Vec3>(o, KEX::VertexList);
-    l.vertexNormals = listOf<Vec3>(o, KEX::VertexNormalList);
-    l.vertexColours = listOf<Colour>(o, KEX::VertexColorList);
-    l.edgeFlags = listOf<int>(o, KEX::VertexEdgeFlagList);
-    l.textureCoordinates = listOf<KEXVector2<float>>(o, KEX::TextureCoordinateList);
-    l.triangles = listOf<KEXTriangle<int>>(o, KEX::TriangleList);
-    l.triangleNormals = listOf<Vec3>(o, KEX::TriangleNormalList);
-    l.triangleColours = listOf<Colour>(o, KEX::TriangleColorList);
-    return l;
-  }
 };
 
-std::vector<Bytes> asBytes(const std::vector<Colour>& colours)
-{
-  std::vector<Bytes> bytes;
-  for (const Colour& c : colours)
-    bytes.push_back(Bytes(c));
-  return bytes;
-}
-
-// Equal lists; the object keeps colours as bytes, so colours compare as their byte conversions.
-bool sameMesh(const Lists& a, const Lists& b)
-{
-  return a.vertices == b.vertices && a.vertexNormals == b.vertexNormals &&
-         asBytes(a.vertexColours) == asBytes(b.vertexColours) && a.edgeFlags == b.edgeFlags &&
-         a.textureCoordinates == b.textureCoordinates && a.triangles == b.triangles &&
-         a.triangleNormals == b.triangleNormals && asBytes(a.triangleColours) == asBytes(b.triangleColours);
-}
+// Every list of a mesh object (colours as the object keeps them: bytes), for whole comparisons.
+KEXTriangleMeshBuffer snapshot(const KEXObject& o) { return kexmeshtest::bufferOf(static_cast<const KEXTriangleMeshData&>(o)); }
+using kexmeshtest::sameBuffer;
 
 float unit(std::mt19937& rng) { return std::uniform_real_distribution<float>(0.0f, 1.0f)(rng); }
 Vec3 point(std::mt19937& rng, float range)
@@ -204,7 +164,8 @@ TEST(TriangleMeshIO, MeshObjectsSurviveAFileRoundTrip)
   for (int round = 0; round < 12; ++round) {
     ObjectPtr source = newMeshObject(), target = newMeshObject();
     ASSERT_TRUE(source && target);
-    Lists written = fillRandom(*source, rng, 3 + int(rng() % 150), int(rng() % 300));
+    fillRandom(*source, rng, 3 + int(rng() % 150), int(rng() % 300));
+    const KEXTriangleMeshBuffer written = snapshot(*source);
     // The target starts with a mesh of its own, with lists the file does not carry.
     Lists stale = fillRandom(*target, rng, 5, 4);
     std::vector<int> flags(stale.vertices.size(), 1);
@@ -216,12 +177,12 @@ TEST(TriangleMeshIO, MeshObjectsSurviveAFileRoundTrip)
     KEXGeometryIO::Report report;
     ASSERT_TRUE(h->write(path.c_str(), source.get(), report)) << report.message;
     EXPECT_TRUE(report.isOk());
-    EXPECT_TRUE(sameMesh(Lists::of(*source), written)) << "writing leaves the object as it was";
+    EXPECT_TRUE(sameBuffer(snapshot(*source), written)) << "writing leaves the object as it was";
     ASSERT_TRUE(h->read(path.c_str(), target.get(), report)) << report.message;
 
-    // written holds no edge flags, texture coordinates or triangle normals: lists the file does
-    // not carry are emptied.
-    EXPECT_TRUE(sameMesh(Lists::of(*target), written)) << "round " << round;
+    // The source has no edge flags, texture coordinates or triangle normals: the target's lists
+    // that the file does not carry are emptied.
+    EXPECT_TRUE(sameBuffer(snapshot(*target), written)) << "round " << round;
   }
   std::remove(path.c_str());
 }
@@ -290,7 +251,7 @@ TEST(TriangleMeshIO, FailedReadsLeaveTheObjectUnchanged)
   ObjectPtr mesh = newMeshObject();
   ASSERT_TRUE(h && mesh);
   fillRandom(*mesh, rng, 40, 60);
-  const Lists before = Lists::of(*mesh);
+  const KEXTriangleMeshBuffer before = snapshot(*mesh);
 
   // Malformed files: a count larger than the data, a face that names a missing vertex, garbage.
   const char* files[] = {
@@ -306,19 +267,19 @@ TEST(TriangleMeshIO, FailedReadsLeaveTheObjectUnchanged)
     EXPECT_FALSE(h->read(path.c_str(), mesh.get(), report)) << text;
     EXPECT_NE(report.kind, KEXGeometryIO::Report::Ok);
     EXPECT_FALSE(report.message.empty());
-    EXPECT_TRUE(sameMesh(Lists::of(*mesh), before)) << text;
+    EXPECT_TRUE(sameBuffer(snapshot(*mesh), before)) << text;
   }
   KEXGeometryIO::Report report;
   EXPECT_FALSE(h->read(tempPath("missing.ply").c_str(), mesh.get(), report));
   EXPECT_EQ(report.kind, KEXGeometryIO::Report::Unreadable);
-  EXPECT_TRUE(sameMesh(Lists::of(*mesh), before));
+  EXPECT_TRUE(sameBuffer(snapshot(*mesh), before));
 
   // A valid file with colours, while the object's colour list is read-only: refused untouched.
   // (The file's mesh is larger than the lists' first block, so storing it has to allocate.)
   ObjectPtr other = newMeshObject();
   fillRandom(*other, rng, 1500, 2000);
   ASSERT_TRUE(h->write(path.c_str(), other.get(), report)) << report.message;
-  const Lists fromFile = Lists::of(*other);
+  const KEXTriangleMeshBuffer fromFile = snapshot(*other);
   KEXProperty* colours = mesh->getProperty(KEX::VertexColorList);
   ASSERT_NE(colours, nullptr);
   KEXProperty::Extension readOnly;
@@ -327,7 +288,7 @@ TEST(TriangleMeshIO, FailedReadsLeaveTheObjectUnchanged)
   colours->setExtension(nullptr);
   EXPECT_EQ(report.kind, KEXGeometryIO::Report::Unsupported);
   EXPECT_NE(report.message.find("vertex colour"), std::string::npos) << report.message;
-  EXPECT_TRUE(sameMesh(Lists::of(*mesh), before));
+  EXPECT_TRUE(sameBuffer(snapshot(*mesh), before));
 
   // Memory running short anywhere in a read: the object holds either the file's mesh or its own.
   // Memory gone for good from some point on (sticky): a failed read says when the object could not
@@ -345,7 +306,7 @@ TEST(TriangleMeshIO, FailedReadsLeaveTheObjectUnchanged)
         static_cast<KEXTriangleMeshData&>(*target) = static_cast<const KEXTriangleMeshData&>(*big);
       else
         fillRandom(*target, rng, 7, 5);
-      const Lists own = Lists::of(*target);
+      const KEXTriangleMeshBuffer own = snapshot(*target);
       bool ok, fired;
       {
         kexTest::AllocationFault fault(n, sticky);
@@ -354,15 +315,15 @@ TEST(TriangleMeshIO, FailedReadsLeaveTheObjectUnchanged)
       }
       if (!fired)
         break;
-      const Lists now = Lists::of(*target);
+      const KEXTriangleMeshBuffer now = snapshot(*target);
       if (ok) {
-        EXPECT_TRUE(!sticky && sameMesh(now, fromFile)) << n;
+        EXPECT_TRUE(!sticky && sameBuffer(now, fromFile)) << n;
       } else if (sticky && report.message.find("could not be restored") != std::string::npos) {
         sawNoRestore = true;
       } else {
         sawFailure = true;
         sawRestore |= report.message.find("keeps its former mesh") != std::string::npos;
-        EXPECT_TRUE(sameMesh(now, own)) << "fault at allocation " << n << ": " << report.message;
+        EXPECT_TRUE(sameBuffer(now, own)) << "fault at allocation " << n << ": " << report.message;
       }
     }
   EXPECT_TRUE(sawFailure && sawNoRestore);
@@ -393,7 +354,7 @@ TEST(TriangleMeshIO, FailedReadsLeaveTheObjectUnchanged)
   EXPECT_TRUE(sawTakeFailure);
   ObjectPtr back = newMeshObject();
   ASSERT_TRUE(h->read(written.c_str(), back.get(), report)) << report.message;
-  EXPECT_TRUE(sameMesh(Lists::of(*back), fromFile));
+  EXPECT_TRUE(sameBuffer(snapshot(*back), fromFile));
   std::remove(written.c_str());
   std::remove(path.c_str());
 }
