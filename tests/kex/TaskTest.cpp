@@ -120,24 +120,19 @@ TEST(TaskTest, AbortDoesNotImplyStopAndOwnStoppedSetsNoFlag)
 
 // Runs "outer -> sub-task -> middle -> sub-task -> inner" where inner ends by end(inner), and
 // middle and outer pass the outcome on with statusOf(sub, GenericError).
-template <class EndInner>
-void runTwoLevels(EndInner endInner, bool& outerResult, Status& outerStatus, KEXenum& outerCode)
+void runTwoLevels(void (*endInner)(KEXTask&), bool& outerResult, Status& outerStatus, KEXenum& outerCode)
 {
   KEXTask outer("Outer", 2.0);
-  bool r;
   {
     KEXSubTask s1("Step", 1.0);
     {
       KEXTask middle("Middle", 2.0);
+      KEXSubTask s2("Inner step", 1.0);
       {
-        KEXSubTask s2("Inner step", 1.0);
-        {
-          KEXTask inner("Inner", 1.0);
-          endInner(inner);
-        }
-        r = middle.statusOf(s2, KEX::GenericError);
+        KEXTask inner("Inner", 1.0);
+        endInner(inner);
       }
-      (void)r;
+      (void)middle.statusOf(s2, KEX::GenericError);
     }
     outerResult = outer.statusOf(s1, KEX::GenericError);
   }
@@ -225,9 +220,8 @@ TEST(TaskTest, WorkerThreadReportsAreCountedExactly)
     });
   for (std::thread& w : workers)
     w.join();
-  EXPECT_EQ(rec.reportCount(), threads * perThread);
-  // Exactly the reports from the 500th on were refused.
-  EXPECT_EQ(refused.load(), threads * perThread - 499);
+  // Every report counted; exactly the reports from the 500th on were refused.
+  EXPECT_TRUE(rec.reportCount() == threads * perThread && refused.load() == threads * perThread - 499);
   EXPECT_NEAR(root.getProgress(), double(threads * perThread), EPS);
   EXPECT_TRUE(rec.progressMonotone());
   root.stopped();
@@ -240,17 +234,13 @@ TEST(TaskTest, DoubleEndingAndUnendedTasksAreMisuse)
     KEXTask t("Twice", 1.0);
     EXPECT_FALSE(t.error(KEX::InvalidValue));
     t.ok(); // ignored: the first ending fixes the status
-    EXPECT_EQ(t.getStatus(), KEXTaskInfo::Failed);
-    EXPECT_EQ(t.getCode(), KEX::InvalidValue);
+    EXPECT_TRUE(t.getStatus() == KEXTaskInfo::Failed && t.getCode() == KEX::InvalidValue);
   }
   {
     KEXTask u("Never ended", 1.0);
     u.incProgress(1.0, true);
   }
-  std::vector<std::string> m = rec.misuses();
-  ASSERT_EQ(m.size(), 2u);
-  EXPECT_EQ(m[0], "Twice: ended twice");
-  EXPECT_EQ(m[1], "Never ended: unended");
+  EXPECT_EQ(rec.misuses(), (std::vector<std::string>{"Twice: ended twice", "Never ended: unended"}));
   // Only one ending is reported for the task that ended twice; none for the unended one.
   EXPECT_EQ(rec.endings().size(), 1u);
 }
@@ -278,20 +268,17 @@ TEST(TaskTest, TasksUnderAnEndedTaskGetZeroWidth)
         late.ok();
       }
       // Nothing else changes: the ended task keeps its status, the step its outcome.
-      EXPECT_EQ(m.getStatus(), KEXTaskInfo::Succeeded);
-      EXPECT_EQ(m.getCode(), KEX::NoError);
+      EXPECT_TRUE(m.getStatus() == KEXTaskInfo::Succeeded && m.getCode() == KEX::NoError);
       EXPECT_EQ(sub.getOutcomeStatus(), KEXTaskInfo::Succeeded);
     }
     EXPECT_NEAR(root.getProgress(), 4.0, EPS);
     root.incProgress(1.0, true);
     root.ok();
   }
-  std::vector<double> p = rec.progressValues();
-  ASSERT_EQ(p.size(), 4u);
-  EXPECT_NEAR(p[0], 0.2, EPS);
-  EXPECT_NEAR(p[1], 0.4, EPS); // zero width at the end of the ended task
-  EXPECT_NEAR(p[2], 0.4, EPS);
-  EXPECT_NEAR(p[3], 0.5, EPS);
+  const std::vector<double> p = rec.progressValues(), want = {0.2, 0.4, 0.4, 0.5}; // zero width at the ended task's end
+  ASSERT_EQ(p.size(), want.size());
+  for (size_t i = 0; i < p.size(); ++i)
+    EXPECT_NEAR(p[i], want[i], EPS) << i;
   EXPECT_TRUE(rec.progressMonotone());
   EXPECT_EQ(rec.rootStatus(), KEXTaskInfo::Succeeded);
 }
