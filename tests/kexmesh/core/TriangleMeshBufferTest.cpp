@@ -152,12 +152,11 @@ TEST(TriangleMeshBuffer, FailedCopyAssignmentLeavesTargetUnchanged)
     source.triangleList.append(Tri(0, i, i + 1));
   tagAttributes(source);
   ASSERT_TRUE(source.createTriangleAdjacencyList());
-  source.cornerVertexPages.setCount(2);
-  source.cornerNormalPages.setCount(2);
+  ASSERT_TRUE(source.cornerVertexPages.setCount(2) && source.cornerNormalPages.setCount(2));
   for (int p = 0; p < 2; ++p) {
     const int entries = p == 0 ? 120 : 3 * source.getTriangleCount() - 120;
-    source.cornerVertexPages[p].setCount(entries, Vec3(1, 1, 1));
-    source.cornerNormalPages[p].setCount(entries, Vec3(0, 0, 1));
+    ASSERT_TRUE(source.cornerVertexPages[p].setCount(entries, Vec3(1, 1, 1)) &&
+                source.cornerNormalPages[p].setCount(entries, Vec3(0, 0, 1)));
   }
   ASSERT_TRUE(source.isConsistent());
   const long baseline = kexTest::liveAllocations();
@@ -181,12 +180,10 @@ TEST(TriangleMeshBuffer, FailedCopyAssignmentLeavesTargetUnchanged)
         break;
       }
       ASSERT_FALSE(copied) << "fault " << n;
-      ASSERT_EQ(triangles(target), triangles(before)) << "fault " << n;
-      ASSERT_EQ(adjacencyOf(target), adjacencyOf(before)) << "fault " << n;
+      ASSERT_TRUE(triangles(target) == triangles(before) && adjacencyOf(target) == adjacencyOf(before)) << "fault " << n;
       EXPECT_TRUE(errors.has(KEX::OutOfMemory));
     }
-    EXPECT_TRUE(target.isConsistent());
-    EXPECT_EQ(adjacencyOf(target), adjacencyOf(source));
+    EXPECT_TRUE(target.isConsistent() && adjacencyOf(target) == adjacencyOf(source));
     EXPECT_EQ(target.cornerNormalPages[1].getCount(), 3 * source.getTriangleCount() - 120);
   }
   // Twelve lists, two page lists, four pages, the heap-held corner list (pool slots come from blocks).
@@ -222,12 +219,9 @@ TEST(TriangleMeshBuffer, StopDuringEveryBuildLeavesListAbsent)
           mesh, [&](KEXTriangleMeshBuffer& b) { return (b.*build.create)(); },
           [&](KEXTriangleMeshBuffer& b, bool ok, const kexTest::RecordingMonitor& monitor) {
             expectStopped(ok, monitor, kind);
-            EXPECT_FALSE((b.*build.present)());
-            EXPECT_EQ(build.count(b), 0);
+            EXPECT_TRUE(!(b.*build.present)() && build.count(b) == 0);
             // A vertex adjacency list finished before the stop is complete and stays.
-            if (b.vertexAdjacencyList.getCount()) {
-              EXPECT_TRUE(vertexAdjacencyMatches(b));
-            }
+            EXPECT_TRUE(b.vertexAdjacencyList.getCount() == 0 || vertexAdjacencyMatches(b));
           },
           kind);
       EXPECT_GT(reports, 1);
@@ -255,12 +249,8 @@ TEST(TriangleMeshBuffer, AllocationFaultsInEveryBuild)
           EXPECT_TRUE(monitor.hasDiagnostic("Out of memory"));
           EXPECT_TRUE(monitor.rootCode() == KEX::OutOfMemory || monitor.rootCode() == KEX::GenericError);
           EXPECT_FALSE((b.*build.present)()); // absent, not half-built
-          if (build.create != &KEXTriangleMeshBuffer::createVertexAdjacencyList) {
-            EXPECT_EQ(build.count(b), 0);
-          }
-          if (b.vertexAdjacencyList.getCount()) {
-            EXPECT_TRUE(vertexAdjacencyMatches(b));
-          }
+          EXPECT_TRUE(build.create == &KEXTriangleMeshBuffer::createVertexAdjacencyList || build.count(b) == 0);
+          EXPECT_TRUE(b.vertexAdjacencyList.getCount() == 0 || vertexAdjacencyMatches(b));
         });
     EXPECT_GT(faults, 1) << build.name;
   }
@@ -283,16 +273,11 @@ TEST(TriangleMeshBuffer, AllocationFaultsInGrowthAndRedirect)
         },
         [&](KEXTriangleMeshBuffer& b, bool ok, const kexTest::RecordingMonitor&) {
           EXPECT_FALSE(ok);
-          if (which < 2) { // a failed growth changes no list
-            EXPECT_EQ(b.getVertexCount(), mesh.getVertexCount());
-            EXPECT_EQ(b.getTriangleCount(), mesh.getTriangleCount());
-            EXPECT_EQ(b.vertexColorList.getCount(), mesh.getVertexCount());
-            EXPECT_EQ(b.triangleAngleList.getCount(), mesh.getTriangleCount());
-          }
-          EXPECT_TRUE(vertexAdjacencyMatches(b));
-          if (which == 2) {
-            EXPECT_TRUE(triangleAdjacencyMatches(b));
-          }
+          // A failed growth changes no list.
+          EXPECT_TRUE(which == 2 || (b.getVertexCount() == mesh.getVertexCount() && b.vertexColorList.getCount() == mesh.getVertexCount()));
+          EXPECT_TRUE(which == 2 || (b.getTriangleCount() == mesh.getTriangleCount() &&
+                                     b.triangleAngleList.getCount() == mesh.getTriangleCount()));
+          EXPECT_TRUE(vertexAdjacencyMatches(b) && (which != 2 || triangleAdjacencyMatches(b)));
         });
     EXPECT_GT(faults, 1);
   }
