@@ -3,6 +3,7 @@
 // float range, faces of fewer than three corners, text after the declared faces, face colours in
 // OFF files. Also what they say about names that are no regular file.
 #include "PluginTestSupport.h"
+#include "support/MeshChecks.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -21,16 +22,6 @@ struct Format {
   const char* ext;
   KEXGeometryIO::Encoding encoding;
 };
-
-void expectSameMesh(const KEXTriangleMeshBuffer& a, const KEXTriangleMeshBuffer& b, const char* what)
-{
-  ASSERT_EQ(a.getVertexCount(), b.getVertexCount()) << what;
-  ASSERT_EQ(a.getTriangleCount(), b.getTriangleCount()) << what;
-  for (int i = 0; i < a.getVertexCount(); ++i)
-    ASSERT_EQ(a.vertexList[i], b.vertexList[i]) << what << " vertex " << i;
-  for (int t = 0; t < a.getTriangleCount(); ++t)
-    ASSERT_EQ(a.triangleList[t], b.triangleList[t]) << what << " triangle " << t;
-}
 
 int countWarningsWith(const KEXGeometryIO::Report& r, const char* text)
 {
@@ -69,9 +60,8 @@ TEST(ReaderLeniency, ByteOrderMarkIsReadPastInEveryTextFormat)
     std::string bytes = writtenBytes(f.className, f.encoding, mesh);
     Outcome plain = readBytes(*h, f.ext, bytes);
     Outcome marked = readBytes(*h, f.ext, BOM + bytes);
-    ASSERT_TRUE(plain.ok) << plain.report.message;
-    ASSERT_TRUE(marked.ok) << f.className << ": " << marked.report.message;
-    expectSameMesh(plain.mesh, marked.mesh, f.className);
+    ASSERT_TRUE(plain.ok && marked.ok) << f.className << ": " << plain.report.message << marked.report.message;
+    EXPECT_TRUE(kexmeshtest::sameBuffer(plain.mesh, marked.mesh)) << f.className;
     EXPECT_EQ(marked.report.warnings, plain.report.warnings);
   }
   // The mark is no part of the first line: an OBJ keeps its first vertex, a PLY its magic word.
@@ -108,11 +98,9 @@ TEST(ReaderLeniency, PlyFaceIndicesUnderOtherNames)
     Handler h = handler("KEXTriangleMeshIOPLY");
     Outcome o = readBytes(*h, "ply", file);
     EXPECT_EQ(o.ok, c.triangles >= 0) << c.properties << o.report.message;
-    if (o.ok) {
-      EXPECT_EQ(o.mesh.getTriangleCount(), c.triangles) << c.properties;
-    } else {
-      EXPECT_NE(o.report.message.find("no list of vertex indices"), std::string::npos) << o.report.message;
-    }
+    EXPECT_TRUE(o.ok ? o.mesh.getTriangleCount() == c.triangles
+                     : o.report.message.find("no list of vertex indices") != std::string::npos)
+        << c.properties << o.report.message;
   }
   // A face element without records needs no index list.
   Handler h = handler("KEXTriangleMeshIOPLY");
@@ -191,22 +179,17 @@ TEST(ReaderLeniency, ShortFacesAreSkippedWithOneWarningEverywhere)
   for (const Case& c : cases) {
     Handler h = handler(c.className);
     ASSERT_TRUE(h);
-    Outcome clean = readBytes(*h, c.ext, c.clean);
-    ASSERT_TRUE(clean.ok) << clean.report.message;
+    Outcome clean = readBytes(*h, c.ext, c.clean), damaged = readBytes(*h, c.ext, c.damaged);
+    ASSERT_TRUE(clean.ok && damaged.ok) << c.className << ": " << clean.report.message << damaged.report.message;
     EXPECT_TRUE(clean.report.warnings.empty()) << c.className;
-    Outcome damaged = readBytes(*h, c.ext, c.damaged);
-    ASSERT_TRUE(damaged.ok) << c.className << ": " << damaged.report.message;
-    EXPECT_EQ(damaged.mesh.getTriangleCount(), 3) << c.className;
-    EXPECT_EQ(damaged.mesh.getVertexCount(), c.vertices) << c.className;
+    EXPECT_TRUE(damaged.mesh.getTriangleCount() == 3 && damaged.mesh.getVertexCount() == c.vertices) << c.className;
     ASSERT_EQ(damaged.report.warnings.size(), 1u) << c.className;
     EXPECT_EQ(countWarningsWith(damaged.report, "2 faces with fewer than three corners"), 1)
         << damaged.report.warnings[0];
     // The short faces leave no trace: the rest reads as in the clean file.
-    for (int t = 0; t < 3; ++t)
-      for (int k = 0; k < 3; ++k)
-        EXPECT_EQ(damaged.mesh.vertexList[damaged.mesh.triangleList[t][k]],
-                  clean.mesh.vertexList[clean.mesh.triangleList[t][k]])
-            << c.className;
+    for (int corner = 0; corner < 9; ++corner)
+      EXPECT_EQ(damaged.mesh.vertexList[damaged.mesh.cornerVertex(corner)], clean.mesh.vertexList[clean.mesh.cornerVertex(corner)])
+          << c.className;
   }
 }
 
@@ -225,8 +208,7 @@ TEST(ReaderLeniency, OffTextAfterTheDeclaredFacesIsReportedOnce)
                         {"garbage", true}};
   for (const Case& c : cases) {
     Outcome o = readBytes(*off, "off", head + c.tail);
-    ASSERT_TRUE(o.ok) << o.report.message;
-    EXPECT_EQ(o.mesh.getTriangleCount(), 1);
+    ASSERT_TRUE(o.ok && o.mesh.getTriangleCount() == 1) << o.report.message;
     EXPECT_EQ(countWarningsWith(o.report, "ignored"), c.warned ? 1 : 0) << c.tail;
     EXPECT_EQ(o.report.warnings.size(), c.warned ? 1u : 0u);
   }
@@ -249,9 +231,8 @@ TEST(ReaderLeniency, NamesThatAreNoRegularFile)
       KEXTriangleMeshBuffer b = kexmeshtest::makeTetrahedron();
       KEXGeometryIO::Report r;
       EXPECT_FALSE(h->readBuffer(c.path.c_str(), b, r)) << cls << " " << c.path;
-      EXPECT_EQ(r.kind, KEXGeometryIO::Report::Unreadable) << r.message;
+      EXPECT_TRUE(r.kind == KEXGeometryIO::Report::Unreadable && b.getVertexCount() == 4) << r.message;
       EXPECT_EQ(r.message, c.path + ": " + c.text) << cls;
-      EXPECT_EQ(b.getVertexCount(), 4);
     }
   }
   rmdir(dir.c_str());
@@ -265,9 +246,7 @@ TEST(ReaderLeniency, OffFaceColoursAreReadAndWritten)
   Outcome o = readBytes(*off, "off",
                         "OFF\n5 5 0\n0 0 0\n1 0 0\n1 1 0\n0 1 0\n2 2 0\n3 0 1 2\n3 0 2 3 255 0 0\n"
                         "4 0 1 2 3 0 0.5 1 0.25\n3 1 4 2 7\n3 2 4 3 0 255 0 51\n");
-  ASSERT_TRUE(o.ok) << o.report.message;
-  ASSERT_EQ(o.mesh.getTriangleCount(), 6);
-  ASSERT_TRUE(o.mesh.hasTriangleColorList());
+  ASSERT_TRUE(o.ok && o.mesh.getTriangleCount() == 6 && o.mesh.hasTriangleColorList()) << o.report.message;
   const KEXRGBA<float> expected[] = {{1, 1, 1, 1},      {1, 0, 0, 1},    {0, 0.5f, 1, 0.25f},
                                      {0, 0.5f, 1, 0.25f}, {1, 1, 1, 1}, {0, 1, 0, 51 / 255.0f}};
   for (int t = 0; t < 6; ++t) {
@@ -278,8 +257,7 @@ TEST(ReaderLeniency, OffFaceColoursAreReadAndWritten)
   }
   // Without any face colour there is no list.
   Outcome plain = readBytes(*off, "off", "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2 9\n");
-  ASSERT_TRUE(plain.ok);
-  EXPECT_FALSE(plain.mesh.hasTriangleColorList());
+  EXPECT_TRUE(plain.ok && !plain.mesh.hasTriangleColorList());
 
   // Formats without face colours say that they drop them.
   KEXTriangleMeshBuffer mesh = kexmeshtest::makeIcosphere(1);

@@ -18,11 +18,7 @@ using kexmeshtest::exists;
 
 struct WriteLog {
   WriteLog() { kexTest::setFileWriteLogging(true); }
-  ~WriteLog()
-  {
-    kexTest::setFileWriteLogging(false);
-    kexTest::clearFileWriteFault();
-  }
+  ~WriteLog() { kexTest::setFileWriteLogging(false), kexTest::clearFileWriteFault(); }
   std::vector<long long> get() const { return kexTest::fileWriteLog(); }
 };
 
@@ -48,13 +44,16 @@ TEST(BufferedFile, PositionAndSizeIncludeBufferedBytes)
   EXPECT_EQ(f.getBufferedCount(), 0);
   EXPECT_EQ(f.write("hij", 1, 3), 3);
   EXPECT_EQ(f.getSize(), 10);
-  EXPECT_TRUE(f.seek(2, KEXBufferedFile::SeekSet));
-  EXPECT_EQ(f.write("XY", 1, 2), 2);
-  EXPECT_TRUE(f.setPos(10));
-  EXPECT_EQ(f.write("k", 1, 1), 1);
-  EXPECT_TRUE(f.resize(12));
-  EXPECT_TRUE(f.close());
-  EXPECT_EQ(readFile(path), std::string("abXYefghijk\0", 12));
+  EXPECT_TRUE(f.seek(2, KEXBufferedFile::SeekSet) && f.write("XY", 1, 2) == 2);
+  EXPECT_TRUE(f.setPos(10) && f.write("k", 1, 1) == 1);
+  // Formatted writes take up to 1023 characters.
+  std::string fits(1023, 'a'), tooLong(1024, 'b');
+  EXPECT_EQ(f.write("%d-%s", 42, "x"), 4);
+  EXPECT_EQ(f.write("%s", fits.c_str()), 1023);
+  EXPECT_EQ(f.write("%s", tooLong.c_str()), 0);
+  EXPECT_EQ(f.write("%s", ""), 0);
+  EXPECT_TRUE(f.resize(1040) && f.close());
+  EXPECT_EQ(readFile(path), std::string("abXYefghijk42-x", 15) + fits + std::string(2, '\0'));
   std::remove(path.c_str());
 }
 
@@ -65,25 +64,9 @@ TEST(BufferedFile, RemoveDropsBufferedBytesWithoutWriting)
   KEXBufferedFile f(path.c_str(), "wb");
   EXPECT_EQ(f.write("data", 1, 4), 4);
   EXPECT_TRUE(f.remove());
-  EXPECT_TRUE(log.get().empty());
-  EXPECT_FALSE(exists(path));
-  EXPECT_FALSE(f.isOpen());
-  EXPECT_EQ(f.getFileMode(), nullptr);
+  EXPECT_TRUE(log.get().empty() && !exists(path));
+  EXPECT_TRUE(!f.isOpen() && f.getFileMode() == nullptr);
   EXPECT_FALSE(f.remove()); // only for an open file
-}
-
-TEST(BufferedFile, FormattedWritesUpTo1023Characters)
-{
-  std::string path = tempPath("format");
-  KEXBufferedFile f(path.c_str(), "wb");
-  EXPECT_EQ(f.write("%d-%s", 42, "x"), 4);
-  std::string fits(1023, 'a'), tooLong(1024, 'b');
-  EXPECT_EQ(f.write("%s", fits.c_str()), 1023);
-  EXPECT_EQ(f.write("%s", tooLong.c_str()), 0);
-  EXPECT_EQ(f.write("%s", ""), 0);
-  EXPECT_TRUE(f.close());
-  EXPECT_EQ(readFile(path), "42-x" + fits);
-  std::remove(path.c_str());
 }
 
 TEST(BufferedFile, ShortWriteKeepsUnwrittenBytesAndRetryCompletes)
@@ -100,9 +83,7 @@ TEST(BufferedFile, ShortWriteKeepsUnwrittenBytesAndRetryCompletes)
   kexTest::failNextFileWrite(0);
   EXPECT_FALSE(f.setPos(0));
   EXPECT_EQ(f.getBufferedCount(), 700);
-  EXPECT_TRUE(f.flush());
-  EXPECT_EQ(f.getBufferedCount(), 0);
-  EXPECT_TRUE(f.close());
+  EXPECT_TRUE(f.flush() && f.getBufferedCount() == 0 && f.close());
   EXPECT_EQ(readFile(path), std::string(data.begin(), data.end()));
   std::remove(path.c_str());
 }
@@ -116,9 +97,7 @@ TEST(BufferedFile, WriteReportsZeroWhenAFlushFails)
   std::vector<char> data = pattern(40, 3);
   EXPECT_EQ(f.write(data.data(), 1, 40), 0);
   EXPECT_EQ(f.getBufferedCount(), 16); // taken before the failure, still buffered
-  EXPECT_EQ(f.write(static_cast<const void*>(nullptr), 1, 4), 0);
-  EXPECT_EQ(f.write(data.data(), 0, 4), 0);
-  EXPECT_EQ(f.write(data.data(), 4, 0), 0);
+  EXPECT_EQ(f.write(static_cast<const void*>(nullptr), 1, 4) + f.write(data.data(), 0, 4) + f.write(data.data(), 4, 0), 0);
   EXPECT_TRUE(f.close());
   EXPECT_EQ(readFile(path), std::string(data.begin(), data.begin() + 16));
   std::remove(path.c_str());
@@ -130,18 +109,15 @@ TEST(BufferedFile, BufferSizeChangesFlushAndRoundUp)
   std::string path = tempPath("size");
   WriteLog log;
   KEXBufferedFile f;
-  EXPECT_TRUE(f.setBufferSize(100)); // closed: only stored
-  EXPECT_EQ(f.getBufferSize(), 100);
+  EXPECT_TRUE(f.setBufferSize(100) && f.getBufferSize() == 100); // closed: only stored
   ASSERT_TRUE(f.open(path.c_str(), "wb"));
   EXPECT_STREQ(f.getFileMode(), "wb");
   std::vector<char> data = pattern(250, 4);
   EXPECT_EQ(f.write(data.data(), 1, 250), 250);
-  EXPECT_EQ(log.get(), (std::vector<long long>{112, 112})); // 100 rounded up to 112
   EXPECT_TRUE(f.setBufferSize(10));
-  EXPECT_EQ(log.get(), (std::vector<long long>{112, 112, 26}));
+  EXPECT_EQ(log.get(), (std::vector<long long>{112, 112, 26})); // 100 rounded up to 112; the rest on resizing
   EXPECT_FALSE(f.setBufferSize(0));
-  EXPECT_TRUE(f.close());
-  EXPECT_EQ(f.getFileMode(), nullptr);
+  EXPECT_TRUE(f.close() && f.getFileMode() == nullptr);
   EXPECT_EQ(readFile(path), std::string(data.begin(), data.end()));
   std::remove(path.c_str());
 }
@@ -179,17 +155,10 @@ TEST(BufferedFile, MissingRecordOrBufferFailsEverything)
     kexTest::ErrorCapture errors;
     kexTest::AllocationFault fault(1);
     KEXBufferedFile f;
-    EXPECT_TRUE(fault.fired());
-    EXPECT_TRUE(errors.has(KEX::OutOfMemory));
-    EXPECT_FALSE(f.open(path.c_str(), "wb"));
-    EXPECT_EQ(f.write("x", 1, 1), 0);
-    EXPECT_EQ(f.write("%d", 1), 0);
-    EXPECT_FALSE(f.flush());
-    EXPECT_EQ(f.getPos(), -1);
-    EXPECT_EQ(f.getSize(), -1);
-    EXPECT_EQ(f.getBufferSize(), -1);
-    EXPECT_FALSE(f.close());
-    EXPECT_FALSE(f.isOpen());
+    EXPECT_TRUE(fault.fired() && errors.has(KEX::OutOfMemory));
+    EXPECT_FALSE(f.open(path.c_str(), "wb") || f.flush() || f.close() || f.isOpen());
+    EXPECT_EQ(f.write("x", 1, 1) + f.write("%d", 1), 0);
+    EXPECT_TRUE(f.getPos() == -1 && f.getSize() == -1 && f.getBufferSize() == -1);
   }
   // The write buffer is the last allocation of open: its failure closes the file again.
   KEXBufferedFile f;
@@ -202,9 +171,7 @@ TEST(BufferedFile, MissingRecordOrBufferFailsEverything)
     EXPECT_FALSE(f.open(path.c_str(), "wb"));
     EXPECT_TRUE(fault.fired());
   }
-  EXPECT_FALSE(f.isOpen());
-  EXPECT_EQ(f.getFileMode(), nullptr);
-  EXPECT_EQ(f.write("x", 1, 1), 0);
+  EXPECT_TRUE(!f.isOpen() && f.getFileMode() == nullptr && f.write("x", 1, 1) == 0);
   std::remove(path.c_str());
 }
 
@@ -215,12 +182,9 @@ TEST(BufferedFile, CopiesShareSettingsNotTheFile)
   ASSERT_TRUE(f.setBufferSize(64));
   ASSERT_TRUE(f.open(path.c_str(), "wb"));
   ASSERT_EQ(f.write("abc", 1, 3), 3);
-  KEXBufferedFile g(f);
-  EXPECT_EQ(g.getBufferSize(), 64);
-  EXPECT_FALSE(g.isOpen());
-  KEXBufferedFile h;
+  KEXBufferedFile g(f), h;
   h = f;
-  EXPECT_EQ(h.getBufferSize(), 64);
+  EXPECT_TRUE(g.getBufferSize() == 64 && !g.isOpen() && h.getBufferSize() == 64);
   f = h; // closes f, flushing what it held
   EXPECT_FALSE(f.isOpen());
   EXPECT_EQ(readFile(path), "abc");

@@ -53,31 +53,31 @@ KEXTriangleMeshBuffer reduced(const KEXTriangleMeshBuffer& cloud, const Reductio
   return b;
 }
 
-ReductionParameters params(float m, float t, float minDot)
+ReductionParameters params(float m, float t, float minDot) { return {KEXVector3<float>(m, m, m), t, minDot}; }
+
+// Which input points the reduction kept (one flag per input point); the result must be a subsequence.
+std::vector<char> keptPoints(const KEXTriangleMeshBuffer& b, const KEXTriangleMeshBuffer& cloud, std::vector<int>& from)
 {
-  ReductionParameters p;
-  p.meanSamplingDistance = KEXVector3<float>(m, m, m);
-  p.tolerance = t;
-  p.minNormalScalarProduct = minDot;
-  return p;
+  from = subsequenceIndices(b, cloud);
+  EXPECT_EQ(int(from.size()), b.getVertexCount()) << "a point was added or moved";
+  std::vector<char> kept(size_t(cloud.getVertexCount()), 0);
+  for (int v : from)
+    kept[size_t(v)] = 1;
+  return kept;
 }
 
 TEST(ReducePointCloudAlgorithm, ParametersHaveTheirDefaultsAndAreCopied)
 {
   KEXReducePointCloudAlgorithm a;
-  EXPECT_EQ(a.getMeanSamplingDistance(), KEXVector3<float>(1, 1, 1));
-  EXPECT_EQ(a.getTolerance(), 0.0f);
-  EXPECT_EQ(a.getMinNormalScalarProduct(), 1.0f);
-  EXPECT_TRUE(a.getDeterministic());
+  EXPECT_TRUE(a.getMeanSamplingDistance() == KEXVector3<float>(1, 1, 1) && a.getTolerance() == 0.0f);
+  EXPECT_TRUE(a.getMinNormalScalarProduct() == 1.0f && a.getDeterministic());
   configure(a, params(0.25f, 0.5f, 0.75f), false);
   KEXReducePointCloudAlgorithm copy(a);
   KEXReducePointCloudAlgorithm assigned;
   assigned = a;
   for (const KEXReducePointCloudAlgorithm* c : {&copy, &assigned}) {
-    EXPECT_EQ(c->getMeanSamplingDistance(), KEXVector3<float>(0.25f, 0.25f, 0.25f));
-    EXPECT_EQ(c->getTolerance(), 0.5f);
-    EXPECT_EQ(c->getMinNormalScalarProduct(), 0.75f);
-    EXPECT_FALSE(c->getDeterministic());
+    EXPECT_TRUE(c->getMeanSamplingDistance() == KEXVector3<float>(0.25f, 0.25f, 0.25f) && c->getTolerance() == 0.5f);
+    EXPECT_TRUE(c->getMinNormalScalarProduct() == 0.75f && !c->getDeterministic());
   }
   EXPECT_EQ(std::string(KEXReducePointCloudAlgorithm::metaClass().getClassName()), "KEXReducePointCloudAlgorithm");
 }
@@ -101,14 +101,9 @@ TEST(ReducePointCloudAlgorithm, IndexOrderMatchesTheSequentialReference)
   for (const Case& c : cases)
     for (int trial = 0; trial < 4; ++trial) {
       SCOPED_TRACE(::testing::Message() << c.name << " trial " << trial);
-      const KEXTriangleMeshBuffer cloud =
-          trial % 2 ? makeSphereCloud(rng, 1500 + 500 * trial, 3.0 * trial) : [&] {
-            KEXTriangleMeshBuffer b = makeJitteredPlaneCloud(rng, 40, 30 + trial, 0.03f, 0.3f);
-            return b;
-          }();
-      const std::vector<int> expected = referenceReduction(cloud, c.p);
-      const KEXTriangleMeshBuffer b = reduced(cloud, c.p, false, 1);
-      EXPECT_EQ(subsequenceIndices(b, cloud), expected);
+      const KEXTriangleMeshBuffer cloud = trial % 2 ? makeSphereCloud(rng, 1500 + 500 * trial, 3.0 * trial)
+                                                    : makeJitteredPlaneCloud(rng, 40, 30 + trial, 0.03f, 0.3f);
+      EXPECT_EQ(subsequenceIndices(reduced(cloud, c.p, false, 1), cloud), referenceReduction(cloud, c.p));
     }
 }
 
@@ -126,12 +121,8 @@ TEST(ReducePointCloudAlgorithm, DeterministicOrderIsIndependentOfTheThreadCount)
     const KEXTriangleMeshBuffer one = reduced(cloud, p, true, 1);
     EXPECT_LT(one.getVertexCount(), cloud.getVertexCount());
     EXPECT_FALSE(subsequenceIndices(one, cloud).empty());
-    for (int threads : {2, 7}) {
-      const KEXTriangleMeshBuffer many = reduced(cloud, p, true, threads);
-      EXPECT_TRUE(sameBuffer(many, one)) << threads << " threads";
-    }
-    const KEXTriangleMeshBuffer again = reduced(cloud, p, true, 7);
-    EXPECT_TRUE(sameBuffer(again, one));
+    for (int threads : {2, 7, 7}) // the last one: a repeated run
+      EXPECT_TRUE(sameBuffer(reduced(cloud, p, true, threads), one)) << threads << " threads";
     const int indexOrder = reduced(cloud, p, false, 1).getVertexCount();
     EXPECT_NEAR(double(one.getVertexCount()), double(indexOrder), 0.1 * indexOrder);
   }
@@ -156,16 +147,16 @@ TEST(ReducePointCloudAlgorithm, PlaneIsThinnedButKeepsItsShapeAndAttributes)
       const KEXTriangleMeshBuffer b = reduced(cloud, p, deterministic, deterministic ? 3 : 1);
       ASSERT_TRUE(b.isConsistent());
       EXPECT_LT(b.getVertexCount(), cloud.getVertexCount() / 2);
-      const std::vector<int> from = subsequenceIndices(b, cloud);
-      ASSERT_EQ(int(from.size()), b.getVertexCount()) << "a point was added or moved";
+      std::vector<int> from;
+      const std::vector<char> kept = keptPoints(b, cloud, from);
+      ASSERT_EQ(int(from.size()), b.getVertexCount());
       ASSERT_TRUE(b.hasVertexColorList() && b.hasVertexScalarList() && b.hasVertexEdgeFlagList() &&
                   b.hasTextureCoordinateList());
       for (int i = 0; i < b.getVertexCount(); ++i) {
         const int v = from[size_t(i)];
-        EXPECT_EQ(b.vertexScalarList[i], cloud.vertexScalarList[v]);
-        EXPECT_TRUE(b.vertexColorList[i] == cloud.vertexColorList[v]);
-        EXPECT_EQ(b.vertexEdgeFlagList[i], cloud.vertexEdgeFlagList[v]);
-        EXPECT_TRUE(b.textureCoordinateList[i] == cloud.textureCoordinateList[v]);
+        EXPECT_TRUE(b.vertexScalarList[i] == cloud.vertexScalarList[v] && b.vertexColorList[i] == cloud.vertexColorList[v]);
+        EXPECT_TRUE(b.vertexEdgeFlagList[i] == cloud.vertexEdgeFlagList[v] &&
+                    b.textureCoordinateList[i] == cloud.textureCoordinateList[v]);
       }
       // No hole: every input point has a kept point within the widest neighbourhood's radius r (half
       // the base extent, clamped to 5 m here), and no kept point is left farther than the
@@ -190,15 +181,10 @@ TEST(ReducePointCloudAlgorithm, PlaneIsThinnedButKeepsItsShapeAndAttributes)
         const int x = v % n, y = v / n;
         return x == 0 || y == 0 || x == n - 1 || y == n - 1;
       };
-      std::vector<char> kept(size_t(cloud.getVertexCount()), 0);
-      for (int v : from)
-        kept[size_t(v)] = 1;
       for (int corner : {0, n - 1, n * (n - 1), n * n - 1})
         EXPECT_TRUE(kept[size_t(corner)]) << "corner " << corner;
       for (int v = 0; v < cloud.getVertexCount(); ++v) {
-        if (!onBorder(v))
-          continue;
-        bool covered = false;
+        bool covered = !onBorder(v);
         for (int u = 0; u < cloud.getVertexCount() && !covered; ++u)
           if (kept[size_t(u)] && onBorder(u)) {
             const double dx = double(cloud.vertexList[u].x) - cloud.vertexList[v].x;
@@ -222,23 +208,17 @@ TEST(ReducePointCloudAlgorithm, CreaseBetweenTwoPlanesIsKept)
       SCOPED_TRACE(::testing::Message() << angle << " degrees, deterministic " << deterministic);
       const KEXTriangleMeshBuffer cloud = makeCreaseCloud(rng, n, h, 0.02f, angle);
       const KEXTriangleMeshBuffer b = reduced(cloud, params(h, h, 0.9f), deterministic, 2);
-      const std::vector<int> from = subsequenceIndices(b, cloud);
-      ASSERT_EQ(int(from.size()), b.getVertexCount());
-      std::vector<char> kept(size_t(cloud.getVertexCount()), 0);
-      for (int v : from)
-        kept[size_t(v)] = 1;
+      std::vector<int> from;
+      const std::vector<char> kept = keptPoints(b, cloud, from);
       int ridgeKept = 0, ridge = 0, insideKept = 0, inside = 0;
       for (int v = 0; v < cloud.getVertexCount(); ++v) {
         const int x = v % n, y = (v / n) % n;
         if (y < 3 || y >= n - 3)
           continue; // the far borders have rules of their own
-        if (x == 0) {
-          ++ridge;
-          ridgeKept += kept[size_t(v)];
-        } else if (x >= 5 && x < n - 5) {
-          ++inside;
-          insideKept += kept[size_t(v)];
-        }
+        if (x == 0)
+          ++ridge, ridgeKept += kept[size_t(v)];
+        else if (x >= 5 && x < n - 5)
+          ++inside, insideKept += kept[size_t(v)];
       }
       EXPECT_EQ(ridgeKept, ridge) << "the crease lost points";
       EXPECT_LT(insideKept, inside / 3);
@@ -299,20 +279,14 @@ TEST(ReducePointCloudAlgorithm, OffSwitchAndRefusals)
     }
   KEXTriangleMeshBuffer mesh = makeIcosphere(1);
   ASSERT_TRUE(mesh.calculateVertexNormals());
-  struct Refusal {
-    KEXTriangleMeshBuffer input;
-    const char* diagnostic;
-  };
-  const Refusal refusals[] = {{bare, "The point cloud has no normals"},
-                              {mesh, "The point cloud has triangles"}};
-  for (const Refusal& r : refusals) {
+  const std::pair<const KEXTriangleMeshBuffer*, const char*> refusals[] = {{&bare, "The point cloud has no normals"},
+                                                                          {&mesh, "The point cloud has triangles"}};
+  for (const auto& [input, diagnostic] : refusals) {
     kexTest::RecordingScope monitor;
     bool ok = true;
-    const KEXTriangleMeshBuffer b = reduced(r.input, params(0.1f, 0.05f, 0.5f), true, 2, &ok);
+    EXPECT_TRUE(sameBuffer(reduced(*input, params(0.1f, 0.05f, 0.5f), true, 2, &ok), *input));
     EXPECT_FALSE(ok);
-    EXPECT_TRUE(sameBuffer(b, r.input));
-    EXPECT_EQ(monitor.rootCode(), KEX::InvalidOperation);
-    EXPECT_TRUE(monitor.hasDiagnostic(r.diagnostic)) << r.diagnostic;
+    EXPECT_TRUE(monitor.rootCode() == KEX::InvalidOperation && monitor.hasDiagnostic(diagnostic)) << diagnostic;
   }
 }
 
@@ -326,13 +300,9 @@ TEST(ReducePointCloudAlgorithm, ProgressShowsTheRemainingCount)
   const KEXTriangleMeshBuffer b = reduced(cloud, params(0.01f, 0.01f, 0.99f), true, 4);
   // Two counted steps per pass (the tree, the decisions), at least three passes.
   int last = -1, counted = 0;
-  for (const auto& e : monitor.endings()) {
-    int count = 0;
-    if (std::sscanf(e.message.c_str(), "Reduced point cloud to %d points", &count) != 1)
-      continue;
-    ++counted;
-    last = count;
-  }
+  for (const auto& e : monitor.endings())
+    if (int count = 0; std::sscanf(e.message.c_str(), "Reduced point cloud to %d points", &count) == 1)
+      ++counted, last = count;
   EXPECT_GE(counted, 6);
   EXPECT_EQ(last, b.getVertexCount());
 }

@@ -1,12 +1,9 @@
 #include "kexmesh/repair/VertexTree.h"
 
-#include "kex/Testing.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <random>
 #include <vector>
 
@@ -19,20 +16,11 @@ namespace {
 using Vec3 = KEXVector3<float>;
 using Box = KEXVertexTree::Box;
 
-const Box UNIT{Vec3(0, 0, 0), Vec3(1, 1, 1)};
-
 std::vector<int> sorted(const KEXValueList<int>& list)
 {
   std::vector<int> v(list.begin(), list.end());
   std::sort(v.begin(), v.end());
   return v;
-}
-
-// The cell index of a coordinate as the grid defines it: floor((f - 1) * 64) for f in [1, 2).
-int cellIndex(float value, float bottom, float scale)
-{
-  float f = (value - bottom) * scale + 1.0f;
-  return int(std::floor((double(f) - 1.0) * 64.0));
 }
 
 } // namespace
@@ -51,9 +39,9 @@ TEST(VertexTree, BoxQueriesMatchCellRanges)
     ASSERT_TRUE(tree.insert(i, points[size_t(i)]));
   }
   auto clamped = [&](float v, int a) {
-    float f = (v - box.first[a]) * tree.getScale()[a] + 1.0f;
-    if (f >= 1.0f && f < 2.0f)
-      return cellIndex(v, box.first[a], tree.getScale()[a]);
+    const float f = (v - box.first[a]) * tree.getScale()[a] + 1.0f;
+    if (f >= 1.0f && f < 2.0f) // the cell index as the grid defines it
+      return int(std::floor((double(f) - 1.0) * 64.0));
     return (f < 1.0f || std::signbit(f)) ? 0 : 63;
   };
   int outside = 0;
@@ -98,134 +86,4 @@ TEST(VertexTree, BoxQueriesMatchCellRanges)
     ASSERT_EQ(tree.getVertexList(query, inner, shell), int(expectedShell.size()));
     EXPECT_EQ(sorted(shell), expectedShell);
   }
-}
-
-TEST(VertexTree, AllocationFailures)
-{
-  const long live = kexTest::liveAllocations();
-  {
-    KEXVertexTree* missing;
-    {
-      kexTest::AllocationFault fault(1);
-      missing = new KEXVertexTree(UNIT);
-      EXPECT_TRUE(fault.fired());
-    }
-    EXPECT_EQ(missing, nullptr);
-
-    KEXVertexTree* tree;
-    {
-      kexTest::AllocationFault fault(2); // the cell array
-      tree = new KEXVertexTree(UNIT);
-    }
-    ASSERT_NE(tree, nullptr);
-    EXPECT_FALSE(tree->isValid());
-    EXPECT_FALSE(tree->insert(0, Vec3(0.5f, 0.5f, 0.5f)));
-    EXPECT_TRUE(tree->insert(1, Vec3(5, 5, 5))); // outside needs no cells
-    KEXValueList<int> list;
-    EXPECT_EQ(tree->getVertexList(UNIT, list), 0);
-    ASSERT_TRUE(tree->clear());
-    EXPECT_TRUE(tree->isValid());
-    EXPECT_EQ(tree->getOutsideVertexCount(), 1);
-    EXPECT_TRUE(tree->insert(0, Vec3(0.5f, 0.5f, 0.5f)));
-    delete tree;
-
-    // Inserts fail without adding; the range form stops at the first failure.
-    KEXVertexTree grid(UNIT);
-    std::vector<Vec3> positions;
-    for (int i = 0; i < 200; ++i)
-      positions.push_back(Vec3(float(i % 7) / 7.0f, float(i % 5) / 5.0f, 0.5f));
-    for (int n = 1; n < 400; ++n) {
-      ASSERT_TRUE(grid.clear());
-      int inserted;
-      bool fired;
-      {
-        kexTest::AllocationFault fault(n);
-        inserted = grid.insert(0, 200, positions.data());
-        fired = fault.fired();
-      }
-      EXPECT_EQ(grid.getVertexCount(UNIT), inserted);
-      if (!fired) {
-        EXPECT_EQ(inserted, 200);
-        break;
-      }
-      EXPECT_LT(inserted, 200);
-    }
-    KEXValueList<int> big;
-    {
-      kexTest::AllocationFault fault(1);
-      EXPECT_EQ(grid.getVertexList(UNIT, big), -1);
-    }
-    EXPECT_EQ(big.getCount(), 0);
-  }
-  EXPECT_EQ(kexTest::liveAllocations(), live);
-}
-
-TEST(VertexTree, CreateBuildsOverTheBoundingBox)
-{
-  const long live = kexTest::liveAllocations();
-  {
-    KEXValueList<Vec3> vertices;
-    std::mt19937 rng(5);
-    std::uniform_real_distribution<float> u(-3.0f, 3.0f);
-    for (int i = 0; i < 40000; ++i)
-      vertices.append(Vec3(u(rng), u(rng), u(rng)));
-    vertices[17] = Vec3(std::numeric_limits<float>::quiet_NaN(), 0, 0);
-    vertices[18] = Vec3(0, -std::numeric_limits<float>::infinity(), 0);
-
-    kexTest::RecordingScope monitor;
-    KEXVertexTree* tree = KEXVertexTree::create(vertices);
-    ASSERT_NE(tree, nullptr);
-    EXPECT_EQ(monitor.rootStatus(), KEXTaskInfo::Succeeded);
-    Box box;
-    tree->getBoundingBox(box);
-    EXPECT_EQ(tree->getOutsideVertexCount(), 2); // the NaN and the infinite vertex
-    EXPECT_EQ(tree->getVertexCount(box), 39998); // every finite vertex inside the box
-    delete tree;
-
-    // Every allocation failure and every stop gives no tree and no leak.
-    // 64 distinct positions: few buckets, so the sweeps stay short; the stop sweep's list spans
-    // three blocks.
-    KEXValueList<Vec3> small, large;
-    for (int i = 0; i < 40000; ++i)
-      (i < 2000 ? small : large).append(Vec3(float(i % 4), float(i / 4 % 4), float(i / 16 % 4)));
-    for (int i = 0; i < 2000; ++i)
-      large.append(small[i]);
-    for (int n = 1;; ++n) {
-      kexTest::RecordingScope m;
-      KEXVertexTree* t;
-      bool fired;
-      {
-        kexTest::AllocationFault fault(n);
-        t = KEXVertexTree::create(small);
-        fired = fault.fired();
-      }
-      if (!fired) {
-        EXPECT_NE(t, nullptr);
-        delete t;
-        break;
-      }
-      EXPECT_EQ(t, nullptr);
-      EXPECT_EQ(m.rootStatus(), KEXTaskInfo::Failed);
-      EXPECT_TRUE(m.rootCode() == KEX::OutOfMemory || m.rootCode() == KEX::GenericError);
-      if (n <= 2) {
-        EXPECT_EQ(m.rootCode(), KEX::OutOfMemory);
-        EXPECT_TRUE(m.hasDiagnostic("Out of memory"));
-      }
-      ASSERT_LT(n, 5000);
-    }
-    for (long n = 1;; ++n) {
-      kexTest::RecordingScope m;
-      m.stopAfterReports(n, n % 2 ? KEXTaskMonitor::Stop : KEXTaskMonitor::Abort);
-      KEXVertexTree* t = KEXVertexTree::create(large);
-      if (m.reportCount() < n) {
-        EXPECT_NE(t, nullptr);
-        delete t;
-        break;
-      }
-      EXPECT_EQ(t, nullptr);
-      EXPECT_EQ(m.rootStatus(), n % 2 ? KEXTaskInfo::Failed : KEXTaskInfo::Aborted);
-      EXPECT_TRUE(m.misuses().empty());
-    }
-  }
-  EXPECT_EQ(kexTest::liveAllocations(), live);
 }
