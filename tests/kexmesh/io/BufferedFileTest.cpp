@@ -63,8 +63,7 @@ TEST(BufferedFile, RemoveDropsBufferedBytesWithoutWriting)
   WriteLog log;
   KEXBufferedFile f(path.c_str(), "wb");
   EXPECT_EQ(f.write("data", 1, 4), 4);
-  EXPECT_TRUE(f.remove());
-  EXPECT_TRUE(log.get().empty() && !exists(path));
+  EXPECT_TRUE(f.remove() && log.get().empty() && !exists(path));
   EXPECT_TRUE(!f.isOpen() && f.getFileMode() == nullptr);
   EXPECT_FALSE(f.remove()); // only for an open file
 }
@@ -128,11 +127,9 @@ TEST(BufferedFile, RandomWriteSequencesMatchTheirConcatenation)
   for (int round = 0; round < 20; ++round) {
     std::string path = tempPath("random");
     WriteLog log;
-    int bufferSize = 1 + int(rng() % 5000);
+    const int bufferSize = 1 + int(rng() % 5000), capacity = (bufferSize + 15) / 16 * 16;
     KEXBufferedFile f;
-    ASSERT_TRUE(f.setBufferSize(bufferSize));
-    ASSERT_TRUE(f.open(path.c_str(), "wb"));
-    int capacity = (bufferSize + 15) / 16 * 16;
+    ASSERT_TRUE(f.setBufferSize(bufferSize) && f.open(path.c_str(), "wb"));
     std::string expected;
     for (int i = 0; i < 50; ++i) {
       int size = 1 + int(rng() % 4), count = 1 + int(rng() % 3000);
@@ -142,8 +139,7 @@ TEST(BufferedFile, RandomWriteSequencesMatchTheirConcatenation)
     }
     for (long long n : log.get())
       EXPECT_EQ(n, capacity); // only full buffers are written while writing
-    EXPECT_TRUE(f.close());
-    EXPECT_EQ(readFile(path), expected);
+    EXPECT_TRUE(f.close() && readFile(path) == expected);
     std::remove(path.c_str());
   }
 }
@@ -164,7 +160,7 @@ TEST(BufferedFile, MissingRecordOrBufferFailsEverything)
   KEXBufferedFile f;
   long long calls = kexTest::allocationCalls();
   ASSERT_TRUE(f.open(path.c_str(), "wb"));
-  long long perOpen = kexTest::allocationCalls() - calls;
+  const long long perOpen = kexTest::allocationCalls() - calls;
   ASSERT_TRUE(f.close());
   {
     kexTest::AllocationFault fault(perOpen);
@@ -179,14 +175,11 @@ TEST(BufferedFile, CopiesShareSettingsNotTheFile)
 {
   std::string path = tempPath("copy");
   KEXBufferedFile f;
-  ASSERT_TRUE(f.setBufferSize(64));
-  ASSERT_TRUE(f.open(path.c_str(), "wb"));
-  ASSERT_EQ(f.write("abc", 1, 3), 3);
+  ASSERT_TRUE(f.setBufferSize(64) && f.open(path.c_str(), "wb") && f.write("abc", 1, 3) == 3);
   KEXBufferedFile g(f), h;
   h = f;
   EXPECT_TRUE(g.getBufferSize() == 64 && !g.isOpen() && h.getBufferSize() == 64);
   f = h; // closes f, flushing what it held
-  EXPECT_FALSE(f.isOpen());
-  EXPECT_EQ(readFile(path), "abc");
+  EXPECT_TRUE(!f.isOpen() && readFile(path) == "abc");
   std::remove(path.c_str());
 }

@@ -307,11 +307,9 @@ TEST(ExecuteSequence, AnObserverSeesEveryStepWithTheSharedBufferAndChangesNothin
         status[watched] = {monitor.rootStatus(), monitor.rootCode()};
         EXPECT_TRUE(monitor.progressMonotone());
         destination.removeObserver(&written);
-        if (!bufferMode) {
-          EXPECT_EQ(sourceVertices.rangeReads, 1) << "the source is read once";
-          EXPECT_EQ(written.count("VertexList"), c.succeeds ? 1 : 0) << "the destination is written once";
-          EXPECT_EQ(written.count("TriangleList"), c.succeeds ? 1 : 0);
-        }
+        // In object mode the source is read once, the destination written once.
+        EXPECT_TRUE(bufferMode || (sourceVertices.rangeReads == 1 && written.count("VertexList") == (c.succeeds ? 1 : 0) &&
+                                   written.count("TriangleList") == (c.succeeds ? 1 : 0)));
         EXPECT_EQ(vertices(source), kexmeshtest::vertices(cube));
         if (!bufferMode && !c.succeeds) {
           EXPECT_EQ(vertices(destination), kexmeshtest::vertices(kexmeshtest::makeTetrahedron()))
@@ -366,8 +364,7 @@ TEST(ExecuteSequence, AnAbortWritesNothingAndAllocationFailuresEndCleanly)
     kexTest::RecordingScope monitor;
     monitor.stopAfterReports(1, KEXTaskMonitor::Abort);
     EXPECT_FALSE(filter.getAction(Sequence)->execute(nullptr));
-    EXPECT_EQ(monitor.rootStatus(), KEXTaskInfo::Aborted);
-    EXPECT_EQ(vertices(mesh), original);
+    EXPECT_TRUE(monitor.rootStatus() == KEXTaskInfo::Aborted && vertices(mesh) == original);
   }
   std::vector<Vec3> shifted = original;
   for (Vec3& v : shifted)
@@ -526,10 +523,9 @@ TEST(TriangleMesh, CopiesCarryEveryListAndReportFailedAllocations)
     KEXTriangleMeshBuffer got;
     const char* text = nullptr;
     Box a, b;
-    ASSERT_TRUE(m->toBuffer(got) && m->getValue(KEX::GeometryMaterial, text));
+    ASSERT_TRUE(m->toBuffer(got) && m->getValue(KEX::GeometryMaterial, text) && m->getBoundingBox(a) && source.getBoundingBox(b));
     EXPECT_TRUE(kexmeshtest::sameBuffer(got, want));
     EXPECT_STREQ(text, "Mine");
-    ASSERT_TRUE(m->getBoundingBox(a) && source.getBoundingBox(b));
     EXPECT_EQ(a, b) << "the copy has its own providers";
   }
 }

@@ -21,13 +21,17 @@ using namespace kexmeshtest;
 namespace {
 
 struct ThreadCountScope {
-  explicit ThreadCountScope(int n) : previous(KEXMultiThread::getDefaultNumberOfThreads())
-  {
-    KEXMultiThread::setDefaultNumberOfThreads(n);
-  }
+  explicit ThreadCountScope(int n) : previous(KEXMultiThread::getDefaultNumberOfThreads()) { KEXMultiThread::setDefaultNumberOfThreads(n); }
   ~ThreadCountScope() { KEXMultiThread::setDefaultNumberOfThreads(previous); }
   int previous;
 };
+
+// The squared distance of two points in the plane z = 0.
+double planarSquared(const KEXVector3<float>& a, const KEXVector3<float>& b)
+{
+  const double dx = double(a.x) - b.x, dy = double(a.y) - b.y;
+  return dx * dx + dy * dy;
+}
 
 void configure(KEXReducePointCloudAlgorithm& a, const ReductionParameters& p, bool deterministic)
 {
@@ -165,10 +169,8 @@ TEST(ReducePointCloudAlgorithm, PlaneIsThinnedButKeepsItsShapeAndAttributes)
       auto nearestKept = [&](const KEXVector3<float>& q, int self) {
         double best = INFINITY;
         for (int j = 0; j < b.getVertexCount(); ++j)
-          if (j != self) {
-            const double dx = double(b.vertexList[j].x) - q.x, dy = double(b.vertexList[j].y) - q.y;
-            best = std::min(best, dx * dx + dy * dy);
-          }
+          if (j != self)
+            best = std::min(best, planarSquared(b.vertexList[j], q));
         return std::sqrt(best);
       };
       for (int v = 0; v < cloud.getVertexCount(); ++v)
@@ -186,11 +188,7 @@ TEST(ReducePointCloudAlgorithm, PlaneIsThinnedButKeepsItsShapeAndAttributes)
       for (int v = 0; v < cloud.getVertexCount(); ++v) {
         bool covered = !onBorder(v);
         for (int u = 0; u < cloud.getVertexCount() && !covered; ++u)
-          if (kept[size_t(u)] && onBorder(u)) {
-            const double dx = double(cloud.vertexList[u].x) - cloud.vertexList[v].x;
-            const double dy = double(cloud.vertexList[u].y) - cloud.vertexList[v].y;
-            covered = dx * dx + dy * dy <= r * r;
-          }
+          covered = kept[size_t(u)] && onBorder(u) && planarSquared(cloud.vertexList[u], cloud.vertexList[v]) <= r * r;
         EXPECT_TRUE(covered) << "border point " << v << " lost its border";
       }
     }
