@@ -1,5 +1,7 @@
 #include "kexmesh/repair/VertexTree.h"
 
+#include "kex/Testing.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +17,8 @@ namespace {
 
 using Vec3 = KEXVector3<float>;
 using Box = KEXVertexTree::Box;
+
+const Box UNIT{Vec3(0, 0, 0), Vec3(1, 1, 1)};
 
 std::vector<int> sorted(const KEXValueList<int>& list)
 {
@@ -86,4 +90,65 @@ TEST(VertexTree, BoxQueriesMatchCellRanges)
     ASSERT_EQ(tree.getVertexList(query, inner, shell), int(expectedShell.size()));
     EXPECT_EQ(sorted(shell), expectedShell);
   }
+}
+
+// Every allocation failure leaves a usable tree and no leak: construction, cells, inserts, queries.
+TEST(VertexTree, AllocationFailures)
+{
+  const long live = kexTest::liveAllocations();
+  {
+    KEXVertexTree* missing;
+    {
+      kexTest::AllocationFault fault(1);
+      missing = new KEXVertexTree(UNIT);
+      EXPECT_TRUE(fault.fired());
+    }
+    EXPECT_EQ(missing, nullptr);
+
+    KEXVertexTree* tree;
+    {
+      kexTest::AllocationFault fault(2); // the cell array
+      tree = new KEXVertexTree(UNIT);
+    }
+    ASSERT_NE(tree, nullptr);
+    EXPECT_FALSE(tree->isValid());
+    EXPECT_FALSE(tree->insert(0, Vec3(0.5f, 0.5f, 0.5f)));
+    EXPECT_TRUE(tree->insert(1, Vec3(5, 5, 5))); // outside needs no cells
+    KEXValueList<int> list;
+    EXPECT_EQ(tree->getVertexList(UNIT, list), 0);
+    ASSERT_TRUE(tree->clear());
+    EXPECT_TRUE(tree->isValid());
+    EXPECT_EQ(tree->getOutsideVertexCount(), 1);
+    EXPECT_TRUE(tree->insert(0, Vec3(0.5f, 0.5f, 0.5f)));
+    delete tree;
+
+    // Inserts fail without adding; the range form stops at the first failure.
+    KEXVertexTree grid(UNIT);
+    std::vector<Vec3> positions;
+    for (int i = 0; i < 200; ++i)
+      positions.push_back(Vec3(float(i % 7) / 7.0f, float(i % 5) / 5.0f, 0.5f));
+    for (int n = 1; n < 400; ++n) {
+      ASSERT_TRUE(grid.clear());
+      int inserted;
+      bool fired;
+      {
+        kexTest::AllocationFault fault(n);
+        inserted = grid.insert(0, 200, positions.data());
+        fired = fault.fired();
+      }
+      EXPECT_EQ(grid.getVertexCount(UNIT), inserted);
+      if (!fired) {
+        EXPECT_EQ(inserted, 200);
+        break;
+      }
+      EXPECT_LT(inserted, 200);
+    }
+    KEXValueList<int> big;
+    {
+      kexTest::AllocationFault fault(1);
+      EXPECT_EQ(grid.getVertexList(UNIT, big), -1);
+    }
+    EXPECT_EQ(big.getCount(), 0);
+  }
+  EXPECT_EQ(kexTest::liveAllocations(), live);
 }
