@@ -23,7 +23,7 @@ struct Options {
 
 /// Each subcommand family registers its subcommands on the tool's app. A subcommand's callback
 /// validates what CLI11 cannot and stores the work in Options::run.
-void addInspectCommands(CLI::App& app, Options& o);
+void addInfoCommands(CLI::App& app, Options& o);
 void addEditCommands(CLI::App& app, Options& o);
 void addRepairCommands(CLI::App& app, Options& o);
 void addReduceCommands(CLI::App& app, Options& o);

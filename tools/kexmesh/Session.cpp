@@ -221,7 +221,7 @@ int writeMesh(const std::string& path, const KEXTriangleMeshBuffer& buffer, bool
 
 RunResult runAlgorithm(const char* className, KEXTriangleMeshBuffer& buffer,
                        const std::function<bool(KEXTriangleMeshAlgorithmIF&)>& configure,
-                       const std::function<void(KEXTriangleMeshAlgorithmIF&)>& inspect)
+                       const std::function<void(KEXTriangleMeshAlgorithmIF&)>& readBack)
 {
   const KEXMetaClass* meta = KEXMetaClass::find(className);
   if (!meta || !meta->isOfType(KEXTriangleMeshAlgorithmIF::metaClass()))
@@ -234,8 +234,8 @@ RunResult runAlgorithm(const char* className, KEXTriangleMeshBuffer& buffer,
   if ((!configure || configure(*algorithm)) && algorithm->setBuffer(&buffer)) {
     bool ok = algorithm->execute(nullptr);
     algorithm->setBuffer(nullptr);
-    if (ok && inspect)
-      inspect(*algorithm);
+    if (ok && readBack)
+      readBack(*algorithm);
     if (interruptCount() > 0)
       result = RunResult::Stopped;
     else
@@ -391,9 +391,9 @@ int transformFile(const std::string& input, const std::string& output, bool asci
 
 int step(KEXTriangleMeshBuffer& b, const char* className, const char* what,
          const std::function<bool(KEXTriangleMeshAlgorithmIF&)>& configure,
-         const std::function<void(KEXTriangleMeshAlgorithmIF&)>& inspect)
+         const std::function<void(KEXTriangleMeshAlgorithmIF&)>& readBack)
 {
-  return exitCodeOf(runAlgorithm(className, b, configure, inspect), what);
+  return exitCodeOf(runAlgorithm(className, b, configure, readBack), what);
 }
 
 int runFilterAction(KEXObject& filter, KEXTriangleMeshBuffer& b, const char* what, int times)

@@ -70,7 +70,7 @@ enum class RunResult { Done, Failed, Stopped, Unavailable };
 /// Creates the algorithm by class name, configures it, attaches the buffer and executes it.
 RunResult runAlgorithm(const char* className, KEXTriangleMeshBuffer& buffer,
                        const std::function<bool(KEXTriangleMeshAlgorithmIF&)>& configure = nullptr,
-                       const std::function<void(KEXTriangleMeshAlgorithmIF&)>& inspect = nullptr);
+                       const std::function<void(KEXTriangleMeshAlgorithmIF&)>& readBack = nullptr);
 /// Maps a run result to an exit code, printing why it failed.
 int exitCodeOf(RunResult result, const char* what);
 
@@ -109,7 +109,7 @@ int runFilterAction(KEXObject& filter, KEXTriangleMeshBuffer& b, const char* wha
 /// Runs one algorithm by class name and maps the result to an exit code (see runAlgorithm).
 int step(KEXTriangleMeshBuffer& b, const char* className, const char* what,
          const std::function<bool(KEXTriangleMeshAlgorithmIF&)>& configure = nullptr,
-         const std::function<void(KEXTriangleMeshAlgorithmIF&)>& inspect = nullptr);
+         const std::function<void(KEXTriangleMeshAlgorithmIF&)>& readBack = nullptr);
 
 /// Owns one reference to a filter created by class name through its metaclass.
 template <class Filter>

@@ -25,7 +25,7 @@ using namespace kexmeshtool;
 
 int main(int argc, char** argv)
 {
-  CLI::App app{"kexmesh: inspect, repair and convert triangle meshes (PLY, STL, OFF, OBJ, XYZ)"};
+  CLI::App app{"kexmesh: analyse, repair, simplify, smooth, subdivide, convert and draw triangle meshes (PLY, STL, OFF, OBJ, XYZ)"};
   app.require_subcommand(1);
   // Global options also after the subcommand: kexmesh fix in.off out.ply --quiet
   app.fallthrough();
@@ -35,7 +35,7 @@ int main(int argc, char** argv)
   app.add_option("-j,--threads", o.threads, "Worker threads (default: all cores)")->check(CLI::Range(1, 1024));
   app.add_flag("--ascii", o.ascii, "Write the text encoding of formats that have one (PLY, STL)");
 
-  addInspectCommands(app, o);
+  addInfoCommands(app, o);
   addEditCommands(app, o);
   addRepairCommands(app, o);
   addReduceCommands(app, o);

@@ -22,7 +22,7 @@ namespace kexmeshtool {
 
 namespace {
 
-struct InspectOptions {
+struct InfoOptions {
   bool json = false;
   std::string histogram; ///< SVG file for the angle histogram
 };
@@ -270,7 +270,7 @@ bool stopped()
   return true;
 }
 
-int runInfo(const Options& o, const InspectOptions& io)
+int runInfo(const Options& o, const InfoOptions& io)
 {
   KEXTriangleMeshBuffer b;
   if (int code = readMesh(o.input, b))
@@ -352,7 +352,7 @@ int runInfo(const Options& o, const InspectOptions& io)
   return Success;
 }
 
-int runCheck(const Options& o, const InspectOptions& io)
+int runCheck(const Options& o, const InfoOptions& io)
 {
   KEXTriangleMeshBuffer b;
   if (int code = readMesh(o.input, b))
@@ -376,10 +376,10 @@ int runCheck(const Options& o, const InspectOptions& io)
 
 } // namespace
 
-void addInspectCommands(CLI::App& app, Options& o)
+void addInfoCommands(CLI::App& app, Options& o)
 {
   // Owned by the commands' callbacks for the life of the process.
-  static InspectOptions infoOptions, checkOptions;
+  static InfoOptions infoOptions, checkOptions;
   CLI::App* info = app.add_subcommand(
       "info", "Counts, validity, bounding box, sampling distance, integrity check, area and angle figures");
   addInput(*info, o);
