@@ -71,6 +71,8 @@ const KEXMetaClass& KEXProperty::getMetaClass() const { return metaClass(); }
 
 uint64_t KEXProperty::currentModificationTime() { return g_stamp.load(); }
 
+uint64_t KEXProperty::takeModificationTime() { return ++g_stamp; }
+
 bool KEXProperty::attachHook(ChangeHook* hook)
 {
   if (!hook)

@@ -59,6 +59,9 @@ public:
   uint64_t getModificationTime() const { return m_stamp; }
   /// The current value of the process-wide stamp counter.
   static uint64_t currentModificationTime();
+  /// Advances the process-wide stamp counter and returns the new stamp, for objects that keep
+  /// their own modification time outside properties.
+  static uint64_t takeModificationTime();
 
   /// Attaches a provider (null detaches). The property does not own it.
   void setExtension(Extension* extension) { m_extension = extension; }

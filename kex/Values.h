@@ -251,6 +251,8 @@ public:
     m_max = V(-big, -big, -big);
   }
   bool isEmpty() const { return !(m_min.x <= m_max.x && m_min.y <= m_max.y && m_min.z <= m_max.z); }
+  bool operator==(const KEXInterval& o) const { return m_min == o.m_min && m_max == o.m_max; }
+  bool operator!=(const KEXInterval& o) const { return !(*this == o); }
   const V& getMin() const { return m_min; }
   const V& getMax() const { return m_max; }
   void unite(const V& p)

@@ -3,3 +3,6 @@
 #include "kexgeometry/CalculateAction.h"
 #include "kexgeometry/GeometryIO.h"
 #include "kexgeometry/GeometryLibrary.h"
+#include "kexgeometry/Grid.h"
+#include "kexgeometry/GridFilterAction.h"
+#include "kexgeometry/GridReadCache.h"

@@ -22,6 +22,7 @@
 #include "kexmesh/core/TriangleCalculus.h"
 #include "kexmesh/core/TriangleMeshAlgorithmIF.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
+#include "kexmesh/extract/TriangleMeshExtractor.h"
 #include "kexmesh/io/BufferedFile.h"
 #include "kexmesh/io/GeometryColorMaterial.h"
 #include "kexmesh/io/GeometryColorMaterialSide.h"

@@ -368,6 +368,13 @@ MeshStats computeStats(const KEXTriangleMeshBuffer& b)
   for (int i = 0; i < nv; ++i)
     if (onBoundary[size_t(i)] && find(i) == i)
       ++s.boundaryLoops;
+  // Components: the used vertices joined by any edge.
+  kexunion::reset(parent.data(), nv);
+  for (const Edge& e : edges)
+    kexunion::unite(parent.data(), int(e.key >> 32), int(e.key & 0xFFFFFFFFu));
+  for (int i = 0; i < nv; ++i)
+    if (used[size_t(i)] && find(i) == i)
+      ++s.components;
   return s;
 }
 

@@ -89,6 +89,7 @@ struct MeshStats {
   long long nonManifoldEdges = 0;    ///< edges of three or more triangles
   long long flippedEdges = 0;        ///< interior edges whose two triangles disagree in orientation
   long long boundaryLoops = 0;       ///< holes (closed chains of boundary edges)
+  long long components = 0;         ///< used vertices joined by edges
   /// Every triangle has three vertices of its own and some of them coincide: an unwelded soup,
   /// whose borders say nothing about holes.
   bool isSoup() const { return triangles > 0 && vertices == 3 * triangles && unusedVertices == 0 && duplicateVertices > 0; }
