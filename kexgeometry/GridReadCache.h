@@ -1,7 +1,7 @@
 #pragma once
 // KEXGridReadCache: delivers lines of samples of a grid as floats, plane by plane, with two values
 // per sample:
-// - the first value: the raw sample through the transfer specification; NaN samples of float grids
+// - the first value: the raw sample mapped by the transfer rule (scale and offset); NaN samples of float grids
 //   are delivered as -FLT_MAX (always outside); padding samples (one beyond the grid on any axis)
 //   repeat the nearest sample of the grid.
 // - the second value: the mask value, the signed distance (in grid coordinates) from the sample to
@@ -30,7 +30,7 @@ public:
   KEXGridReadCache& operator=(const KEXGridReadCache&) = delete;
   ~KEXGridReadCache();
 
-  /// Sets what is read: the grid, the transfer specification and the masks (copied). False when
+  /// Sets what is read: the grid, the transfer rule and the masks (copied). False when
   /// memory is short.
   bool setSource(const KEXGrid& grid, const KEXSampleTransferSpec& transfer, const KEXSampleMask* masks,
                  int maskCount);
