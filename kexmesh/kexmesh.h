@@ -26,6 +26,7 @@
 #include "kexmesh/io/BufferedFile.h"
 #include "kexmesh/io/GeometryColorMaterial.h"
 #include "kexmesh/io/GeometryColorMaterialSide.h"
+#include "kexmesh/io/GridIO.h"
 #include "kexmesh/io/TriangleMeshIO.h"
 #include "kexmesh/objects/EdgeFlagListOP.h"
 #include "kexmesh/objects/ExecuteSequenceAction.h"

@@ -25,6 +25,8 @@ constexpr ModuleEntry g_modules[] = {
     {"KEXTriangleMeshIOXYZ", "kexmeshioxyz"},
     {"KEXTriangleMeshIOTXT", "kexmeshiotxt"},
     {"KEXTriangleMeshIOXML", "kexmeshioxml"},
+    {"KEXGridIORAW", "kexmeshiovolume"},
+    {"KEXGridIOINR", "kexmeshiovolume"},
     {"KEXP2V", "kexmeshp2v"},
     {"KEXP2VParameterHint", "kexmeshp2v"},
     {"KEXTriangleMeshMpr", "kexddtrianglemeshmpr"},

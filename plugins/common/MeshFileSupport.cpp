@@ -15,18 +15,24 @@ namespace kexmeshio {
 
 InputFile::~InputFile() { kexFree(m_data); }
 
-bool InputFile::load(const char* fileName, Report& report)
+bool checkRegularFile(const char* fileName, Report& report)
 {
-  m_name = fileName ? fileName : "";
-  // A directory opens for reading on some systems and a device reports size 0 however much it
-  // yields: say what the name is instead of reporting a read error or an empty file.
+  // Say what the name is instead of reporting a read error or an empty file.
   struct stat st;
   if (fileName && ::stat(fileName, &st) == 0) {
     if (S_ISDIR(st.st_mode))
-      return report.fail(Report::Unreadable, "%s: is a directory", m_name.c_str());
+      return report.fail(Report::Unreadable, "%s: is a directory", fileName);
     if (!S_ISREG(st.st_mode))
-      return report.fail(Report::Unreadable, "%s: not a regular file", m_name.c_str());
+      return report.fail(Report::Unreadable, "%s: not a regular file", fileName);
   }
+  return true;
+}
+
+bool InputFile::load(const char* fileName, Report& report)
+{
+  m_name = fileName ? fileName : "";
+  if (!checkRegularFile(fileName, report))
+    return false;
   KEXKernelFile file;
   if (!fileName || !file.open(fileName, "rb"))
     return report.fail(Report::Unreadable, "%s: cannot open file: %s", m_name.c_str(), std::strerror(errno));

@@ -52,6 +52,11 @@ private:
   std::string m_name;
 };
 
+/// Refuses a name that exists but is no regular file (a directory opens for reading on some
+/// systems, a device reports size 0 however much it yields): false with Unreadable in report. A
+/// name that cannot be looked up passes; opening it reports why.
+bool checkRegularFile(const char* fileName, Report& report);
+
 /// Whether a token that std::from_chars matched as a decimal number but found out of range is
 /// below 1 in magnitude (it underflowed) rather than above the range (it overflowed).
 bool underflows(const char* begin, const char* end);
@@ -368,16 +373,20 @@ bool appendFan(Appender<KEXTriangle<int>>& list, const int* corners, int n);
 
 } // namespace kexmeshio
 
-/// Registers a handler class of a plug-in module (the metaclass is built when the module loads).
-#define KEXMESHIO_DEFINE_PLUGIN_CLASS(Class, Module)                                                                 \
+/// Registers a handler class of a plug-in module under the parent metaclass Parent (the metaclass
+/// is built when the module loads).
+#define KEXMESHIO_DEFINE_PLUGIN_CLASS_OF(Class, Parent, Module)                                                      \
   const KEXMetaClass& Class::metaClass()                                                                               \
   {                                                                                                                    \
     static const kexmeshdetail::ConcreteFactory<Class>* factory = new kexmeshdetail::ConcreteFactory<Class>;           \
-    static const KEXMetaClass* meta = new KEXMetaClass(#Class, sizeof(Class), &KEXTriangleMeshIO::metaClass(),         \
-                                                       factory, Module, 0, 0, 0, nullptr, nullptr, false);             \
+    static const KEXMetaClass* meta =                                                                                  \
+        new KEXMetaClass(#Class, sizeof(Class), &Parent::metaClass(), factory, Module, 0, 0, 0, nullptr, nullptr, false); \
     return *meta;                                                                                                      \
   }                                                                                                                    \
   const KEXMetaClass& Class::getMetaClass() const { return metaClass(); }                                              \
   namespace {                                                                                                          \
   [[maybe_unused]] const bool Class##_atLoad = (Class::metaClass(), true);                                             \
   }
+
+/// Registers a triangle mesh handler class of a plug-in module.
+#define KEXMESHIO_DEFINE_PLUGIN_CLASS(Class, Module) KEXMESHIO_DEFINE_PLUGIN_CLASS_OF(Class, KEXTriangleMeshIO, Module)

@@ -235,6 +235,21 @@ printf 'OFF\n0 0 0\n' > empty.off
 t 0 render empty.off empty.png --size 20x10; e "blank"
 [ "$(png_size empty.png)" = "20x10" ] || fail "empty.png is $(png_size empty.png), wanted 20x10"
 
+# Iso-surfaces: a 6x6x6 raw volume of 8-bit samples holding a 2x4x2 block of 200 in zeros.
+for z in 0 1 2 3 4 5; do for y in 0 1 2 3 4 5; do for x in 0 1 2 3 4 5; do
+  if [ $x -ge 2 ] && [ $x -le 3 ] && [ $y -ge 1 ] && [ $y -le 4 ] && [ $z -ge 2 ] && [ $z -le 3 ]; then
+    printf '\310'; else printf '\000'; fi
+done; done; done > v.raw
+t 0 extract v.raw v.off --iso 128 --raw-dims 6 6 6; e "6 x 6 x 6 samples" " 1 component, closed"
+holds 'a > 0' "$(volume v.off)" 0 "the extracted block does not face outwards"
+t 0 extract v.raw v-cut.off --iso 128 --raw-dims 6 6 6 --box 0 0 0 2.5 6 6 --spacing 1 1 2; e "closed"
+holds 'a > 0 && a < b' "$(volume v-cut.off)" "$(volume v.off)" "the box did not cut the block"
+t 0 extract v.raw v-empty.off --iso 300 --raw-dims 6 6 6; e "No surface" "0 triangles"
+t 2 extract v.raw v-x.off --iso 128; e "--raw-dims"; absent v-x.off
+t 2 extract v.raw v-x.off --iso 128 --raw-dims 7 7 7; e "truncated"; absent v-x.off
+t 2 extract v.vol v-x.off --iso 1; e "inr"
+t 2 extract v.raw v-x.off --iso 128 --raw-type i16
+
 if [ $failures -ne 0 ]; then
   echo "$failures failures"
   exit 1

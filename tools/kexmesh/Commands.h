@@ -32,6 +32,7 @@ void addSmoothCommands(CLI::App& app, Options& o);
 void addSubdivideCommands(CLI::App& app, Options& o);
 void addDemoCommands(CLI::App& app, Options& o);
 void addRenderCommands(CLI::App& app, Options& o);
+void addExtractCommands(CLI::App& app, Options& o);
 
 /// Adds the positional input (and output) file arguments of a subcommand.
 void addInput(CLI::App& command, Options& o);

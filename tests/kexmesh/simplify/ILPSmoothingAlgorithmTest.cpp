@@ -64,8 +64,9 @@ TEST(ILPSmoothingAlgorithm, BothPassesOnTheRealMeshes)
       succeeded += !arc;
       for (int v = 0; v < b.getVertexCount(); ++v) {
         const Vec3 p = b.vertexList[v], q = input.vertexList[v];
-        if (std::isfinite(q.x) && std::isfinite(q.y) && std::isfinite(q.z))
+        if (std::isfinite(q.x) && std::isfinite(q.y) && std::isfinite(q.z)) {
           ASSERT_TRUE(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z)) << v;
+        }
       }
     }
   }
