@@ -90,6 +90,8 @@ struct HandlerEntry {
 const HandlerEntry handlers[] = {
     {"raw", "KEXGridIORAW"},
     {"inr inr.gz", "KEXGridIOINR"},
+    {"nrrd nhdr", "KEXGridIONRRD"},
+    {"mha mhd", "KEXGridIOMetaImage"},
 };
 
 // Whether fileName ends in "." and one of extensions (space separated, without case). Unlike the

@@ -27,6 +27,8 @@ constexpr ModuleEntry g_modules[] = {
     {"KEXTriangleMeshIOXML", "kexmeshioxml"},
     {"KEXGridIORAW", "kexmeshiovolume"},
     {"KEXGridIOINR", "kexmeshiovolume"},
+    {"KEXGridIONRRD", "kexmeshiovolume"},
+    {"KEXGridIOMetaImage", "kexmeshiovolume"},
     {"KEXP2V", "kexmeshp2v"},
     {"KEXP2VParameterHint", "kexmeshp2v"},
     {"KEXTriangleMeshMpr", "kexddtrianglemeshmpr"},

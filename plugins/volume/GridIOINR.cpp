@@ -8,7 +8,6 @@
 
 #include "../common/MeshFileSupport.h"
 
-#include <charconv>
 #include <sys/stat.h>
 #include <cstring>
 #include <string>
@@ -36,27 +35,6 @@ struct Header {
   long long textEnd = 0; // where the header text ends (after "##}" and its line end)
   KEXSampleType sampleType = KEXSampleType::UInt8;
 };
-
-bool parseWhole(std::string_view v, long long& out)
-{
-  auto r = std::from_chars(v.data(), v.data() + v.size(), out);
-  return r.ec == std::errc() && r.ptr == v.data() + v.size();
-}
-
-bool parseWhole(std::string_view v, double& out)
-{
-  auto r = std::from_chars(v.data(), v.data() + v.size(), out);
-  return r.ec == std::errc() && r.ptr == v.data() + v.size();
-}
-
-std::string_view trimmed(std::string_view v)
-{
-  while (!v.empty() && (v.front() == ' ' || v.front() == '\t'))
-    v.remove_prefix(1);
-  while (!v.empty() && (v.back() == ' ' || v.back() == '\t' || v.back() == '\r'))
-    v.remove_suffix(1);
-  return v;
-}
 
 // Parses the header text (whole blocks, the first starting with the magic) into h.
 bool parseHeader(const char* file, std::string_view text, Header& h, Report& report)

@@ -19,6 +19,41 @@ public:
   bool readGrid(const char* fileName, KEXGrid& grid, Report& report) override;
 };
 
+/// NRRD files: .nrrd (the header and the samples in one file) and .nhdr (a header naming a
+/// detached data file). Reads three-dimensional volumes of 8-bit unsigned, 16-bit signed and
+/// unsigned and 32-bit float samples, raw or gzip-encoded, of either byte order, whose axes are
+/// aligned with their space.
+class KEXGridIONRRD : public KEXGridIO {
+  KEXMESH_DECLARE_CLASS(KEXGridIONRRD)
+
+public:
+  KEXGridIONRRD() = default;
+  KEXGridIONRRD(const KEXGridIONRRD&) = default;
+  KEXGridIONRRD& operator=(const KEXGridIONRRD&) = default;
+  ~KEXGridIONRRD() override = default;
+
+  const char* getFormatName() const override { return "NRRD"; }
+  const char* getFileExtensions() const override { return "nrrd nhdr"; }
+  bool readGrid(const char* fileName, KEXGrid& grid, Report& report) override;
+};
+
+/// MetaImage files: .mha (the header and the samples in one file) and .mhd (a header naming a
+/// detached data file). Reads three-dimensional volumes of MET_UCHAR, MET_SHORT, MET_USHORT and
+/// MET_FLOAT samples, plain or zlib-compressed, of either byte order, with an identity orientation.
+class KEXGridIOMetaImage : public KEXGridIO {
+  KEXMESH_DECLARE_CLASS(KEXGridIOMetaImage)
+
+public:
+  KEXGridIOMetaImage() = default;
+  KEXGridIOMetaImage(const KEXGridIOMetaImage&) = default;
+  KEXGridIOMetaImage& operator=(const KEXGridIOMetaImage&) = default;
+  ~KEXGridIOMetaImage() override = default;
+
+  const char* getFormatName() const override { return "MetaImage"; }
+  const char* getFileExtensions() const override { return "mha mhd"; }
+  bool readGrid(const char* fileName, KEXGrid& grid, Report& report) override;
+};
+
 /// Headerless sample files: the layout comes from setRawLayout.
 class KEXGridIORAW : public KEXGridIO {
   KEXMESH_DECLARE_CLASS(KEXGridIORAW)

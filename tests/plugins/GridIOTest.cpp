@@ -1,6 +1,7 @@
-// Volume file handlers: a small writer of this test produces INR (plain and gzip-compressed) and
-// raw files for every sample type and byte order from random grids, and each read must give back
-// every sample and the spacing. The real volumes of data/ read with their declared sizes, and a
+// Volume file handlers: small writers of this test produce INR (plain and gzip-compressed), raw,
+// NRRD (attached and detached, raw and gzip) and MetaImage (attached, compressed, detached) files
+// for every sample type and byte order from random grids, and each read must give back every
+// sample, the spacing and the origin. The real volumes of data/ read with their declared sizes, and a
 // table of broken files must each fail with the expected kind and a message naming the file.
 #include "kexmesh/io/GridIO.h"
 #include "support/TemporaryFiles.h"
@@ -19,6 +20,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <vector>
+#include <zlib.h>
 
 using kexmeshtest::tempPath;
 using kexmeshtest::writeFile;
@@ -46,6 +48,7 @@ struct Volume {
   int nx, ny, nz;
   double sx, sy, sz;
   std::vector<double> values;
+  double origin[3] = {0, 0, 0};
 };
 
 Volume randomVolume(std::mt19937& rng, KEXSampleType type)
@@ -166,15 +169,158 @@ void expectSamples(const KEXGrid& g, const Volume& v, const std::string& what)
   const double spacing[3] = {v.sx, v.sy, v.sz};
   const int size[3] = {v.nx, v.ny, v.nz};
   for (int a = 0; a < 3; ++a) {
-    EXPECT_DOUBLE_EQ(g.getPosition(a, 0), 0.0) << what;
+    EXPECT_DOUBLE_EQ(g.getPosition(a, 0), v.origin[a]) << what;
     if (size[a] > 1) {
-      EXPECT_NEAR(g.getPosition(a, size[a] - 1), spacing[a] * (size[a] - 1), 1e-9 * spacing[a] * size[a]) << what;
+      EXPECT_NEAR(g.getPosition(a, size[a] - 1), v.origin[a] + spacing[a] * (size[a] - 1),
+                  1e-9 * (spacing[a] * size[a] + std::fabs(v.origin[a])))
+          << what;
     }
   }
 }
 
+// The zlib stream compress2 makes of data (a compressed MetaImage holds one).
+std::string zlibOf(const std::string& data)
+{
+  uLongf n = compressBound(uLong(data.size()));
+  std::string out(n, '\0');
+  EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(out.data()), &n, reinterpret_cast<const Bytef*>(data.data()),
+                      uLong(data.size()), 6),
+            Z_OK);
+  out.resize(n);
+  return out;
+}
+
+// Writes text to path and appends data as a gzip member (gzopen appends after the text).
+void writeWithGzip(const std::string& path, const std::string& text, const std::string& data)
+{
+  writeFile(path, text);
+  gzFile f = gzopen(path.c_str(), "ab");
+  ASSERT_NE(f, nullptr) << path;
+  EXPECT_EQ(gzwrite(f, data.data(), unsigned(data.size())), int(data.size()));
+  EXPECT_EQ(gzclose(f), Z_OK);
+}
+
+std::string baseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+std::string threeNumbers(const char* format, double a, double b, double c)
+{
+  char buf[200];
+  std::snprintf(buf, sizeof buf, format, a, b, c);
+  return buf;
+}
+
+// A NRRD header of v, its optional fields and their spellings varied by round; extra ends it.
+std::string nrrdHeader(const Volume& v, bool big, int round, const std::string& extra)
+{
+  static const char* const names[4][3] = {{"uchar", "uint8", "unsigned char"},
+                                          {"short", "int16", "signed short"},
+                                          {"ushort", "uint16", "unsigned short int"},
+                                          {"float", "float", "float"}};
+  std::string h = "NRRD000" + std::to_string(1 + round % 5) + "\n# a comment\ntype: " + names[int(v.type)][round % 3] +
+                  "\ndimension: 3\nsizes: " + std::to_string(v.nx) + " " + std::to_string(v.ny) + " " +
+                  std::to_string(v.nz) + "\nkex note:=a value: ignored\n";
+  if (round % 2)
+    h += threeNumbers("spacings: %.17g %.17g %.17g\n", v.sx, v.sy, v.sz);
+  else
+    h += "space: right-anterior-superior\n" +
+         threeNumbers("space directions: (%.17g,0,0) (0, %.17g, 0) (0,0,%.17g)\n", v.sx, v.sy, v.sz) +
+         threeNumbers("space origin: (%.17g,%.17g,%.17g)\n", v.origin[0], v.origin[1], v.origin[2]);
+  if (v.type != KEXSampleType::UInt8 || round % 2 || big) // a byte needs no order
+    h += big ? "endian: big\n" : "endian: little\n";
+  return h + extra;
+}
+
+// A MetaImage header of v, its optional fields and their spellings varied by round; extra ends it.
+std::string metaHeader(const Volume& v, bool big, int round, const std::string& extra)
+{
+  static const char* const types[] = {"MET_UCHAR", "MET_SHORT", "MET_USHORT", "MET_FLOAT"};
+  static const char* const origins[] = {"Offset", "Origin", "Position"};
+  return std::string("ObjectType = Image\nNDims = 3\nBinaryData = True\n") +
+         (round % 2 ? "BinaryDataByteOrderMSB = " : "ElementByteOrderMSB = ") + (big ? "True" : "False") +
+         "\nTransformMatrix = 1 0 0 0 1 0 0 0 1\n" +
+         threeNumbers((std::string(origins[round % 3]) + " = %.17g %.17g %.17g\n").c_str(), v.origin[0], v.origin[1],
+                      v.origin[2]) +
+         threeNumbers(round % 2 ? "ElementSpacing = %.17g %.17g %.17g\n" : "ElementSize = %.17g %.17g %.17g\n", v.sx,
+                      v.sy, v.sz) +
+         "DimSize = " + std::to_string(v.nx) + " " + std::to_string(v.ny) + " " + std::to_string(v.nz) +
+         "\nElementType = " + types[int(v.type)] + "\n" + extra;
+}
+
+// One way of storing a volume in a NRRD or MetaImage file. Detached samples go to "<path>.raw"
+// (or "<path>.raw.gz"); mapped samples keep the file's byte order.
+struct Form {
+  const char* name;
+  bool mapped;
+  void (*write)(const std::string& path, const Volume& v, const std::string& samples, bool big, int round);
+};
+
+// Bytes to read past before detached samples: a skip of -1 (samples at the end) on odd rounds,
+// lines and bytes skipped on even ones.
+const Form forms[] = {
+    {"round.nrrd", true,
+     [](const std::string& p, const Volume& v, const std::string& s, bool big, int r) {
+       writeFile(p, nrrdHeader(v, big, r, "encoding: raw\n\n") + s);
+     }},
+    {"round-gzip.nrrd", false,
+     [](const std::string& p, const Volume& v, const std::string& s, bool big, int r) {
+       writeWithGzip(p, nrrdHeader(v, big, r, r % 2 ? "encoding: gz\n\n" : "encoding: gzip\n\n"), s);
+     }},
+    {"round.nhdr", true,
+     [](const std::string& p, const Volume& v, const std::string& s, bool big, int r) {
+       const std::string data = baseName(p) + ".raw";
+       writeFile(p, nrrdHeader(v, big, r,
+                               (r % 2 ? "byte skip: -1\ndata file: " : "line skip: 2\nbyte skip: 5\ndatafile: ") + data +
+                                   "\nencoding: raw\n"));
+       writeFile(p + ".raw", (r % 2 ? std::string(size_t(r * 7), 'j') : "one line\nline two\nbytes") + s);
+     }},
+    {"round-gzip.nhdr", false,
+     [](const std::string& p, const Volume& v, const std::string& s, bool big, int r) {
+       writeFile(p, nrrdHeader(v, big, r, "encoding: gzip\nbyte skip: 3\ndata file: " + baseName(p) + ".raw.gz\n"));
+       writeWithGzip(p + ".raw.gz", "", "123" + s);
+     }},
+    {"round.mha", true,
+     [](const std::string& p, const Volume& v, const std::string& s, bool big, int r) {
+       writeFile(p, metaHeader(v, big, r, "CompressedData = False\nElementDataFile = LOCAL\n") + s);
+     }},
+    {"round-compressed.mha", false,
+     [](const std::string& p, const Volume& v, const std::string& s, bool big, int r) {
+       writeFile(p, metaHeader(v, big, r, "CompressedData = True\nElementDataFile = LOCAL\n") + zlibOf(s));
+     }},
+    {"round.mhd", true,
+     [](const std::string& p, const Volume& v, const std::string& s, bool big, int r) {
+       writeFile(p, metaHeader(v, big, r, (r % 2 ? "HeaderSize = -1\n" : "HeaderSize = 9\n") +
+                                              ("ElementDataFile = " + baseName(p) + ".raw\n")));
+       writeFile(p + ".raw", std::string(r % 2 ? size_t(r * 11) : 9, 'h') + s);
+     }},
+};
+
+const Form& formNamed(const char* name)
+{
+  for (const Form& f : forms)
+    if (std::strcmp(f.name, name) == 0)
+      return f;
+  ADD_FAILURE() << name;
+  return forms[0];
+}
+
+void removeForm(const std::string& path)
+{
+  for (const char* suffix : {"", ".raw", ".raw.gz"})
+    std::remove((path + suffix).c_str());
+}
+
 const KEXSampleType allTypes[] = {KEXSampleType::UInt8, KEXSampleType::Int16, KEXSampleType::UInt16,
                                   KEXSampleType::Float32};
+
+// s with its first from replaced by to (from must be in s).
+std::string edited(std::string s, const std::string& from, const std::string& to)
+{
+  const size_t at = s.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos)
+    s.replace(at, from.size(), to);
+  return s;
+}
 
 struct Outcome {
   bool ok;
@@ -203,7 +349,8 @@ TEST(GridIO, CreateForFileChoosesTheHandlerByExtension)
     const char* name;
     const char* format;
   };
-  const Case cases[] = {{"a.inr", "INR"}, {"b.INR", "INR"}, {"dir/c.inr.gz", "INR"}, {"d.raw", "RAW"}};
+  const Case cases[] = {{"a.inr", "INR"},   {"b.INR", "INR"},        {"dir/c.inr.gz", "INR"},    {"d.raw", "RAW"},
+                        {"e.nrrd", "NRRD"}, {"f.nhdr", "NRRD"},      {"g.mha", "MetaImage"},     {"h.MHD", "MetaImage"}};
   for (const Case& c : cases) {
     Report r;
     Handler h(KEXGridIO::createForFile(c.name, r));
@@ -244,8 +391,9 @@ TEST(GridIO, ObjectEntryPointsTakeGridsOnly)
   EXPECT_NE(r.message.find("y.inr"), std::string::npos);
 }
 
-// Every sample type in both byte orders, plain and compressed, and as raw data behind a random
-// header, from random grids: each read gives back every sample and the spacing.
+// Every sample type in both byte orders, plain and compressed, as raw data behind a random header
+// and in every NRRD and MetaImage form, from random grids: each read gives back every sample, the
+// spacing and the origin.
 TEST(GridIO, RoundTripEveryTypeAndByteOrder)
 {
   std::mt19937 rng(20261207);
@@ -282,6 +430,21 @@ TEST(GridIO, RoundTripEveryTypeAndByteOrder)
         Report r;
         ASSERT_TRUE(raw->readGrid(rawPath.c_str(), g, r)) << what << ": " << r.message;
         expectSamples(g, v, what + " raw");
+        Volume placed = v;
+        if (round % 2 == 0)
+          for (double& o : placed.origin)
+            o = std::uniform_real_distribution<double>(-50, 50)(rng);
+        for (const Form& f : forms) {
+          const std::string p = tempPath(f.name);
+          f.write(p, placed, samples, big, round);
+          Handler h(KEXGridIO::createForFile(p.c_str(), r));
+          ASSERT_TRUE(h) << r.message;
+          KEXGrid read;
+          ASSERT_TRUE(h->readGrid(p.c_str(), read, r)) << what << " " << f.name << ": " << r.message;
+          expectSamples(read, placed, what + " " + f.name);
+          EXPECT_EQ(read.isBigEndian(), f.mapped && big) << what << " " << f.name;
+          removeForm(p);
+        }
       }
   std::remove(path.c_str());
   std::remove(gzPath.c_str());
@@ -421,14 +584,9 @@ TEST(GridIO, RealVolumes)
 TEST(GridIO, BadInputsFailCleanly)
 {
   const std::string lines = "XDIM=4\nYDIM=3\nZDIM=2\nVDIM=1\nTYPE=unsigned fixed\nPIXSIZE=16 bits\nCPU=decm\n";
-  const std::string good = inrHeader(lines) + std::string(48, '\x02');
-  auto with = [&](const std::string& from, const std::string& to) {
-    std::string l = lines;
-    const size_t at = l.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    l.replace(at, from.size(), to);
-    return inrHeader(l) + std::string(48, '\x02');
-  };
+  const std::string samples(48, '\x02');
+  const std::string good = inrHeader(lines) + samples;
+  auto with = [&](const std::string& from, const std::string& to) { return inrHeader(edited(lines, from, to)) + samples; };
   struct Bad {
     const char* what;
     std::string bytes;
@@ -498,14 +656,106 @@ TEST(GridIO, BadInputsFailCleanly)
     EXPECT_TRUE(g.isEmpty()) << c.what;
     std::remove(path.c_str());
   }
+  // NRRD and MetaImage: a good header of each, edited. A detached header names "<file>.raw", which
+  // holds data unless that is empty (then it is missing).
+  const std::string nrrd = "NRRD0004\ntype: ushort\ndimension: 3\nsizes: 4 3 2\nendian: little\nencoding: raw\n";
+  const std::string mha = "NDims = 3\nDimSize = 4 3 2\nElementType = MET_USHORT\nElementDataFile = LOCAL\n";
+  const std::string nhdrData = "data file: " + baseName(tempPath("bad.nhdr")) + ".raw\n";
+  const std::string mhdData = "ElementDataFile = " + baseName(tempPath("bad.mhd")) + ".raw\n";
+  auto n = [&](const std::string& from, const std::string& to) { return edited(nrrd, from, to) + "\n" + samples; };
+  auto m = [&](const std::string& from, const std::string& to) { return edited(mha, from, to) + samples; };
+  const std::string gzipNrrd = edited(nrrd, "raw", "gzip") + "\n";
+  const std::string zlibMha = edited(mha, "ElementDataFile", "CompressedData = True\nElementDataFile");
+  std::string corruptZlib = zlibOf(samples);
+  corruptZlib[corruptZlib.size() - 2] ^= 0x55;
+  struct BadHeader {
+    const char* what;
+    const char* name;
+    std::string bytes, data;
+    Report::Kind kind;
+  };
+  const BadHeader badHeaders[] = {
+      {"nrrd wrong magic", "bad.nrrd", n("NRRD0004", "NRRD0009"), "", Report::Malformed},
+      {"nrrd truncated samples", "bad.nrrd", nrrd + "\n" + samples.substr(1), "", Report::Malformed},
+      {"nrrd more samples than sizes", "bad.nrrd", n("4 3 2", "4 3 1"), "", Report::Malformed},
+      {"nrrd header does not end", "bad.nrrd", nrrd, "", Report::Malformed},
+      {"nrrd line without colon", "bad.nrrd", n("dimension: 3", "dimension 3"), "", Report::Malformed},
+      {"nrrd missing sizes", "bad.nrrd", n("sizes: 4 3 2\n", ""), "", Report::Malformed},
+      {"nrrd two sizes", "bad.nrrd", n("4 3 2", "4 3"), "", Report::Malformed},
+      {"nrrd missing endian", "bad.nrrd", n("endian: little\n", ""), "", Report::Malformed},
+      {"nrrd zero spacing", "bad.nrrd", n("raw\n", "raw\nspacings: 1 0 1\n"), "", Report::Malformed},
+      {"nrrd byte skip -2", "bad.nrrd", n("raw\n", "raw\nbyte skip: -2\n"), "", Report::Malformed},
+      {"nrrd gzip byte skip -1", "bad.nrrd", edited(gzipNrrd, "gzip\n", "gzip\nbyte skip: -1\n"), "",
+       Report::Malformed},
+      {"nrrd 2-d", "bad.nrrd", n("dimension: 3", "dimension: 2"), "", Report::Unsupported},
+      {"nrrd double samples", "bad.nrrd", n("ushort", "double"), "", Report::Unsupported},
+      {"nrrd skewed axes", "bad.nrrd", n("raw\n", "raw\nspace directions: (1,0.5,0) (0,1,0) (0,0,1)\n"), "",
+       Report::Unsupported},
+      {"nrrd flipped axis", "bad.nrrd", n("raw\n", "raw\nspace directions: (-1,0,0) (0,1,0) (0,0,1)\n"), "",
+       Report::Unsupported},
+      {"nrrd bzip2", "bad.nrrd", n("raw", "bzip2"), "", Report::Unsupported},
+      {"nrrd absurd size", "bad.nrrd", n("4 3 2", "1048576 1048576 2"), "", Report::Unsupported},
+      {"nrrd gzip cut short", "bad.nrrd", gzipNrrd + gzipStored(samples).substr(0, 40), "", Report::Malformed},
+      {"nrrd gzip holds more", "bad.nrrd", edited(gzipNrrd, "4 3 2", "4 3 1") + gzipStored(samples), "",
+       Report::Malformed},
+      {"nrrd gzip that is not", "bad.nrrd", gzipNrrd + samples, "", Report::Malformed},
+      {"nrrd data file list", "bad.nhdr", nrrd + "data file: LIST\n", "", Report::Unsupported},
+      {"nhdr data file missing", "bad.nhdr", nrrd + nhdrData, "", Report::Unreadable},
+      {"nhdr data file a folder", "bad.nhdr", nrrd + "data file: .\n", "", Report::Unreadable},
+      {"nhdr data truncated", "bad.nhdr", nrrd + nhdrData, samples.substr(1), Report::Malformed},
+      {"nhdr lines beyond the data", "bad.nhdr", nrrd + "line skip: 3\n" + nhdrData, samples, Report::Malformed},
+      {"mha 2-d", "bad.mha", m("NDims = 3", "NDims = 2"), "", Report::Unsupported},
+      {"mha missing DimSize", "bad.mha", m("DimSize = 4 3 2\n", ""), "", Report::Malformed},
+      {"mha missing ElementDataFile", "bad.mha", edited(mha, "ElementDataFile = LOCAL\n", ""), "",
+       Report::Malformed},
+      {"mha line without =", "bad.mha", m("NDims = 3", "NDims 3"), "", Report::Malformed},
+      {"mha double samples", "bad.mha", m("MET_USHORT", "MET_DOUBLE"), "", Report::Unsupported},
+      {"mha rotated", "bad.mha", m("NDims = 3\n", "NDims = 3\nTransformMatrix = 0 1 0 1 0 0 0 0 1\n"), "",
+       Report::Unsupported},
+      {"mha three channels", "bad.mha", m("NDims = 3\n", "NDims = 3\nElementNumberOfChannels = 3\n"), "",
+       Report::Unsupported},
+      {"mha text samples", "bad.mha", m("NDims = 3\n", "NDims = 3\nBinaryData = False\n"), "", Report::Unsupported},
+      {"mha flag neither true nor false", "bad.mha", m("NDims = 3\n", "NDims = 3\nElementByteOrderMSB = maybe\n"), "",
+       Report::Malformed},
+      {"mha negative spacing", "bad.mha", m("NDims = 3\n", "NDims = 3\nElementSpacing = 1 -1 1\n"), "",
+       Report::Malformed},
+      {"mha truncated samples", "bad.mha", mha + samples.substr(1), "", Report::Malformed},
+      {"mha more samples than sizes", "bad.mha", m("4 3 2", "4 1 2"), "", Report::Malformed},
+      {"mha absurd size", "bad.mha", m("4 3 2", "1048576 1048576 2"), "", Report::Unsupported},
+      {"mha compressed at the end", "bad.mha", edited(zlibMha, "NDims", "HeaderSize = -1\nNDims") + zlibOf(samples), "",
+       Report::Malformed},
+      {"mha corrupt zlib stream", "bad.mha", zlibMha + corruptZlib, "", Report::Malformed},
+      {"mha zlib stream cut short", "bad.mha", zlibMha + zlibOf(samples).substr(0, 8), "", Report::Malformed},
+      {"mha zlib holds more", "bad.mha", edited(zlibMha, "4 3 2", "4 3 1") + zlibOf(samples), "", Report::Malformed},
+      {"mhd data file missing", "bad.mhd", edited(mha, "ElementDataFile = LOCAL\n", mhdData), "", Report::Unreadable},
+      {"mhd data truncated", "bad.mhd", edited(mha, "ElementDataFile = LOCAL\n", mhdData), samples.substr(2),
+       Report::Malformed},
+  };
+  for (const BadHeader& b : badHeaders) {
+    const std::string path = tempPath(b.name);
+    writeFile(path, b.bytes);
+    if (!b.data.empty())
+      writeFile(path + ".raw", b.data);
+    Report r;
+    Handler reader(KEXGridIO::createForFile(path.c_str(), r));
+    ASSERT_TRUE(reader) << r.message;
+    KEXGrid g;
+    ASSERT_TRUE(g.create(KEXSampleType::UInt8, 3, 1, 1));
+    Outcome o = readInto(*reader, path, g);
+    EXPECT_FALSE(o.ok) << b.what;
+    EXPECT_EQ(o.report.kind, b.kind) << b.what << ": " << o.report.message;
+    removeForm(path);
+  }
   // Not a file: a directory, and a name that does not exist.
   KEXGrid g;
   const std::string folder = ::testing::TempDir();
-  for (KEXGridIO* handlerOf : {h.get()}) {
+  Handler nrrdReader = handler("KEXGridIONRRD"), metaReader = handler("KEXGridIOMetaImage");
+  ASSERT_TRUE(nrrdReader && metaReader);
+  for (KEXGridIO* handlerOf : {h.get(), nrrdReader.get(), metaReader.get()}) {
     Outcome o = readInto(*handlerOf, folder, g);
     EXPECT_EQ(o.report.kind, Report::Unreadable) << o.report.message;
     EXPECT_NE(o.report.message.find("directory"), std::string::npos) << o.report.message;
-    o = readInto(*handlerOf, tempPath("missing.inr"), g);
+    o = readInto(*handlerOf, tempPath("missing.volume"), g);
     EXPECT_EQ(o.report.kind, Report::Unreadable) << o.report.message;
   }
   Handler raw = handler("KEXGridIORAW");
@@ -517,41 +767,55 @@ TEST(GridIO, BadInputsFailCleanly)
   EXPECT_EQ(o.report.kind, Report::Unreadable) << o.report.message;
 }
 
-// Every allocation of a compressed read may fail: the read then fails cleanly (OutOfMemory when
-// the samples could not be had) and nothing leaks.
+// Every allocation of a compressed read may fail (a gzip INR, and a zlib MetaImage whose inflater
+// state and window are framework memory): the read then fails cleanly (OutOfMemory) and nothing
+// leaks.
 TEST(GridIO, AllocationFailuresOfACompressedRead)
 {
   std::mt19937 rng(3);
-  const Volume v = randomVolume(rng, KEXSampleType::UInt16);
-  const std::string path = tempPath("alloc.inr.gz");
-  writeFile(path, gzipStored(inrHeader(inrLines(v, false)) + sampleBytes(v, false)));
-  Handler h = handler("KEXGridIOINR");
-  ASSERT_TRUE(h);
-  bool sawOutOfMemory = false;
-  for (long n = 1; n < 50; ++n) {
-    KEXGrid g;
-    Report r;
-    bool ok;
-    bool fired;
-    {
-      kexTest::AllocationFault fault(n);
-      ok = h->readGrid(path.c_str(), g, r);
-      fired = fault.fired();
+  for (const char* className : {"KEXGridIOINR", "KEXGridIOMetaImage"}) {
+    const bool inr = std::strcmp(className, "KEXGridIOINR") == 0;
+    Volume v = randomVolume(rng, KEXSampleType::UInt16);
+    if (!inr) {
+      // Random samples beyond one buffer of compressed input: the inflater then needs its window.
+      v.nx = v.ny = v.nz = 40;
+      v.values.resize(40 * 40 * 40);
+      for (double& x : v.values)
+        x = std::uniform_int_distribution<int>(0, 65535)(rng);
     }
-    if (!fired) {
-      ASSERT_TRUE(ok) << r.message;
-      expectSamples(g, v, "no fault");
-      break;
+    const std::string path = tempPath(inr ? "alloc.inr.gz" : "alloc.mha");
+    if (inr)
+      writeFile(path, gzipStored(inrHeader(inrLines(v, false)) + sampleBytes(v, false)));
+    else
+      formNamed("round-compressed.mha").write(path, v, sampleBytes(v, false), false, 1);
+    Handler h = handler(className);
+    ASSERT_TRUE(h);
+    bool sawOutOfMemory = false;
+    for (long n = 1; n < 50; ++n) {
+      KEXGrid g;
+      Report r;
+      bool ok;
+      bool fired;
+      {
+        kexTest::AllocationFault fault(n);
+        ok = h->readGrid(path.c_str(), g, r);
+        fired = fault.fired();
+      }
+      if (!fired) {
+        ASSERT_TRUE(ok) << r.message;
+        expectSamples(g, v, "no fault");
+        break;
+      }
+      if (!ok) {
+        EXPECT_EQ(r.kind, Report::OutOfMemory) << r.message;
+        EXPECT_NE(r.message.find(path), std::string::npos);
+        EXPECT_TRUE(g.isEmpty());
+        sawOutOfMemory = true;
+      } else {
+        expectSamples(g, v, "after a fault the reader did not need");
+      }
     }
-    if (!ok) {
-      EXPECT_EQ(r.kind, Report::OutOfMemory) << r.message;
-      EXPECT_NE(r.message.find(path), std::string::npos);
-      EXPECT_TRUE(g.isEmpty());
-      sawOutOfMemory = true;
-    } else {
-      expectSamples(g, v, "after a fault the reader did not need");
-    }
+    EXPECT_TRUE(sawOutOfMemory) << className;
+    std::remove(path.c_str());
   }
-  EXPECT_TRUE(sawOutOfMemory);
-  std::remove(path.c_str());
 }
