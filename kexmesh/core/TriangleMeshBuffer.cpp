@@ -23,6 +23,7 @@
 // local repairs walk a single corner's list.
 #include "kexmesh/core/TriangleMeshBuffer.h"
 #include "kexmesh/core/internal/Corners.h"
+#include "kexmesh/core/internal/ParallelBlocks.h"
 #include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Error.h"
@@ -782,25 +783,29 @@ bool KEXTriangleMeshBuffer::createTriangleAngleList()
     triangleAngleList.clear();
     return kexEndRefused(task);
   }
+  // Each triangle's angles are its own: the pass runs on the worker threads (the arc cosines are
+  // most of the time of a vertex normal computation).
   const KEXVector3<float>* p = vertexList.getData();
-  for (int first = 0; first < T; first += ANGLE_TRIANGLES) {
-    const int end = T - first > ANGLE_TRIANGLES ? first + ANGLE_TRIANGLES : T;
+  const KEXTriangle<int>* triangles = triangleList.getData();
+  KEXVector3<float>* out = triangleAngleList.getData();
+  bool stopped = false;
+  const bool done = kexmeshcore::parallelBlocks(task, T, ANGLE_TRIANGLES, 1.0, stopped, [&](int first, int end) {
     for (int t = first; t < end; ++t) {
-      const KEXTriangle<int>& tri = triangleList[t];
-      if (tri[0] < 0 || tri[0] >= V || tri[1] < 0 || tri[1] >= V || tri[2] < 0 || tri[2] >= V) {
-        // Angles of a triangle without its points do not exist; refuse rather than read astray.
-        triangleAngleList.clear();
-        kexTaskDiagnostics(KEX::Error, "Found an invalid triangle");
-        return task.error(KEX::InvalidIndex);
-      }
+      const KEXTriangle<int>& tri = triangles[t];
+      if (tri[0] < 0 || tri[0] >= V || tri[1] < 0 || tri[1] >= V || tri[2] < 0 || tri[2] >= V)
+        return false; // angles of a triangle without its points do not exist: refuse, never read astray
       KEXVector3<double> a;
       KEXTriangleCalculus<KEXVector3<float>>::angles(a, p[tri[0]], p[tri[1]], p[tri[2]]);
-      triangleAngleList[t] = KEXVector3<float>(float(a.x), float(a.y), float(a.z));
+      out[t] = KEXVector3<float>(float(a.x), float(a.y), float(a.z));
     }
-    if (!task.incProgress(double(end - first), true)) {
-      triangleAngleList.clear();
+    return true;
+  });
+  if (!done) {
+    triangleAngleList.clear();
+    if (stopped)
       return kexEndRefused(task);
-    }
+    kexTaskDiagnostics(KEX::Error, "Found an invalid triangle");
+    return task.error(KEX::InvalidIndex);
   }
   return task.ok();
 }

@@ -11,6 +11,7 @@
 //
 // The hot loops work on the raw arrays of the lists and report progress once per block.
 #include "kexmesh/core/TriangleCalculus.h"
+#include "kexmesh/core/internal/ParallelBlocks.h"
 #include "kexmesh/core/internal/TaskEnd.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
 
@@ -319,9 +320,10 @@ bool KEXTriangleMeshBuffer::calculateVertexNormals()
   const float* angle = T > 0 ? &triangleAngleList.getData()->x : nullptr;
   const KEXVector3<float>* tn = triangleNormalList.getData();
   KEXVector3<float>* out = vertexNormalList.getData();
-  const int BLOCK = 4096;
-  for (int first = 0; first < V; first += BLOCK) {
-    const int end = std::min(V, first + BLOCK);
+  // Each vertex sums its own corners in their stored order: the result does not depend on how
+  // the vertex blocks are shared out among the threads.
+  bool stopped = false;
+  const bool done = kexmeshcore::parallelBlocks(task, V, 4096, 1.0, stopped, [&](int first, int end) {
     for (int v = first; v < end; ++v) {
       const int* c = adjacency[v].getData();
       const int count = adjacency[v].getCount();
@@ -342,10 +344,11 @@ bool KEXTriangleMeshBuffer::calculateVertexNormals()
         out[v] = KEXVector3<float>(0.0f, 0.0f, 0.0f);
       }
     }
-    if (!task.incProgress(end - first, true)) {
-      vertexNormalList.clear();
-      return kexEndRefused(task);
-    }
+    return true;
+  });
+  if (!done) { // only a stop ends the pass early
+    vertexNormalList.clear();
+    return kexEndRefused(task);
   }
   return task.ok();
 }
