@@ -12,6 +12,7 @@
 // The hot loops work on the raw arrays of the lists and report progress once per block.
 #include "kexmesh/core/TriangleCalculus.h"
 #include "kexmesh/core/internal/ParallelBlocks.h"
+#include "kexmesh/core/internal/ScratchAllocator.h"
 #include "kexmesh/core/internal/TaskEnd.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
 
@@ -193,16 +194,21 @@ bool KEXTriangleMeshBuffer::calculateTriangleNormals()
       return task.statusOf(sub, KEX::GenericError);
   }
 
-  // Cross products, and on the way the sum of all edge lengths for the degeneracy threshold.
+  // Cross products and each triangle's edge length sum on the worker threads; the sums are then
+  // added in triangle order on this thread, so the degeneracy threshold is the same for any
+  // thread count (and the same as one running sum over the triangles).
   triangleNormalList.clear();
-  if (!triangleNormalList.setCount(T))
+  KEXScratchAllocator scratch;
+  double* edges = scratch.allocate<double>(size_t(T));
+  if (!edges || !triangleNormalList.setCount(T)) {
+    triangleNormalList.clear();
     return task.error(KEX::GenericError);
+  }
   tri = triangleList.getData();
   const KEXVector3<float>* pos = vertexList.getData();
   KEXVector3<float>* nrm = triangleNormalList.getData();
-  double edgeSum = 0.0;
-  for (int first = 0; first < T; first += BLOCK) {
-    const int end = std::min(T, first + BLOCK);
+  bool stopped = false;
+  const bool crossed = kexmeshcore::parallelBlocks(task, T, BLOCK, 1.0, stopped, [&](int first, int end) {
     for (int t = first; t < end; ++t) {
       const KEXVector3<float>& a = pos[tri[t][0]];
       const KEXVector3<float>& b = pos[tri[t][1]];
@@ -211,14 +217,18 @@ bool KEXTriangleMeshBuffer::calculateTriangleNormals()
       double abx = double(b.x) - a.x, aby = double(b.y) - a.y, abz = double(b.z) - a.z;
       double bcx = double(c.x) - b.x, bcy = double(c.y) - b.y, bcz = double(c.z) - b.z;
       double cax = double(a.x) - c.x, cay = double(a.y) - c.y, caz = double(a.z) - c.z;
-      edgeSum += std::sqrt(abx * abx + aby * aby + abz * abz) + std::sqrt(bcx * bcx + bcy * bcy + bcz * bcz) +
+      edges[t] = std::sqrt(abx * abx + aby * aby + abz * abz) + std::sqrt(bcx * bcx + bcy * bcy + bcz * bcz) +
                  std::sqrt(cax * cax + cay * cay + caz * caz);
     }
-    if (!task.incProgress(end - first, true)) {
-      triangleNormalList.clear();
-      return kexEndRefused(task);
-    }
+    return true;
+  });
+  if (!crossed) { // only a stop ends the pass early
+    triangleNormalList.clear();
+    return kexEndRefused(task);
   }
+  double edgeSum = 0.0;
+  for (int t = 0; t < T; ++t)
+    edgeSum += edges[t];
   const double L = edgeSum / (3.0 * T);
 
   // Repair degenerate triangles: doubled area below 0.001 L^2, i.e. squared length below tau.
