@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 #include <new>
 
 namespace {
@@ -100,17 +101,21 @@ std::string KEXGeometryIO::extensionOf(const char* fileName)
 
 bool KEXGeometryIO::matchesExtension(const char* fileName, const char* extensions)
 {
-  std::string ext = extensionOf(fileName);
-  if (ext.empty() || !extensions)
+  if (!fileName || !extensions)
     return false;
-  const char* p = extensions;
-  while (*p) {
+  // The base name must end in "." and the extension, without case, and have a name before the
+  // dot; an extension of two parts ("inr.gz") is compared as a whole.
+  const char* slash = std::strrchr(fileName, '/');
+  const char* base = slash ? slash + 1 : fileName;
+  const size_t length = std::strlen(base);
+  for (const char* p = extensions; *p;) {
     while (*p == ' ')
       ++p;
     const char* start = p;
     while (*p && *p != ' ')
       ++p;
-    if (size_t(p - start) == ext.size() && std::strncmp(start, ext.c_str(), ext.size()) == 0)
+    const size_t n = size_t(p - start);
+    if (n > 0 && length > n + 1 && base[length - n - 1] == '.' && strncasecmp(base + length - n, start, n) == 0)
       return true;
   }
   return false;

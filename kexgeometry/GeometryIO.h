@@ -75,8 +75,8 @@ public:
   void setEncoding(Encoding encoding) { m_encoding = encoding; }
   Encoding getEncoding() const { return m_encoding; }
 
-  /// Whether fileName ends in "." followed by one of extensions (space separated, compared without
-  /// case).
+  /// Whether fileName's base name ends in "." followed by one of extensions (space separated,
+  /// compared without case; one of two parts, "inr.gz", as a whole), with a name before the dot.
   static bool matchesExtension(const char* fileName, const char* extensions);
   /// The extension of fileName without the dot, lower-cased ("" when there is none).
   static std::string extensionOf(const char* fileName);

@@ -2,6 +2,7 @@
 // point (a grid object only) and the table of formats by extension. The concrete formats are in
 // the plug-in module kexmeshiovolume.
 #include "kexmesh/io/GridIO.h"
+#include "kexmesh/io/internal/HandlerTable.h"
 
 #include "kex/Object.h"
 #include "kexmesh/objects/LibraryInit.h"
@@ -9,7 +10,6 @@
 
 #include <cstring>
 #include <string>
-#include <strings.h>
 
 KEXMESH_DEFINE_ABSTRACT_CLASS(KEXGridIO, KEXGeometryIO)
 
@@ -63,16 +63,7 @@ KEXenum KEXGridIO::getObjectID(int level) const
 
 bool KEXGridIO::registerRole()
 {
-  static const bool done = [] {
-    __kexmesh_enum_init();
-    const KEXenum role("GridIO");
-    if (!KEXObject::RoleManager::hasRole(KEX::GeometryIO))
-      KEXObject::RoleManager::addRole(KEX::GeometryIO, KEXenum());
-    bool added = KEXObject::RoleManager::hasRole(role) || KEXObject::RoleManager::addRole(role, KEX::GeometryIO);
-    bool defaulted = KEXObject::RoleManager::addDefaultRole(&metaClass(), role);
-    bool interfaced = KEXObject::RoleManager::setRoleInterface(role, KEXObject::RoleManager::RoleInterface());
-    return added && defaulted && interfaced;
-  }();
+  static const bool done = kexmeshio_detail::registerHandlerRole("GridIO", metaClass());
   return done;
 }
 
@@ -82,80 +73,28 @@ namespace {
 
 // The volume formats by extension, in the order they are offered. The module of each handler
 // class comes from the library's one plug-in table.
-struct HandlerEntry {
-  const char* extensions;
-  const char* className;
-};
-
-const HandlerEntry handlers[] = {
+const kexmeshio_detail::HandlerEntry handlers[] = {
     {"raw", "KEXGridIORAW"},
     {"inr inr.gz", "KEXGridIOINR"},
     {"nrrd nhdr", "KEXGridIONRRD"},
     {"mha mhd", "KEXGridIOMetaImage"},
 };
 
-// Whether fileName ends in "." and one of extensions (space separated, without case). Unlike the
-// base's test this takes extensions of two parts ("inr.gz") as a whole.
-bool endsWithExtension(const char* fileName, const char* extensions)
-{
-  if (!fileName)
-    return false;
-  const size_t length = std::strlen(fileName);
-  for (const char* p = extensions; *p;) {
-    while (*p == ' ')
-      ++p;
-    const char* start = p;
-    while (*p && *p != ' ')
-      ++p;
-    const size_t n = size_t(p - start);
-    if (n > 0 && length > n && fileName[length - n - 1] == '.' && strncasecmp(fileName + length - n, start, n) == 0)
-      return true;
-  }
-  return false;
-}
-
 const std::string& supportedExtensions()
 {
-  static const std::string all = [] {
-    std::string s;
-    for (const HandlerEntry& e : handlers)
-      s += (s.empty() ? "" : " ") + std::string(e.extensions);
-    return s;
-  }();
+  static const std::string all = kexmeshio_detail::joinExtensions(handlers);
   return all;
 }
 } // namespace
 
 const char* KEXGridIO::getSupportedExtensions() { return supportedExtensions().c_str(); }
 
-KEXGridIO* KEXGridIO::create(const char* className)
-{
-  if (!className)
-    return nullptr;
-  // An unknown name reaches the library's locate hook, which binds the module of a plug-in class.
-  const KEXMetaClass* meta = KEXMetaClass::find(className);
-  if (!meta || !meta->isOfType(metaClass()))
-    return nullptr;
-  KEXClass* object = meta->create();
-  return object ? static_cast<KEXGridIO*>(object) : nullptr;
-}
+KEXGridIO* KEXGridIO::create(const char* className) { return kexmeshio_detail::createHandler<KEXGridIO>(className); }
 
 KEXGridIO* KEXGridIO::createForFile(const char* fileName, Report& report)
 {
-  for (const HandlerEntry& e : handlers) {
-    if (!endsWithExtension(fileName, e.extensions))
-      continue;
-    if (KEXGridIO* h = create(e.className))
-      return h;
-    const char* module = KEXMesh::LibraryInit::LocateHook::moduleFor(e.className);
-    report.fail(Report::Unsupported, "%s: the file format plug-in %s cannot be loaded", nameOf(fileName),
-                module ? module : e.className);
-    return nullptr;
-  }
-  std::string ext = extensionOf(fileName);
-  report.fail(Report::Unsupported, "%s: unknown volume file extension \"%s\" (supported: %s)", nameOf(fileName),
-              ext.c_str(), getSupportedExtensions());
-  return nullptr;
+  return kexmeshio_detail::createHandlerForFile<KEXGridIO>(handlers, fileName, report, "volume file",
+                                                           getSupportedExtensions());
 }
 
 void KEXGridIO::destroy(KEXGridIO* handler)

@@ -7,6 +7,7 @@
 // puts them back when storing the new ones fails half way, so the object is never left with a mix
 // of old and new lists.
 #include "kexmesh/io/TriangleMeshIO.h"
+#include "kexmesh/io/internal/HandlerTable.h"
 
 #include "kex/Error.h"
 #include "kex/Memory.h"
@@ -160,16 +161,7 @@ bool KEXTriangleMeshIO::write(const char* fileName, const KEXObject* geometry, R
 
 bool KEXTriangleMeshIO::registerRole()
 {
-  static const bool done = [] {
-    __kexmesh_enum_init();
-    const KEXenum role("TriangleMeshIO");
-    if (!KEXObject::RoleManager::hasRole(KEX::GeometryIO))
-      KEXObject::RoleManager::addRole(KEX::GeometryIO, KEXenum());
-    bool added = KEXObject::RoleManager::hasRole(role) || KEXObject::RoleManager::addRole(role, KEX::GeometryIO);
-    bool defaulted = KEXObject::RoleManager::addDefaultRole(&metaClass(), role);
-    bool interfaced = KEXObject::RoleManager::setRoleInterface(role, KEXObject::RoleManager::RoleInterface());
-    return added && defaulted && interfaced;
-  }();
+  static const bool done = kexmeshio_detail::registerHandlerRole("TriangleMeshIO", metaClass());
   return done;
 }
 
@@ -182,12 +174,7 @@ namespace {
 
 // The formats the tool and hosts can name by file extension, in the order they are offered. The
 // module of each handler class comes from the library's one plug-in table.
-struct HandlerEntry {
-  const char* extensions;
-  const char* className;
-};
-
-const HandlerEntry handlers[] = {
+const kexmeshio_detail::HandlerEntry handlers[] = {
     {"ply", "KEXTriangleMeshIOPLY"},
     {"stl", "KEXTriangleMeshIOSTL"},
     {"off", "KEXTriangleMeshIOOFF"},
@@ -198,12 +185,7 @@ const HandlerEntry handlers[] = {
 // "ply stl off obj xyz pwn", built once from the table.
 const std::string& supportedExtensions()
 {
-  static const std::string all = [] {
-    std::string s;
-    for (const HandlerEntry& e : handlers)
-      s += (s.empty() ? "" : " ") + std::string(e.extensions);
-    return s;
-  }();
+  static const std::string all = kexmeshio_detail::joinExtensions(handlers);
   return all;
 }
 
@@ -213,34 +195,13 @@ const char* KEXTriangleMeshIO::getSupportedExtensions() { return supportedExtens
 
 KEXTriangleMeshIO* KEXTriangleMeshIO::create(const char* className)
 {
-  if (!className)
-    return nullptr;
-  // An unknown name reaches the library's locate hook, which binds the module of a plug-in class.
-  const KEXMetaClass* meta = KEXMetaClass::find(className);
-  if (!meta || !meta->isOfType(metaClass()))
-    return nullptr;
-  KEXClass* object = meta->create();
-  if (!object)
-    return nullptr;
-  return static_cast<KEXTriangleMeshIO*>(object);
+  return kexmeshio_detail::createHandler<KEXTriangleMeshIO>(className);
 }
 
 KEXTriangleMeshIO* KEXTriangleMeshIO::createForFile(const char* fileName, Report& report)
 {
-  for (const HandlerEntry& e : handlers) {
-    if (!matchesExtension(fileName, e.extensions))
-      continue;
-    if (KEXTriangleMeshIO* h = create(e.className))
-      return h;
-    const char* module = KEXMesh::LibraryInit::LocateHook::moduleFor(e.className);
-    report.fail(Report::Unsupported, "%s: the file format plug-in %s cannot be loaded", fileName ? fileName : "",
-                module ? module : e.className);
-    return nullptr;
-  }
-  std::string ext = extensionOf(fileName);
-  report.fail(Report::Unsupported, "%s: unknown file extension \"%s\" (supported: %s)", fileName ? fileName : "",
-              ext.c_str(), getSupportedExtensions());
-  return nullptr;
+  return kexmeshio_detail::createHandlerForFile<KEXTriangleMeshIO>(handlers, fileName, report, "file",
+                                                                   getSupportedExtensions());
 }
 
 void KEXTriangleMeshIO::destroy(KEXTriangleMeshIO* handler)
