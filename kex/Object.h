@@ -177,6 +177,10 @@ public:
   bool setArrayItems(KEXenum name, int first, int last, const E* items);
   template <class E>
   bool initArray(KEXenum name, int count, const E* items);
+  /// The whole array property into list (resized to its item count); false, list unspecified,
+  /// for a missing or mistyped property or when memory is short.
+  template <class E>
+  bool getArray(KEXenum name, KEXValueList<E>& list) const;
 
   // --- notifications ----------------------------------------------------------------------------
   /// Locks PropertyMessage (nested): change notices to observers are held back until the

@@ -511,6 +511,13 @@ bool KEXObject::setArrayItems(KEXenum name, int first, int last, const E* items)
   return p && p->setItems(first, last, items);
 }
 template <class E>
+bool KEXObject::getArray(KEXenum name, KEXValueList<E>& list) const
+{
+  int first = 0, last = -1;
+  return getIndexRange<E>(name, first, last) && list.setCount(last - first + 1) &&
+         (last < first || getArrayItems<E>(name, first, last, list.getData()));
+}
+template <class E>
 bool KEXObject::initArray(KEXenum name, int count, const E* items)
 {
   auto* p = dynamic_cast<KEXValueArrayPropertyIF<E>*>(getProperty(name));

@@ -55,6 +55,16 @@ struct Descriptor {
     if (fd >= 0)
       ::close(fd);
   }
+  /// Opens a regular file for reading; false with Unreadable in report.
+  bool open(const char* fileName, Report& report)
+  {
+    if (!kexmeshio::checkRegularFile(fileName, report))
+      return false;
+    fd = ::open(fileName, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+      return report.fail(Report::Unreadable, "%s: cannot open file: %s", fileName, std::strerror(errno));
+    return true;
+  }
 };
 
 } // namespace
@@ -65,12 +75,9 @@ bool attachFileRegion(const char* fileName, long long offset, KEXSampleType t, i
   uint64_t bytes = 0;
   if (!sampleBytes(fileName, t, nx, ny, nz, bytes, report))
     return false;
-  if (!kexmeshio::checkRegularFile(fileName, report))
-    return false;
   Descriptor d;
-  d.fd = ::open(fileName, O_RDONLY | O_CLOEXEC);
-  if (d.fd < 0)
-    return report.fail(Report::Unreadable, "%s: cannot open file: %s", fileName, std::strerror(errno));
+  if (!d.open(fileName, report))
+    return false;
   struct stat st;
   if (::fstat(d.fd, &st) != 0)
     return report.fail(Report::Unreadable, "%s: cannot determine the file size", fileName);
@@ -126,12 +133,9 @@ bool GzipInput::open(const char* fileName, Report& report) { return open(fileNam
 
 bool GzipInput::open(const char* fileName, long long offset, bool zlib, Report& report)
 {
-  if (!kexmeshio::checkRegularFile(fileName, report))
-    return false;
   Descriptor d;
-  d.fd = ::open(fileName, O_RDONLY | O_CLOEXEC);
-  if (d.fd < 0)
-    return report.fail(Report::Unreadable, "%s: cannot open file: %s", fileName, std::strerror(errno));
+  if (!d.open(fileName, report))
+    return false;
   // A regular file seeks to any offset; one past its end reads as an empty stream.
   if (offset > 0)
     ::lseek(d.fd, off_t(offset), SEEK_SET);
@@ -366,12 +370,9 @@ bool readSamples(const char* headerFile, const SampleSource& source, KEXGrid& gr
 
 bool readHeaderText(const char* fileName, std::string& text, Report& report)
 {
-  if (!kexmeshio::checkRegularFile(fileName, report))
-    return false;
   Descriptor d;
-  d.fd = ::open(fileName, O_RDONLY | O_CLOEXEC);
-  if (d.fd < 0)
-    return report.fail(Report::Unreadable, "%s: cannot open file: %s", fileName, std::strerror(errno));
+  if (!d.open(fileName, report))
+    return false;
   text.resize(MAX_HEADER);
   size_t done = 0;
   while (done < text.size()) {

@@ -34,14 +34,6 @@ std::vector<std::string> volumeFiles()
   return files;
 }
 
-template <class T>
-bool readList(const KEXObject& result, KEXenum name, KEXValueList<T>& list)
-{
-  int first = 0, last = -1;
-  return result.getIndexRange<T>(name, first, last) && list.setCount(last - first + 1) &&
-         (last < first || result.getArrayItems<T>(name, first, last, list.getData()));
-}
-
 bool extract(KEXGrid& grid, double iso, KEXTriangleMeshBuffer& mesh)
 {
   KEXTriangleMeshExtractor x;
@@ -49,8 +41,8 @@ bool extract(KEXGrid& grid, double iso, KEXTriangleMeshBuffer& mesh)
   return x.setValue<KEXObjectLink>(KEX::SampleGrid, KEXObjectLink(&grid)) &&
          x.setValue<float>(KEX::IsoValue, float(iso)) && x.calculate() &&
          x.getValue<KEXObjectLink>(KEX::Result, link) && link.get() &&
-         readList(*link.get(), KEX::TriangleList, mesh.triangleList) &&
-         readList(*link.get(), KEX::VertexList, mesh.vertexList);
+         link.get()->getArray(KEX::TriangleList, mesh.triangleList) &&
+         link.get()->getArray(KEX::VertexList, mesh.vertexList);
 }
 
 /// How many vertices strictly inside the sample range are not at the clamped linear crossing of

@@ -83,14 +83,6 @@ int readVolume(const std::string& path, const ExtractSettings& s, KEXGrid& grid)
   return Success;
 }
 
-template <class T>
-bool readList(const KEXObject& result, KEXenum name, KEXValueList<T>& list)
-{
-  int first = 0, last = -1;
-  return result.getIndexRange<T>(name, first, last) && list.setCount(last - first + 1) &&
-         (last < first || result.getArrayItems<T>(name, first, last, list.getData()));
-}
-
 int extractSurface(KEXGrid& grid, const ExtractSettings& s, KEXTriangleMeshBuffer& mesh)
 {
   const KEXMetaClass* meta = KEXMetaClass::find("KEXTriangleMeshExtractor");
@@ -117,8 +109,8 @@ int extractSurface(KEXGrid& grid, const ExtractSettings& s, KEXTriangleMeshBuffe
   const bool calculated = calculate && calculate->execute(nullptr);
   KEXObjectLink link;
   const bool read = calculated && x->getValue<KEXObjectLink>(KEX::Result, link) && link.get() &&
-                    readList(*link.get(), KEX::TriangleList, mesh.triangleList) &&
-                    readList(*link.get(), KEX::VertexList, mesh.vertexList);
+                    link.get()->getArray(KEX::TriangleList, mesh.triangleList) &&
+                    link.get()->getArray(KEX::VertexList, mesh.vertexList);
   x->release();
   if (interruptCount() > 0)
     return OperationFailed; // the caller says the output was not written
