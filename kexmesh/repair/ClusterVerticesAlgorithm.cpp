@@ -15,6 +15,13 @@
 // entry array, and each leaf is matched once against the leaves its enlarged box reaches, testing
 // every unordered pair once. Tree order keeps neighbouring queries on neighbouring memory.
 //
+// At a vanishing distance (the weld of exact copies, as the extractor and the soup readers need it)
+// no tree is built: the clusters are found by hashing the coordinates (internal/ExactWeld.h), with
+// the same pair rule and the same smallest-index roots, so the result is the same. Vertex normals,
+// which can keep coincident vertices apart, and meshes with many coordinates next to zero, where
+// float values lie closer than the distance, keep the tree search. The hash partitions are
+// independent and run on the worker threads.
+//
 // Nothing in the buffer changes before the merge table is complete and the one allocation of the
 // update (the cluster sizes) succeeded, so a stop or an allocation failure leaves the buffer as it
 // was, apart from the lists cleared up front.
@@ -23,6 +30,7 @@
 
 #include "kex/Memory.h"
 #include "kexmesh/core/internal/UnionFind.h"
+#include "kexmesh/repair/internal/ExactWeld.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -251,7 +259,11 @@ bool KEXClusterVerticesAlgorithm::clusterSimilarVertices(float distance)
   }
   {
     KEXSubTask sub("Initialization", 0.39);
-    if (!pointTree.create(b.vertexList.getData(), V))
+    const char* closed = closedVertex.getCount() == V ? closedVertex.getData() : nullptr;
+    exactTau = carryNormals ? -1.0 : kexweld::tinyBound(distance);
+    if (exactTau >= 0.0 && kexweld::countFuzzy(b.vertexList.getData(), V, closed, exactTau) > kexweld::fuzzyLimit(V))
+      exactTau = -1.0;
+    if (exactTau < 0.0 && !pointTree.create(b.vertexList.getData(), V))
       return task.statusOf(sub, KEX::GenericError);
     distanceVector = KEXVector3<float>(distance, distance, distance);
     squaredDistance = double(distance) * double(distance);
@@ -287,6 +299,9 @@ bool KEXClusterVerticesAlgorithm::createMergeTable()
 
   KEXTask task("Creating merge table", double(V), 0x10000);
   mergeTable.clear();
+  if (exactTau >= 0.0 && !mergeTable.setCount(V)) // the hash writes the shared table directly
+    return kexEndOutOfMemory(task);
+  exactParts = threads > 0 ? threads : std::max(1, getNumberOfThreads());
   mergeTask = &task;
   resetAtomic();
   bool ran = runAll(threads);
@@ -301,8 +316,38 @@ bool KEXClusterVerticesAlgorithm::createMergeTable()
   return kexEndOutOfMemory(task);
 }
 
+bool KEXClusterVerticesAlgorithm::runExact()
+{
+  const int V = m_buffer.getVertexCount();
+  const char* closed = closedVertex.getCount() == V ? closedVertex.getData() : nullptr;
+  const double share = 1.0 / double(exactParts);
+  struct Progress {
+    KEXClusterVerticesAlgorithm* self;
+    double share;
+  } progress{this, share};
+  auto report = [](void* context, int scanned) {
+    auto* p = static_cast<Progress*>(context);
+    p->self->lock();
+    bool go = p->self->mergeTask->incProgress(double(scanned) * p->share, true);
+    p->self->unlock();
+    return p->self->mergeTask->sendMessage(KEXTaskInfo::Message(KEXTaskInfo::Running)) && go;
+  };
+  for (;;) {
+    const int part = getAtomic();
+    if (part >= exactParts)
+      return true;
+    const kexweld::Outcome outcome =
+        kexweld::weldPartition(m_buffer.vertexList.getData(), V, closed, float(distanceVector.x), exactTau, part,
+                               exactParts, mergeTable.getData(), report, &progress);
+    if (outcome != kexweld::Outcome::Done)
+      return false;
+  }
+}
+
 bool KEXClusterVerticesAlgorithm::run()
 {
+  if (exactTau >= 0.0)
+    return runExact();
   const int V = m_buffer.getVertexCount();
   KEXValueList<int> parent(16, true);
   if (!parent.setCount(V))

@@ -60,6 +60,8 @@ private:
   bool clusterSimilarVertices(float distance);
   /// The pair search of one worker thread.
   bool run() override;
+  /// The worker of the hashed weld at a vanishing distance: claims hash partitions in turn.
+  bool runExact();
   /// Renumbers, averages, drops collapsed triangles and cuts the vertex lists.
   bool updateBuffer(KEXTask& task);
   /// Repair mode: marks the vertices that stay out of the welding (their fan is closed).
@@ -70,6 +72,8 @@ private:
   KEXValueList<int> mergeTable{16, true};
   KEXVector3<float> distanceVector;
   double squaredDistance = 0.0;
+  double exactTau = -1.0; ///< the tiny-coordinate bound of the hashed weld; negative: the tree search
+  int exactParts = 1;     ///< hash partitions of the hashed weld
   KEXTask* mergeTask = nullptr;
   bool carryNormals = false;
   bool repairMode = false;

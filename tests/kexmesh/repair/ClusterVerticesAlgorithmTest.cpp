@@ -90,24 +90,39 @@ KEXTriangleMeshBuffer makeCloud(std::mt19937& rng, int n, float d, bool attribut
 } // namespace
 
 // The central property: the clustering equals brute-force single linkage, bit for bit, whatever the
-// thread count.
+// thread count. Distance 0 and the extractor's vanishing distance take the hashed weld; clouds near
+// zero put float values closer than that distance (pairs the hash must still find), and a cloud with
+// too many of them sends the hashed weld back to the tree.
 TEST(ClusterVerticesAlgorithm, EqualsBruteForceForAnyThreadCount)
 {
+  struct Sweep {
+    float distance;    // the weld distance
+    float cloudStep;   // the cloud's lattice step
+    float shift;       // added to half the vertices (0: none), so tiny and ordinary coordinates mix
+    int extra;         // vertices beyond the random count
+  };
+  const float vanishing = 1.1754943508222875e-37f;
+  const Sweep sweeps[] = {{0.0f, 0.25f, 0.0f, 0},       {0.25f, 0.25f, 0.0f, 0},
+                          {vanishing, 0.25f, 0.0f, 0},  {vanishing, 1e-38f, 0.0f, 0},
+                          {vanishing, 1e-38f, 1.0f, 0}, {vanishing, 1e-38f, 0.0f, 3500}};
   std::mt19937 rng(7);
-  for (int run = 0; run < 24; ++run) {
-    const float d = run % 4 == 0 ? 0.0f : 0.25f;
-    const int n = 50 + int(rng() % 1200);
-    KEXTriangleMeshBuffer input = makeCloud(rng, n, run % 4 == 0 ? 0.25f : d, run % 2 == 0);
-    if (run % 3 == 0) { // normals decide too
+  for (int run = 0; run < 30; ++run) {
+    const Sweep& s = sweeps[run % 6];
+    const int n = 50 + int(rng() % 1200) + s.extra;
+    KEXTriangleMeshBuffer input = makeCloud(rng, n, s.cloudStep, run % 2 == 0);
+    if (s.shift != 0.0f)
+      for (int i = 0; i < n; i += 2)
+        input.vertexList[i].y += s.shift;
+    if (run % 5 == 0) { // normals decide too
       std::uniform_real_distribution<float> c(-1.0f, 1.0f);
       for (int i = 0; i < n; ++i)
         input.vertexNormalList.append(Vec3(c(rng), c(rng), c(rng)));
     }
-    const KEXTriangleMeshBuffer expected = referenceWeld(input, d);
+    const KEXTriangleMeshBuffer expected = referenceWeld(input, s.distance);
     for (int threads : {1, 2, 7}) {
       ThreadCount tc(threads);
       KEXTriangleMeshBuffer b(input);
-      ASSERT_TRUE(weld(b, d));
+      ASSERT_TRUE(weld(b, s.distance));
       ASSERT_TRUE(b.isConsistent());
       ASSERT_TRUE(sameBuffer(b, expected)) << "run " << run << " threads " << threads;
     }

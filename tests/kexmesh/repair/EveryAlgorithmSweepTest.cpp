@@ -235,6 +235,20 @@ const Row rows[] = {
     {"KEXClusterVerticesAlgorithm", noisySoup,
      [](KEXTriangleMeshAlgorithmIF& a) { EXPECT_TRUE(dynamic_cast<KEXClusterVerticesAlgorithm&>(a).setMaximumDistance(1e-3f)); },
      nullptr, Row::StopFails, 4, 1},
+    // The weld of exact copies hashes instead of building a tree; a small sphere next to zero gives
+    // it coordinates closer together than the distance, matched pair by pair.
+    {"KEXClusterVerticesAlgorithm", [] {
+       KEXTriangleMeshBuffer b = toSoup(makeIcosphere(3));
+       KEXTriangleMeshBuffer tiny = toSoup(makeIcosphere(2));
+       for (Vec3& p : tiny.vertexList)
+         p *= 1e-36f;
+       append(b, tiny);
+       return b;
+     },
+     [](KEXTriangleMeshAlgorithmIF& a) {
+       EXPECT_TRUE(dynamic_cast<KEXClusterVerticesAlgorithm&>(a).setMaximumDistance(1.1754943508222875e-37f));
+     },
+     nullptr, Row::StopFails, 4, 1},
     // Repair mode estimates its distance and marks closed fans first: a closed sphere beside the
     // soup of another. A stop while estimating ends the run stopped with nothing changed.
     {"KEXClusterVerticesAlgorithm", [] {
