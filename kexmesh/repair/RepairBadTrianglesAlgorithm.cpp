@@ -27,17 +27,25 @@
 // when an inner edge joins two border vertices (the collapse would pinch the border). Everything
 // refused stays as it was and is counted.
 //
+// Most triangles of a large mesh are sound. They are found first, on the worker threads, and each
+// sound triangle's vertex indices are kept. The repairs never move a vertex, so a triangle whose
+// indices are still the kept ones is still sound and need not be judged again; any repair that
+// touches a triangle (a flip, a collapse, a removal that moves another triangle into its place)
+// changes its indices. The repairs are therefore exactly those of judging every triangle in turn.
+//
 // The partner of an edge comes from the vertex corner lists (the triangle adjacency list is cleared
 // at the start, as the repairs would invalidate it anyway), so only manifold, consistently oriented
 // edges count as shared. Triangles with a repeated vertex index are not judged here: the discard
 // step removes them.
 #include "kexmesh/repair/RepairBadTrianglesAlgorithm.h"
+#include "kexmesh/core/internal/ParallelBlocks.h"
 #include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Task.h"
 #include "kexmesh/core/TriangleCalculus.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 KEXMESH_DEFINE_CLASS(KEXRepairBadTrianglesAlgorithm, KEXTriangleMeshAlgorithmIF)
@@ -63,10 +71,18 @@ public:
 
   /// The per-vertex displacement record. False when memory is short.
   bool init() { return m_moved.setCount(m_b.getVertexCount(), 0.0); }
+  /// Marks the sound triangles on the worker threads; true when none is degenerate. False in ok
+  /// when memory is short or the task was stopped (stopped tells which).
+  bool screen(KEXTask& task, bool& ok, bool& stopped);
   /// Repairs triangle t if it is degenerate and a bounded repair exists. False when memory fails.
   bool step(int t, int depth);
   /// Whether t is degenerate; its angles are filled in when it is.
   bool degenerate(int t, D& angles) const;
+  /// degenerate(), answered from the screen where t is as it was then.
+  bool judge(int t, D& angles) const
+  {
+    return !(t < m_sound.getCount() && m_sound[t] == m_b.triangleList[t]) && degenerate(t, angles);
+  }
 
 private:
   enum class Outcome { Done, Refused, Recursed };
@@ -110,7 +126,33 @@ private:
   Statistics& m_st;
   KEXValueList<double> m_moved; ///< per vertex: farthest input vertex merged into it
   mutable KEXValueList<int> m_ringU, m_ringW;
+  /// Per triangle: its vertex indices when it was screened sound, (-1, -1, -1) when it was not.
+  KEXValueList<KEXTriangle<int>> m_sound{16, true};
 };
+
+bool Repairer::screen(KEXTask& task, bool& ok, bool& stopped)
+{
+  const int T = m_b.getTriangleCount();
+  stopped = false;
+  ok = m_sound.setCount(T);
+  if (!ok)
+    return false;
+  KEXTriangle<int>* sound = m_sound.getData();
+  const KEXTriangle<int>* triangles = m_b.triangleList.getData();
+  std::atomic<int> found{0};
+  ok = kexmeshcore::parallelBlocks(task, T, BLOCK, 1.0, stopped, [&](int first, int end) {
+    D angles;
+    int n = 0;
+    for (int t = first; t < end; ++t) {
+      const bool bad = degenerate(t, angles);
+      sound[t] = bad ? KEXTriangle<int>(-1, -1, -1) : triangles[t];
+      n += bad ? 1 : 0;
+    }
+    found.fetch_add(n, std::memory_order_relaxed);
+    return true;
+  });
+  return ok && found.load() == 0;
+}
 
 bool Repairer::degenerate(int t, D& angles) const
 {
@@ -382,7 +424,7 @@ Repairer::Outcome Repairer::repairSliver(int t, int flat, double bound, int dept
   if (repeated(m_b.triangleList[t2]))
     return Outcome::Refused;
   D angles2;
-  if (!degenerate(t2, angles2)) {
+  if (!judge(t2, angles2)) {
     if (!canFlip(c, cp, bound))
       return Outcome::Refused;
     ok = m_b.flipEdge(c);
@@ -428,7 +470,7 @@ bool Repairer::step(int t, int depth)
   if (!m_b.isValidVertex(tri[0]) || !m_b.isValidVertex(tri[1]) || !m_b.isValidVertex(tri[2]) || repeated(tri))
     return true; // not ours to judge: the discard step removes such triangles
   D angles;
-  if (!degenerate(t, angles))
+  if (!judge(t, angles))
     return true;
   D l;
   KEXTriangleCalculus3<float>::lengths(l, m_b.vertexList[tri[0]], m_b.vertexList[tri[1]], m_b.vertexList[tri[2]]);
@@ -472,13 +514,35 @@ bool KEXRepairBadTrianglesAlgorithm::run(void*)
 
   double threshold, bound;
   {
-    KEXSubTask sub(nullptr, 2.0);
+    KEXSubTask sub(nullptr, 1.0);
     KEXVector3<float> msd;
     double s = 1.0;
     if (b.calculateMeanSamplingDistance(msd))
       s = double(std::min(msd.x, std::min(msd.y, msd.z)));
     bound = s * 0.015625;
     threshold = bound * bound * 0.5;
+  }
+
+  Repairer repairer(b, threshold, bound, m_statistics);
+  {
+    KEXSubTask sub(nullptr, 1.0);
+    KEXTask inner("Processing triangles", double(b.getTriangleCount()), 0x10000, 0);
+    bool ok = false, stopped = false;
+    if (repairer.screen(inner, ok, stopped)) {
+      inner.ok();
+      return task.ok(); // nothing to repair, so no adjacency list to build
+    }
+    if (stopped) {
+      if (inner.wasAborted()) {
+        inner.aborted();
+        return task.aborted();
+      }
+      inner.error(KEX::GenericError);
+      return task.error(KEX::GenericError);
+    }
+    if (!ok)
+      return endOutOfMemory(inner, task);
+    inner.ok();
   }
 
   KEXDerivedListScope vertexAdjacency = KEXDerivedListScope::vertexAdjacency(b, true);
@@ -488,7 +552,6 @@ bool KEXRepairBadTrianglesAlgorithm::run(void*)
       return task.statusOf(sub, KEX::GenericError);
   }
 
-  Repairer repairer(b, threshold, bound, m_statistics);
   for (int pass = 0; pass < 2; ++pass) {
     KEXSubTask sub(nullptr, 2.0);
     const int T = b.getTriangleCount();
@@ -517,6 +580,6 @@ bool KEXRepairBadTrianglesAlgorithm::run(void*)
   }
   D angles;
   for (int t = 0; t < b.getTriangleCount(); ++t)
-    m_statistics.left += repairer.degenerate(t, angles) ? 1 : 0;
+    m_statistics.left += repairer.judge(t, angles) ? 1 : 0;
   return task.ok();
 }
