@@ -80,6 +80,9 @@ constexpr KEXenum INPUTS[6] = {KEX::IsoValue,           KEX::InterpolationMode,
 constexpr double EXTRACT_SHARE = 4.5, CLUSTER_SHARE = 1.0, REPAIR_SHARE = 2.0;
 /// Soups grow in blocks of this many vertices.
 constexpr int SOUP_BLOCK = 1 << 15;
+/// Bit k of a four-bit column code moved to bit 2k: the column's corners in the cell case.
+constexpr uint8_t SPREAD[16] = {0x00, 0x01, 0x04, 0x05, 0x10, 0x11, 0x14, 0x15,
+                                0x40, 0x41, 0x44, 0x45, 0x50, 0x51, 0x54, 0x55};
 
 uint64_t stampOf(const KEXObject* object, KEXenum name)
 {
@@ -188,6 +191,7 @@ struct WorkerPlanes {
   KEXGridReadCache* cache = nullptr;
   Lines planes[2];
   uint8_t* flags[2] = {nullptr, nullptr};
+  uint8_t* codes = nullptr; ///< per sample column of a row pair: its four inside flags
   double* positions[3] = {nullptr, nullptr, nullptr};
   int length = 0, rows = 0;
 
@@ -198,6 +202,7 @@ struct WorkerPlanes {
         cache->releaseData(l);
     for (uint8_t* f : flags)
       kexFree(f);
+    kexFree(codes);
     for (double* p : positions)
       kexFree(p);
   }
@@ -402,9 +407,12 @@ bool KEXTriangleMeshExtractor::Private::CalculateActionAttr::fetchPlane(WorkerPl
     return fail("Could not access source");
   const float iso = m_iso;
   const int n = l.lineLength * l.lineCount;
-  uint8_t* f = w.flags[slot];
+  // Local restricted pointers: a byte store may alias anything, which would keep the loop scalar.
+  const float* __restrict values = l.values;
+  const float* __restrict seconds = l.seconds;
+  uint8_t* __restrict f = w.flags[slot];
   for (int i = 0; i < n; ++i)
-    f[i] = uint8_t(l.values[i] >= iso) & uint8_t(l.seconds[i] > KEXTriangleMeshExtractor::MASK_THRESHOLD);
+    f[i] = uint8_t(values[i] >= iso) & uint8_t(seconds[i] > KEXTriangleMeshExtractor::MASK_THRESHOLD);
   return true;
 }
 
@@ -420,12 +428,14 @@ bool KEXTriangleMeshExtractor::Private::CalculateActionAttr::extractRange(Worker
       kexFree(f);
       f = static_cast<uint8_t*>(kexMalloc(size_t(length) * size_t(rows)));
     }
+    kexFree(w.codes);
+    w.codes = static_cast<uint8_t*>(kexMalloc(size_t(length) + 8)); // 8 more for the word-wise scan
     for (int a = 0; a < 2; ++a) {
       kexFree(w.positions[a]);
       w.positions[a] = static_cast<double*>(kexMalloc(sizeof(double) * size_t(a == 0 ? length : rows)));
     }
     w.length = w.rows = 0;
-    if (!w.flags[0] || !w.flags[1] || !w.positions[0] || !w.positions[1] ||
+    if (!w.flags[0] || !w.flags[1] || !w.codes || !w.positions[0] || !w.positions[1] ||
         !m_cache.allocLines(w.planes[0], length, rows) || !m_cache.allocLines(w.planes[1], length, rows))
       return taskOutOfMemory();
     w.length = length;
@@ -471,12 +481,26 @@ bool KEXTriangleMeshExtractor::Private::CalculateActionAttr::extractRange(Worker
       const int r0 = j * length, r1 = r0 + length;
       cell.lo[1] = w.positions[1][j];
       cell.hi[1] = w.positions[1][j + 1];
+      // A column's code holds its corners' flags (this row and the next, this plane and the next)
+      // in bits 0 to 3; a cell's case interleaves the codes of its two columns.
+      uint8_t* __restrict q = w.codes;
+      for (int i = 0; i < length; ++i)
+        q[i] = uint8_t(f0[r0 + i] | f0[r1 + i] << 1 | f1[r0 + i] << 2 | f1[r1 + i] << 3);
+      std::memset(q + length, 0xFF, 8); // never equal to a code: the word-wise skip stops there
       for (int i = 0; i + 1 < length; ++i) {
-        const int k[8] = {r0 + i, r0 + i + 1, r1 + i, r1 + i + 1, r0 + i, r0 + i + 1, r1 + i, r1 + i + 1};
-        const int index = f0[k[0]] | f0[k[1]] << 1 | f0[k[2]] << 2 | f0[k[3]] << 3 | f1[k[4]] << 4 |
-                          f1[k[5]] << 5 | f1[k[6]] << 6 | f1[k[7]] << 7;
-        if (index == 0 || index == 255)
+        // Skip eight cells at once where both columns of each are all outside or all inside.
+        uint64_t x, y;
+        std::memcpy(&x, q + i, 8);
+        std::memcpy(&y, q + i + 1, 8);
+        if (x == y && (x == 0 || x == 0x0F0F0F0F0F0F0F0Full)) {
+          i += 7;
           continue;
+        }
+        const int a = q[i], b = q[i + 1];
+        if (a == b && (a == 0 || a == 15))
+          continue;
+        const int index = SPREAD[a] | SPREAD[b] << 1;
+        const int k[8] = {r0 + i, r0 + i + 1, r1 + i, r1 + i + 1, r0 + i, r0 + i + 1, r1 + i, r1 + i + 1};
         for (int c = 0; c < 8; ++c) {
           const Lines& plane = c < 4 ? p0 : p1;
           cell.inside[c] = uint8_t((index >> c) & 1);
