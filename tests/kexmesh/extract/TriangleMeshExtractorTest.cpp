@@ -126,22 +126,14 @@ struct Extraction {
   int calculations = 0;
 };
 
-template <class T>
-bool readList(const KEXObject& result, KEXenum name, KEXValueList<T>& list)
-{
-  int first = 0, last = -1;
-  return result.getIndexRange<T>(name, first, last) && list.setCount(last - first + 1) &&
-         (last < first || result.getArrayItems<T>(name, first, last, list.getData()));
-}
-
 /// The extractor's result lists as a mesh.
 void readResult(const KEXTriangleMeshExtractor& x, KEXTriangleMeshBuffer& mesh)
 {
   KEXObjectLink link;
   ASSERT_TRUE(x.getValue<KEXObjectLink>(KEX::Result, link));
   ASSERT_NE(link.get(), nullptr);
-  ASSERT_TRUE(readList(*link.get(), KEX::TriangleList, mesh.triangleList));
-  ASSERT_TRUE(readList(*link.get(), KEX::VertexList, mesh.vertexList));
+  ASSERT_TRUE(link.get()->getArray(KEX::TriangleList, mesh.triangleList));
+  ASSERT_TRUE(link.get()->getArray(KEX::VertexList, mesh.vertexList));
 }
 
 int listCount(const KEXTriangleMeshExtractor& x, KEXenum name)
