@@ -19,8 +19,16 @@
 // opposite their edge (the contraction would fold the surface or make an edge non-manifold), and
 // pairs whose triangles would collapse into two copies of one triangle. Together with the bound on
 // the corners of a pair this keeps every contraction local: at most 13 corners are touched.
+//
+// The flip test keeps each triangle from turning over in one contraction, but a small closed mesh
+// reduced to a handful of triangles could still turn over as a whole, step by step, and come out
+// enclosing negative volume (facing inwards). So every closed component keeps its signed volume,
+// updated with each contraction from the few triangles it touches, and a contraction that would
+// change its sign is not admissible.
 #include "kexmesh/simplify/ContractVertexPairsAlgorithm.h"
+#include "kexmesh/core/internal/ScratchAllocator.h"
 #include "kexmesh/core/internal/TaskEnd.h"
+#include "kexmesh/core/internal/UnionFind.h"
 
 #include "kex/Task.h"
 #include "kexmesh/objects/Vocabulary.h"
@@ -80,6 +88,9 @@ private:
 };
 
 bool holds(const KEXTriangle<int>& t, int v) { return t[0] == v || t[1] == v || t[2] == v; }
+
+/// Six times the signed volume of the tetrahedron of a triangle and the origin.
+double tetraVolume(const D& p0, const D& p1, const D& p2) { return p0.dot(p1.cross(p2)); }
 
 } // namespace
 
@@ -222,6 +233,8 @@ void KEXContractVertexPairsAlgorithm::cleaning()
 {
   m_buffer.removeVertexAdjacencyList();
   vertexQuadricList.clear();
+  m_component.clear();
+  m_volume.clear();
 }
 
 bool KEXContractVertexPairsAlgorithm::initialization()
@@ -264,6 +277,8 @@ bool KEXContractVertexPairsAlgorithm::initialization()
     if (!calculateVertexQuadrics())
       return task.statusOf(sub, KEX::GenericError);
   }
+  if (!labelClosedComponents())
+    return kexEndOutOfMemory(task, KEX::GenericError);
   // From here on partners are found through the vertex corner lists, which the contractions keep
   // exact; a triangle adjacency list would have to be re-derived around every contraction.
   b.removeTriangleAdjacencyList();
@@ -475,6 +490,84 @@ double KEXContractVertexPairsAlgorithm::edgeCosts(KEXVector3<float>& position, i
   return best;
 }
 
+bool KEXContractVertexPairsAlgorithm::labelClosedComponents()
+{
+  const Buffer& b = m_buffer;
+  const int V = b.getVertexCount(), T = b.getTriangleCount();
+  m_component.clear();
+  m_volume.clear();
+  KEXScratchAllocator scratch;
+  int* slot = V > 0 ? scratch.allocate<int>(size_t(V)) : nullptr;
+  if (V > 0 && (!slot || !m_component.setCount(V)))
+    return false;
+  int* root = m_component.getData();
+  kexunion::reset(root, V);
+  for (int t = 0; t < T; ++t) {
+    const KEXTriangle<int>& tri = b.triangleList[t];
+    kexunion::unite(root, tri[0], tri[1]);
+    kexunion::unite(root, tri[0], tri[2]);
+  }
+  int count = 0;
+  for (int v = 0; v < V; ++v)
+    slot[v] = -1;
+  for (int v = 0; v < V; ++v) {
+    const int r = kexunion::findRoot(root, v);
+    if (slot[r] < 0)
+      slot[r] = count++;
+  }
+  for (int v = 0; v < V; ++v)
+    root[v] = slot[root[v]];
+  // About the box centre, so that the volume terms of a mesh far from the origin do not cancel.
+  KEXInterval<KEXVector3<float>> box;
+  m_volumeOrigin = b.calculateBoundingBox(box) && !box.isEmpty()
+                       ? (toD(box.getMin()) + toD(box.getMax())) * 0.5
+                       : D(0.0, 0.0, 0.0);
+  if (!m_volume.setCount(count, 0.0))
+    return false;
+  bool* open = count > 0 ? scratch.allocate<bool>(size_t(count)) : nullptr;
+  if (count > 0 && !open)
+    return false;
+  for (int c = 0; c < count; ++c)
+    open[c] = false;
+  for (int t = 0; t < T; ++t) {
+    const KEXTriangle<int>& tri = b.triangleList[t];
+    const int c = m_component[tri[0]];
+    for (int k = 0; k < 3; ++k)
+      open[c] = open[c] || b.partnerCorner(3 * t + k) < 0;
+    m_volume[c] += tetraVolume(toD(b.vertexList[tri[0]]) - m_volumeOrigin, toD(b.vertexList[tri[1]]) - m_volumeOrigin,
+                               toD(b.vertexList[tri[2]]) - m_volumeOrigin);
+  }
+  for (int v = 0; v < V; ++v)
+    if (open[m_component[v]] || !(m_volume[m_component[v]] != 0.0))
+      m_component[v] = -1;
+  return true;
+}
+
+double KEXContractVertexPairsAlgorithm::volumeChange(int a, int bb, const D& position) const
+{
+  const Buffer& b = m_buffer;
+  const D p = position - m_volumeOrigin;
+  double change = 0.0;
+  for (int pass = 0; pass < 2; ++pass) {
+    const int moved = pass == 0 ? a : bb, other = pass == 0 ? bb : a;
+    for (int c : b.vertexAdjacencyList[moved]) {
+      const KEXTriangle<int>& tri = b.triangleList[c / 3];
+      D q[3];
+      for (int k = 0; k < 3; ++k)
+        q[k] = toD(b.vertexList[tri[k]]) - m_volumeOrigin;
+      const double before = tetraVolume(q[0], q[1], q[2]);
+      if (holds(tri, other)) {
+        if (pass == 0)
+          change -= before; // a triangle of the pair: the contraction removes it
+        continue;
+      }
+      q[c % 3] = p;
+      change += tetraVolume(q[0], q[1], q[2]) - before;
+    }
+  }
+  return change;
+}
+
 bool KEXContractVertexPairsAlgorithm::isReasonableMerger(int a, int b) const
 {
   if (a == b)
@@ -548,6 +641,12 @@ bool KEXContractVertexPairsAlgorithm::isValidVector(int a, int b, const KEXVecto
   for (; j >= 0; --j)
     if (!isValidCorner(lb[j], p, 0.75, 1.0))
       return false;
+  const int component = m_component.getCount() > a ? m_component[a] : -1;
+  if (component >= 0) {
+    const double volume = m_volume[component];
+    if (!((volume + volumeChange(a, b, p)) * volume > 0.0))
+      return false;
+  }
   return true;
 }
 
@@ -570,6 +669,9 @@ bool KEXContractVertexPairsAlgorithm::edgeCollapse(const KEXVector3<float>& posi
   const int r = b.triangleList[t][k];           // removed
   const int s = b.triangleList[t][(k + 2) % 3]; // survives
   const D p = toD(position), ps = toD(b.vertexList[s]), pr = toD(b.vertexList[r]);
+  const int component = m_component.getCount() > s ? m_component[s] : -1;
+  if (component >= 0)
+    m_volume[component] += volumeChange(s, r, p);
 
   Quadric qs(vertexQuadricList[s]), qr(vertexQuadricList[r]);
   qs.translate(p - ps);
@@ -604,9 +706,13 @@ bool KEXContractVertexPairsAlgorithm::edgeCollapse(const KEXVector3<float>& posi
     if (!b.swapVertices(r, last))
       return false;
     vertexQuadricList[r] = vertexQuadricList[last];
+    if (m_component.getCount() > last)
+      m_component[r] = m_component[last];
   }
   b.setVertexCount(last);
   vertexQuadricList.setCount(last);
+  if (m_component.getCount() > last)
+    m_component.setCount(last);
   return true;
 }
 

@@ -94,9 +94,16 @@ private:
   bool isValidCorner(int corner, const KEXVector3<double>& position, double fraction, double sign) const;
   bool edgeCollapse(const KEXVector3<float>& position, int corner);
   bool updateTriangles(int vertex);
+  bool labelClosedComponents();
+  double volumeChange(int a, int b, const KEXVector3<double>& position) const;
 
   KEXTask* m_task = nullptr;
   KEXValueList<KEXQuadric4<float>> vertexQuadricList{16384, true};
+  // Per vertex its closed component (-1: open, or enclosing no volume), and per closed component
+  // six times its signed volume about m_volumeOrigin: a contraction may not change its sign.
+  KEXValueList<int> m_component{16384, true};
+  KEXValueList<double> m_volume{64, true};
+  KEXVector3<double> m_volumeOrigin;
   float meanSamplingDistanceValue = 0.0f;
   double borderWeight = BORDER_WEIGHT;
   KEXVector3<float> m_meanSamplingDistance;

@@ -14,15 +14,16 @@ namespace kexmeshtest {
 inline bool readOff(const std::string& path, KEXTriangleMeshBuffer& b)
 {
   std::ifstream in(path);
-  std::string word;
-  if (!(in >> word) || word.rfind("OFF", 0) != 0)
-    return false;
   auto skipComments = [&in]() {
     while (in >> std::ws && in.peek() == '#') {
       std::string line;
       std::getline(in, line);
     }
   };
+  std::string word;
+  skipComments(); // some tools write comment lines before the header
+  if (!(in >> word) || word.rfind("OFF", 0) != 0)
+    return false;
   skipComments();
   long nv = 0, nf = 0, ne = 0;
   if (!(in >> nv >> nf >> ne) || nv < 0 || nf < 0)
