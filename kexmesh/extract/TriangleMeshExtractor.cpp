@@ -12,6 +12,7 @@
 //    and the bad-triangle repair removes what the placement rule made degenerate.
 // 4. The triangle and vertex lists are published in the result object.
 #include "kexmesh/extract/TriangleMeshExtractor.h"
+#include "kexmesh/objects/internal/ObjectMembers.h"
 
 #include "kex/Error.h"
 #include "kex/Properties.h"
@@ -84,11 +85,7 @@ constexpr int SOUP_BLOCK = 1 << 15;
 constexpr uint8_t SPREAD[16] = {0x00, 0x01, 0x04, 0x05, 0x10, 0x11, 0x14, 0x15,
                                 0x40, 0x41, 0x44, 0x45, 0x50, 0x51, 0x54, 0x55};
 
-uint64_t stampOf(const KEXObject* object, KEXenum name)
-{
-  const KEXProperty* p = object ? object->getProperty(name) : nullptr;
-  return p ? p->getModificationTime() : 0;
-}
+using kexmeshobjects::propertyStamp;
 
 /// The first index of the sorted table whose position is at least x (n when none).
 int lowerIndex(const double* positions, int n, double x) { return int(std::lower_bound(positions, positions + n, x) - positions); }
@@ -157,11 +154,10 @@ void KEXTriangleMeshExtractor::Result::construct()
     return;
   }
   Private& p = *m_private;
-  bool ok = addProperty(KEX::TriangleList, &p.triangles) == KEX::NoError;
-  ok = addProperty(KEX::VertexList, &p.vertices) == KEX::NoError && ok;
-  ok = addProperty(KEX::NormalList, &p.normals) == KEX::NoError && ok;
-  ok = addProperty(KEX::CurvatureList, &p.curvatures) == KEX::NoError && ok;
-  if (!ok)
+  if (kexmeshobjects::addMembers(*this, {{KEX::TriangleList, &p.triangles},
+                                         {KEX::VertexList, &p.vertices},
+                                         {KEX::NormalList, &p.normals},
+                                         {KEX::CurvatureList, &p.curvatures}}) != KEX::NoError)
     KEXError::emitError(KEXError::Message(this, KEX::GenericError));
 }
 
@@ -329,11 +325,11 @@ bool KEXTriangleMeshExtractor::Private::CalculateActionAttr::isRecalculationNeed
   if (!grid || grid->getModificationTime() != m_usedGridStamp)
     return true;
   for (int i = 0; i < 6; ++i)
-    if (stampOf(owner, INPUTS[i]) != m_inputStamps[i])
+    if (propertyStamp(owner, INPUTS[i]) != m_inputStamps[i])
       return true;
   const KEXObject* result = getResult();
   for (int i = 0; i < 4; ++i)
-    if (stampOf(result, RESULT_LISTS[i]) != m_publishedStamps[i])
+    if (propertyStamp(result, RESULT_LISTS[i]) != m_publishedStamps[i])
       return true;
   return false;
 }
@@ -374,7 +370,7 @@ bool KEXTriangleMeshExtractor::Private::CalculateActionAttr::init(void*)
   m_usedGrid = grid;
   m_usedGridStamp = grid->getModificationTime();
   for (int i = 0; i < 6; ++i)
-    m_inputStamps[i] = stampOf(owner, INPUTS[i]);
+    m_inputStamps[i] = propertyStamp(owner, INPUTS[i]);
   return true;
 }
 
@@ -590,7 +586,7 @@ bool KEXTriangleMeshExtractor::Private::CalculateActionAttr::publish(KEXObject& 
       !result.initArray<Vec3>(KEX::NormalList, 0, nullptr) || !result.initArray<float>(KEX::CurvatureList, 0, nullptr))
     return taskError(KEX::GenericError);
   for (int i = 0; i < 4; ++i)
-    m_publishedStamps[i] = stampOf(&result, RESULT_LISTS[i]);
+    m_publishedStamps[i] = propertyStamp(&result, RESULT_LISTS[i]);
   return true;
 }
 
@@ -685,32 +681,20 @@ void KEXTriangleMeshExtractor::construct()
     return;
   }
   Private& p = *m_private;
-  KEXenum code = addProperty(KEX::IsoValue, &p.iso);
-  if (code == KEX::NoError)
-    code = addProperty(KEX::InterpolationMode, &p.mode);
-  if (code == KEX::NoError)
-    code = addProperty(KEX::SampleGrid, &p.grid);
-  if (code == KEX::NoError)
-    code = addProperty(KEX::SampleMaskList, &p.masks);
-  if (code == KEX::NoError)
-    code = addProperty(KEX::SampleTransferSpec, &p.transfer);
-  if (code == KEX::NoError)
-    code = addProperty(KEX::SampleGridToCurrentViewTransform, &p.transform);
-  if (code == KEX::NoError)
-    code = addProperty(KEX::Result, &p.result);
-  if (code == KEX::NoError)
-    code = addAction(KEX::Calculate, &p.calculate);
+  const KEXenum code = kexmeshobjects::addMembers(*this,
+                                                  {{KEX::IsoValue, &p.iso},
+                                                   {KEX::InterpolationMode, &p.mode},
+                                                   {KEX::SampleGrid, &p.grid},
+                                                   {KEX::SampleMaskList, &p.masks},
+                                                   {KEX::SampleTransferSpec, &p.transfer},
+                                                   {KEX::SampleGridToCurrentViewTransform, &p.transform},
+                                                   {KEX::Result, &p.result}},
+                                                  KEX::Calculate, &p.calculate);
   if (code != KEX::NoError) {
     KEXError::emitError(KEXError::Message(this, code));
     return;
   }
-  auto* result = static_cast<Result*>(Result::metaClass().create());
-  if (!result) {
-    KEXError::emitError(KEXError::Message(this, KEX::GenericError));
-    return;
-  }
-  p.result.setValue(KEXObjectLink(result));
-  result->release(); // the link holds the result from here on
+  kexmeshobjects::linkNewResult<Result>(*this, p.result);
 }
 
 void KEXTriangleMeshExtractor::copyValues(const KEXTriangleMeshExtractor& other)

@@ -12,6 +12,7 @@
 // the access object turns into NaN corners) adds nothing to any figure; the calculation says how
 // many it left out in a warning, so a figure is never silently NaN nor silently short.
 #include "kexmesh/repair/TriangleMeshAnalyzer.h"
+#include "kexmesh/objects/internal/ObjectMembers.h"
 
 #include "kex/Error.h"
 #include "kex/Properties.h"
@@ -151,12 +152,11 @@ void KEXTriangleMeshAnalyzer::Result::construct()
     return;
   }
   Private& p = *m_private;
-  bool ok = addProperty(KEX::BadEdges, &p.badEdges) == KEX::NoError;
-  ok = addProperty(KEX::BadTriangles, &p.badTriangles) == KEX::NoError && ok;
-  ok = addProperty(KEX::SurfaceArea, &p.surfaceArea) == KEX::NoError && ok;
-  ok = addProperty(KEX::Dimensions, &p.dimensions) == KEX::NoError && ok;
-  ok = addProperty(KEX::AngleHistogram, &p.angleHistogram) == KEX::NoError && ok;
-  if (!ok)
+  if (kexmeshobjects::addMembers(*this, {{KEX::BadEdges, &p.badEdges},
+                                         {KEX::BadTriangles, &p.badTriangles},
+                                         {KEX::SurfaceArea, &p.surfaceArea},
+                                         {KEX::Dimensions, &p.dimensions},
+                                         {KEX::AngleHistogram, &p.angleHistogram}}) != KEX::NoError)
     KEXError::emitError(KEXError::Message(this, KEX::GenericError));
 }
 
@@ -248,7 +248,6 @@ struct KEXTriangleMeshAnalyzer::Private : KEXClassMember {
     bool publish(KEXObject& result);
     void measureBatch(Batch& batch, Partial& partial, double& area) const;
     bool readInputs(KEXObject*& geometry, Matrix& transform) const;
-    uint64_t stampOf(const KEXObject* object, KEXenum name) const;
 
     // Inputs of the current calculation.
     const KEXTriangleMeshBuffer* m_buffer = nullptr;
@@ -275,12 +274,6 @@ struct KEXTriangleMeshAnalyzer::Private : KEXClassMember {
   CalculateActionAttr calculate;
 };
 
-uint64_t KEXTriangleMeshAnalyzer::Private::CalculateActionAttr::stampOf(const KEXObject* object, KEXenum name) const
-{
-  const KEXProperty* p = object ? object->getProperty(name) : nullptr;
-  return p ? p->getModificationTime() : 0;
-}
-
 bool KEXTriangleMeshAnalyzer::Private::CalculateActionAttr::readInputs(KEXObject*& geometry, Matrix& transform) const
 {
   KEXObject* owner = getOwner();
@@ -300,11 +293,11 @@ bool KEXTriangleMeshAnalyzer::Private::CalculateActionAttr::isRecalculationNeede
     return true;
   if (geometry != m_usedGeometry || transform != m_usedTransform)
     return true;
-  if (stampOf(geometry, KEX::VertexList) != m_usedVertices || stampOf(geometry, KEX::TriangleList) != m_usedTriangles)
+  if (kexmeshobjects::propertyStamp(geometry, KEX::VertexList) != m_usedVertices || kexmeshobjects::propertyStamp(geometry, KEX::TriangleList) != m_usedTriangles)
     return true;
   const KEXObject* result = getResult();
   for (int i = 0; i < 5; ++i)
-    if (stampOf(result, FIGURES[i]) != m_publishedStamps[i])
+    if (kexmeshobjects::propertyStamp(result, FIGURES[i]) != m_publishedStamps[i])
       return true;
   return false;
 }
@@ -333,8 +326,8 @@ bool KEXTriangleMeshAnalyzer::Private::CalculateActionAttr::init(void*)
   m_buffer = buffer;
   m_usedGeometry = geometry;
   m_usedTransform = m_transform;
-  m_usedVertices = stampOf(geometry, KEX::VertexList);
-  m_usedTriangles = stampOf(geometry, KEX::TriangleList);
+  m_usedVertices = kexmeshobjects::propertyStamp(geometry, KEX::VertexList);
+  m_usedTriangles = kexmeshobjects::propertyStamp(geometry, KEX::TriangleList);
   return true;
 }
 
@@ -490,7 +483,7 @@ bool KEXTriangleMeshAnalyzer::Private::CalculateActionAttr::publish(KEXObject& r
   if (!ok)
     return taskError(KEX::GenericError);
   for (int i = 0; i < 5; ++i)
-    m_publishedStamps[i] = stampOf(&result, FIGURES[i]);
+    m_publishedStamps[i] = kexmeshobjects::propertyStamp(&result, FIGURES[i]);
   return true;
 }
 
@@ -559,25 +552,14 @@ void KEXTriangleMeshAnalyzer::construct()
     return;
   }
   Private& p = *m_private;
-  KEXenum code = addProperty(KEX::Geometry, &p.geometry);
-  if (code == KEX::NoError)
-    code = addProperty(KEX::GeometryToCurrentViewTransform, &p.transform);
-  if (code == KEX::NoError)
-    code = addProperty(KEX::Result, &p.result);
-  if (code == KEX::NoError)
-    code = addAction(KEX::Calculate, &p.calculate);
+  const KEXenum code = kexmeshobjects::addMembers(
+      *this, {{KEX::Geometry, &p.geometry}, {KEX::GeometryToCurrentViewTransform, &p.transform}, {KEX::Result, &p.result}},
+      KEX::Calculate, &p.calculate);
   if (code != KEX::NoError) {
     KEXError::emitError(KEXError::Message(this, code));
     return;
   }
-  KEXClass* created = Result::metaClass().create();
-  auto* result = static_cast<Result*>(created);
-  if (!result) {
-    KEXError::emitError(KEXError::Message(this, KEX::GenericError));
-    return;
-  }
-  p.result.setValue(KEXObjectLink(result));
-  result->release(); // the link holds the result from here on
+  kexmeshobjects::linkNewResult<Result>(*this, p.result);
 }
 
 void KEXTriangleMeshAnalyzer::copyValues(const KEXTriangleMeshAnalyzer& other)

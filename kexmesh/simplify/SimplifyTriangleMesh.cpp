@@ -3,6 +3,7 @@
 // effect, and because an untouched filter forwards exactly the contraction's own defaults (vertex
 // limit 1000, triangle limit 2000, Nicest, maximum error 0.01), the default run is the standard one.
 #include "kexmesh/simplify/SimplifyTriangleMesh.h"
+#include "kexmesh/objects/internal/ObjectMembers.h"
 #include "kex/Error.h"
 #include "kexmesh/objects/TriangleMeshAction.h"
 #include "kexmesh/objects/Vocabulary.h"
@@ -158,15 +159,16 @@ void KEXSimplifyTriangleMesh::construct()
     return;
   }
   Private& p = *m_private;
-  bool ok = addProperty(KEX::MaximumDistance, &p.maximumDistance) == KEX::NoError;
-  ok = addProperty(KEX::BorderWeighting, &p.borderWeighting) == KEX::NoError && ok;
-  ok = addProperty(KEX::ShapeWeighting, &p.shapeWeighting) == KEX::NoError && ok;
-  ok = addProperty(KEX::VectorLength, &p.vectorLength) == KEX::NoError && ok;
-  ok = addProperty(KEX::ErrorLimit, &p.errorLimit) == KEX::NoError && ok;
-  ok = addProperty(KEX::VertexLimit, &p.vertexLimit) == KEX::NoError && ok;
-  ok = addProperty(KEX::TriangleLimit, &p.triangleLimit) == KEX::NoError && ok;
-  ok = addProperty(KEX::Quality, &p.quality) == KEX::NoError && ok;
-  ok = addAction(KEX::Filter, &p.filter) == KEX::NoError && ok;
+  const bool ok = kexmeshobjects::addMembers(*this,
+                                             {{KEX::MaximumDistance, &p.maximumDistance},
+                                              {KEX::BorderWeighting, &p.borderWeighting},
+                                              {KEX::ShapeWeighting, &p.shapeWeighting},
+                                              {KEX::VectorLength, &p.vectorLength},
+                                              {KEX::ErrorLimit, &p.errorLimit},
+                                              {KEX::VertexLimit, &p.vertexLimit},
+                                              {KEX::TriangleLimit, &p.triangleLimit},
+                                              {KEX::Quality, &p.quality}},
+                                             KEX::Filter, &p.filter) == KEX::NoError;
   if (!ok)
     KEXError::emitError(KEXError::Message(this, KEX::OutOfMemory));
 }
