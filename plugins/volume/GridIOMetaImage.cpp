@@ -97,10 +97,7 @@ bool KEXGridIOMetaImage::readGrid(const char* fileName, KEXGrid& grid, Report& r
   if (!parseHeader(file, text, h, report))
     return false;
   const HeaderField* f = h.fields;
-  auto bad = [&](FieldId id, Report::Kind kind, const char* what) {
-    return report.fail(kind, "%s:%d: %s \"%.*s\"", file, f[id].line, what, int(f[id].value.size()),
-                       f[id].value.data());
-  };
+  auto bad = [&](FieldId id, Report::Kind kind, const char* what) { return failField(report, kind, file, f[id], what); };
   // True or False, as written by any writer's case; absent is false.
   auto flag = [&](FieldId id, bool& out) {
     const std::string v(f[id].value);

@@ -166,10 +166,7 @@ bool KEXGridIONRRD::readGrid(const char* fileName, KEXGrid& grid, Report& report
   if (!parseHeader(file, text, h, report))
     return false;
   const HeaderField* f = h.fields;
-  auto bad = [&](FieldId id, Report::Kind kind, const char* what) {
-    return report.fail(kind, "%s:%d: %s \"%.*s\"", file, f[id].line, what, int(f[id].value.size()),
-                       f[id].value.data());
-  };
+  auto bad = [&](FieldId id, Report::Kind kind, const char* what) { return failField(report, kind, file, f[id], what); };
   long long dimension = 0;
   if (!parseWhole(f[Dimension].value, dimension))
     return bad(Dimension, Report::Malformed, "the dimension is no integer:");

@@ -435,4 +435,9 @@ std::string siblingPath(const char* headerFile, std::string_view name)
   return header.substr(0, slash + 1) + std::string(name);
 }
 
+bool failField(Report& report, Report::Kind kind, const char* file, const HeaderField& field, const char* what)
+{
+  return report.fail(kind, "%s:%d: %s \"%.*s\"", file, field.line, what, int(field.value.size()), field.value.data());
+}
+
 } // namespace kexmeshvolume

@@ -108,6 +108,9 @@ struct HeaderField {
   bool seen() const { return line > 0; }
 };
 
+/// Refuses the file for field: "file:line: what "value"". Always false.
+bool failField(Report& report, Report::Kind kind, const char* file, const HeaderField& field, const char* what);
+
 /// v without leading and trailing blanks, tabs and carriage returns.
 std::string_view trimmed(std::string_view v);
 
