@@ -19,7 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <numeric>
-#include <tuple>
+#include <cstdint>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #include <vector>
@@ -299,79 +299,115 @@ MeshStats computeStats(const KEXTriangleMeshBuffer& b)
     if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z))
       finite[size_t(i)] = 0;
   }
-  // Exact duplicates: sort the finite positions.
+  // Exact duplicates: every finite vertex whose position (with -0 equal to +0) an earlier one has,
+  // found through a hash table of the distinct positions (a sort of millions of vertices takes
+  // seconds).
   {
-    std::vector<int> order;
-    order.reserve(size_t(nv));
-    for (int i = 0; i < nv; ++i)
-      if (finite[size_t(i)])
-        order.push_back(i);
-    auto key = [&](int i) {
-      const KEXVector3<float>& v = b.vertexList[i];
-      return std::tuple<float, float, float>(v.x, v.y, v.z);
+    auto bitsOf = [](float x) {
+      uint32_t u;
+      std::memcpy(&u, &x, sizeof u);
+      return x == 0.0f ? 0u : u;
     };
-    std::sort(order.begin(), order.end(), [&](int a, int c) { return key(a) < key(c); });
-    for (size_t k = 1; k < order.size(); ++k)
-      if (key(order[k]) == key(order[k - 1]))
-        ++s.duplicateVertices;
+    size_t capacity = 16;
+    while (capacity < 2 * size_t(nv))
+      capacity *= 2;
+    std::vector<int> table(capacity, -1);
+    for (int i = 0; i < nv; ++i) {
+      if (!finite[size_t(i)])
+        continue;
+      const KEXVector3<float>& v = b.vertexList[i];
+      uint64_t h = (uint64_t(bitsOf(v.x)) * 0x9E3779B97F4A7C15ull) ^ (uint64_t(bitsOf(v.y)) * 0xC2B2AE3D27D4EB4Full) ^
+                   (uint64_t(bitsOf(v.z)) * 0x165667B19E3779F9ull);
+      h ^= h >> 31;
+      for (size_t at = h & (capacity - 1);; at = (at + 1) & (capacity - 1)) {
+        const int other = table[at];
+        if (other < 0) {
+          table[at] = i;
+          break;
+        }
+        if (b.vertexList[other] == v) {
+          ++s.duplicateVertices;
+          break;
+        }
+      }
+    }
   }
+  // Edges grouped by their lower vertex (a counting sort), each group ordered by the higher one.
   struct Edge {
-    uint64_t key;
-    int forward; // 1 when the triangle runs min -> max
+    int hi;
+    int forward; // 1 when the triangle runs lo -> hi
   };
-  std::vector<Edge> edges;
-  edges.reserve(size_t(nt) * 3);
+  std::vector<int> start(size_t(nv) + 1, 0);
+  auto properTriangle = [&](const KEXTriangle<int>& tri) {
+    for (int k = 0; k < 3; ++k)
+      if (tri[k] < 0 || tri[k] >= nv)
+        return false;
+    return true;
+  };
   for (int t = 0; t < nt; ++t) {
     const KEXTriangle<int>& tri = b.triangleList[t];
-    bool inRange = true;
-    for (int k = 0; k < 3; ++k)
-      inRange &= tri[k] >= 0 && tri[k] < nv;
-    if (!inRange)
+    if (!properTriangle(tri))
       continue;
     for (int k = 0; k < 3; ++k)
       used[size_t(tri[k])] = 1;
     // A triangle with a repeated index has no proper edges to count (the check calls it empty).
     if (tri[0] == tri[1] || tri[1] == tri[2] || tri[0] == tri[2])
       continue;
-    for (int k = 0; k < 3; ++k) {
-      int a = tri[k], c = tri[(k + 1) % 3];
-      uint64_t lo = uint64_t(std::min(a, c)), hi = uint64_t(std::max(a, c));
-      edges.push_back({(lo << 32) | hi, a < c ? 1 : 0});
+    for (int k = 0; k < 3; ++k)
+      ++start[size_t(std::min(tri[k], tri[(k + 1) % 3])) + 1];
+  }
+  for (int v = 0; v < nv; ++v)
+    start[size_t(v) + 1] += start[size_t(v)];
+  std::vector<Edge> edges(size_t(start[size_t(nv)]));
+  {
+    std::vector<int> fill(start.begin(), start.end() - 1);
+    for (int t = 0; t < nt; ++t) {
+      const KEXTriangle<int>& tri = b.triangleList[t];
+      if (!properTriangle(tri) || tri[0] == tri[1] || tri[1] == tri[2] || tri[0] == tri[2])
+        continue;
+      for (int k = 0; k < 3; ++k) {
+        const int a = tri[k], c = tri[(k + 1) % 3];
+        edges[size_t(fill[size_t(std::min(a, c))]++)] = {std::max(a, c), a < c ? 1 : 0};
+      }
     }
   }
   for (int i = 0; i < nv; ++i)
     if (!used[size_t(i)])
       ++s.unusedVertices;
-  std::sort(edges.begin(), edges.end(), [](const Edge& x, const Edge& y) { return x.key < y.key; });
   std::vector<int> parent((size_t(nv)));
   kexunion::reset(parent.data(), nv);
   auto find = [&](int x) { return kexunion::findRoot(parent.data(), x); };
   std::vector<char> onBoundary(size_t(nv), 0);
-  for (size_t i = 0; i < edges.size();) {
-    size_t j = i;
-    while (j < edges.size() && edges[j].key == edges[i].key)
-      ++j;
-    size_t n = j - i;
-    if (n == 1) {
-      ++s.boundaryEdges;
-      int a = int(edges[i].key >> 32), c = int(edges[i].key & 0xFFFFFFFFu);
-      onBoundary[size_t(a)] = onBoundary[size_t(c)] = 1;
-      kexunion::unite(parent.data(), c, a);
-    } else if (n == 2) {
-      if (edges[i].forward == edges[i + 1].forward)
-        ++s.flippedEdges;
-    } else {
-      ++s.nonManifoldEdges;
+  for (int lo = 0; lo < nv; ++lo) {
+    Edge* first = edges.data() + start[size_t(lo)];
+    Edge* last = edges.data() + start[size_t(lo) + 1];
+    std::sort(first, last, [](const Edge& x, const Edge& y) { return x.hi < y.hi; }); // a handful each
+    for (Edge* i = first; i < last;) {
+      Edge* j = i;
+      while (j < last && j->hi == i->hi)
+        ++j;
+      const long n = long(j - i);
+      if (n == 1) {
+        ++s.boundaryEdges;
+        onBoundary[size_t(lo)] = onBoundary[size_t(i->hi)] = 1;
+        kexunion::unite(parent.data(), i->hi, lo);
+      } else if (n == 2) {
+        if (i[0].forward == i[1].forward)
+          ++s.flippedEdges;
+      } else {
+        ++s.nonManifoldEdges;
+      }
+      i = j;
     }
-    i = j;
   }
   for (int i = 0; i < nv; ++i)
     if (onBoundary[size_t(i)] && find(i) == i)
       ++s.boundaryLoops;
   // Components: the used vertices joined by any edge.
   kexunion::reset(parent.data(), nv);
-  for (const Edge& e : edges)
-    kexunion::unite(parent.data(), int(e.key >> 32), int(e.key & 0xFFFFFFFFu));
+  for (int lo = 0; lo < nv; ++lo)
+    for (int e = start[size_t(lo)]; e < start[size_t(lo) + 1]; ++e)
+      kexunion::unite(parent.data(), lo, edges[size_t(e)].hi);
   for (int i = 0; i < nv; ++i)
     if (used[size_t(i)] && find(i) == i)
       ++s.components;
