@@ -8,6 +8,7 @@
 #include "kexmesh/repair/FixTriangleMesh.h"
 #include "support/MeshQuality.h"
 #include "support/Meshes.h"
+#include "support/RealData.h"
 
 #include <gtest/gtest.h>
 
@@ -23,33 +24,6 @@
 using namespace kexmeshtest;
 
 namespace {
-
-std::filesystem::path meshFolder()
-{
-  return std::filesystem::path(KEXMESH_DATA_DIR) / "meshes";
-}
-
-std::vector<std::string> meshFiles()
-{
-  std::vector<std::string> files;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(meshFolder(), error))
-    if (entry.is_regular_file())
-      files.push_back(entry.path().string());
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
-bool readMesh(const std::string& path, KEXTriangleMeshBuffer& b)
-{
-  KEXGeometryIO::Report report;
-  KEXTriangleMeshIO* h = KEXTriangleMeshIO::createForFile(path.c_str(), report);
-  if (!h)
-    return false;
-  const bool ok = h->readBuffer(path.c_str(), b, report);
-  KEXTriangleMeshIO::destroy(h);
-  return ok;
-}
 
 /// The fix filter's Filter action on b in place, as a host holding a buffer runs it.
 bool fix(KEXTriangleMeshBuffer& b)

@@ -3,13 +3,18 @@
 // buffer the same way (adjacency lists, unit vertex normals, the colour and triangle normal lists
 // emptied), walk the triangle fan around each vertex the same way, and compute every new position
 // from the old ones into a copy that is exchanged in only at the end, so a failure or a stop leaves
-// the positions as they were.
+// the positions as they were. Before the exchange, a closed component whose new positions would
+// enclose a volume of the other sign keeps its old ones: on a coarse closed mesh (a tetrahedron, a
+// box of twelve triangles) moving every vertex towards its neighbours at once can turn the whole
+// component inside out, which no per-vertex rule sees.
 #include "kex/Task.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
 #include "kexmesh/core/internal/AdjacencyPreamble.h"
 #include "kexmesh/core/internal/TaskEnd.h"
+#include "kexmesh/core/internal/UnionFind.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <optional>
 
@@ -146,6 +151,65 @@ Fan walkFan(const KEXTriangleMeshBuffer& b, int i, bool backward, Visit&& visit)
   return Fan::Open;
 }
 
+/// Puts the old positions back into out for every closed component (each of its edges shared by
+/// two triangles, as the triangle adjacency list says) whose signed volume would change sign; the
+/// number of such components, or -1 when memory is short. \pre the triangle adjacency list.
+inline int keepClosedComponentsFacing(const KEXTriangleMeshBuffer& b, const KEXVector3<float>* old,
+                                      KEXVector3<float>* out)
+{
+  using D = KEXVector3<double>;
+  const int V = b.getVertexCount(), T = b.getTriangleCount();
+  KEXValueList<int> roots(1024, true);
+  KEXValueList<double> volumes(1024, true); // per root: old and new volume
+  KEXValueList<char> open(1024, true);
+  if (!roots.setCount(V) || !volumes.setCount(2 * V, 0.0) || !open.setCount(V, 0))
+    return -1;
+  int* root = roots.getData();
+  kexunion::reset(root, V);
+  const KEXTriangle<int>* tris = b.triangleList.getData();
+  auto valid = [V](const KEXTriangle<int>& t) {
+    return unsigned(t[0]) < unsigned(V) && unsigned(t[1]) < unsigned(V) && unsigned(t[2]) < unsigned(V);
+  };
+  for (int t = 0; t < T; ++t)
+    if (valid(tris[t])) {
+      kexunion::unite(root, tris[t][0], tris[t][1]);
+      kexunion::unite(root, tris[t][0], tris[t][2]);
+    }
+  // About the old box centre, so that the terms of a mesh far from the origin do not cancel.
+  D lo(HUGE_VAL, HUGE_VAL, HUGE_VAL), hi(-HUGE_VAL, -HUGE_VAL, -HUGE_VAL);
+  for (int v = 0; v < V; ++v)
+    for (int a = 0; a < 3; ++a) {
+      lo[a] = std::min(lo[a], double(old[v][a]));
+      hi[a] = std::max(hi[a], double(old[v][a]));
+    }
+  const D centre = V > 0 ? (lo + hi) * 0.5 : D(0.0, 0.0, 0.0);
+  auto tetra = [&](const KEXVector3<float>* p, const KEXTriangle<int>& t) {
+    const D a = D(p[t[0]]) - centre, c1 = D(p[t[1]]) - centre, c2 = D(p[t[2]]) - centre;
+    return a.dot(c1.cross(c2));
+  };
+  const int* adj = b.triangleAdjacencyList.getData()->getComponentPtr();
+  for (int t = 0; t < T; ++t) {
+    const KEXTriangle<int>& tri = tris[t];
+    if (!valid(tri))
+      continue;
+    const int r = kexunion::findRoot(root, tri[0]);
+    if (adj[3 * t] < 0 || adj[3 * t + 1] < 0 || adj[3 * t + 2] < 0)
+      open[r] = 1;
+    volumes[2 * r] += tetra(old, tri);
+    volumes[2 * r + 1] += tetra(out, tri);
+  }
+  int kept = 0;
+  for (int v = 0; v < V; ++v) {
+    const int r = kexunion::findRoot(root, v);
+    const double before = volumes[2 * r], after = volumes[2 * r + 1];
+    if (!open[r] && before != 0.0 && !(before * after > 0.0)) {
+      kept += v == r ? 1 : 0;
+      out[v] = old[v];
+    }
+  }
+  return kept;
+}
+
 /// Step 5 of both passes under sub-task "Smoothing vertex list" (0.8) of task: copies the vertex
 /// list, lets position(i, old, out) write vertex i's new position from the unchanged old list
 /// (blocks of VERTEX_BLOCK vertices, one progress report each) and exchanges the copy in. A failed
@@ -181,6 +245,13 @@ std::optional<bool> smoothVertices(KEXTask& task, KEXTriangleMeshBuffer& b, KEXe
   }
   if (!completed)
     return task.statusOf(sub, KEX::GenericError);
+  if (b.hasTriangleAdjacencyList()) {
+    const int kept = keepClosedComponentsFacing(b, old, copy.getData());
+    if (kept < 0)
+      return kexEndOutOfMemory(task, copyFailureCode);
+    if (kept > 0)
+      kexTaskDiagnostics(KEX::Warning, "Kept %i closed parts unsmoothed: smoothing would have turned them inside out", kept);
+  }
   b.vertexList.swap(copy);
   return std::nullopt;
 }

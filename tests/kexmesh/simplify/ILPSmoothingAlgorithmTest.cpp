@@ -30,6 +30,37 @@ TEST(ILPSmoothingAlgorithm, EqualsTheReferenceOnRandomSurfaces)
   }
 }
 
+// Moving every vertex of a tetrahedron to the mean of its neighbours at once reflects it through
+// its centre: the pass keeps such a closed part as it was (and says so), while a fine sphere beside
+// it is smoothed as without it. The arc pass, which moves along the normals, smooths it and keeps
+// it outward.
+TEST(ILPSmoothingAlgorithm, CoarseClosedPartsAreNotTurnedInsideOut)
+{
+  const KEXTriangleMeshBuffer tetrahedron = makeBuffer({Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(0, 1, 0), Vec3(0, 0, 1)},
+                                                       {Tri(0, 2, 1), Tri(0, 1, 3), Tri(0, 3, 2), Tri(1, 2, 3)});
+  ASSERT_GT(signedVolume(tetrahedron), 0.0);
+  const KEXTriangleMeshBuffer sphere = makeIcosphere(3, Vec3(5, 0, 0));
+  KEXTriangleMeshBuffer input(tetrahedron);
+  append(input, sphere);
+  for (bool arc : {false, true}) {
+    SCOPED_TRACE(arc ? "arc" : "Laplace");
+    KEXTriangleMeshBuffer b(input), alone(sphere);
+    kexTest::RecordingScope monitor;
+    ASSERT_TRUE(arc ? runAlgorithm<KEXCASmoothingAlgorithm>(b) : runAlgorithm<KEXILPSmoothingAlgorithm>(b));
+    ASSERT_TRUE(arc ? runAlgorithm<KEXCASmoothingAlgorithm>(alone) : runAlgorithm<KEXILPSmoothingAlgorithm>(alone));
+    for (int v = 0; v < sphere.getVertexCount(); ++v)
+      EXPECT_EQ(b.vertexList[4 + v], alone.vertexList[v]) << v;
+    KEXTriangleMeshBuffer part(b);
+    part.triangleList.setCount(4);
+    EXPECT_GT(signedVolume(part), 0.0);
+    if (!arc) {
+      EXPECT_TRUE(monitor.hasDiagnostic("Kept %i closed parts unsmoothed: smoothing would have turned them inside out"));
+      for (int v = 0; v < 4; ++v)
+        EXPECT_EQ(b.vertexList[v], tetrahedron.vertexList[v]) << v;
+    }
+  }
+}
+
 TEST(ILPSmoothingAlgorithm, BothPassesOnTheRealMeshes)
 {
   // Judged by the independent measure: the passes change no triangle and no edge count, their positions stay
