@@ -1,4 +1,4 @@
-// Triangulation tools: the loop triangulation against a brute-force enumeration of all
+// Triangulation tools: the loop triangulation against an exhaustive search over all
 // triangulations, the linking of filled edge loops against a fresh adjacency build, the ellipsoid's
 // counts, closedness, orientation and normals, and all-or-nothing failure behaviour.
 #include "kexmesh/reconstruct/TriangulationTools.h"
@@ -17,7 +17,6 @@
 #include <cmath>
 #include <functional>
 #include <random>
-#include <map>
 #include <vector>
 
 using namespace kexmeshtest;
@@ -34,112 +33,77 @@ KEXValueList<int> listOf(const std::vector<int>& v)
   return l;
 }
 
-double dist(const KEXTriangleMeshBuffer& b, int u, int v)
+double perimeter(const KEXTriangleMeshBuffer& b, int x, int y, int z)
 {
-  return std::sqrt((KEXVector3<double>(b.vertexList[u]) - KEXVector3<double>(b.vertexList[v])).squaredLength());
+  auto dist = [&](int u, int v) { return std::sqrt((KEXVector3<double>(b.vertexList[u]) - KEXVector3<double>(b.vertexList[v])).squaredLength()); };
+  return dist(x, y) + dist(y, z) + dist(z, x);
 }
-double perimeter(const KEXTriangleMeshBuffer& b, int x, int y, int z) { return dist(b, x, y) + dist(b, y, z) + dist(b, z, x); }
 
-// One triangulation of a sub-loop as a binary tree of splits.
-struct Triangulation {
-  double weight = 0.0;
-  std::vector<int> preorder;             // splits, root first, then left part, then right part (enumeration)
-  std::vector<KEXTriangle<int>> emitted; // triangles in emission order, left, right, self (reference)
-};
-
-// The rules a triangulation is weighed by. exists tells whether a triangle (by vertices) is in the
-// mesh already; such a candidate costs existingCost alone (the penalty for vertex loops, infinity
-// for edge loops). forbidden, when set, tells whether a diagonal (by loop positions) is an edge of
-// the mesh already: a candidate that needs it costs infinity.
+// The rules a triangulation of the loop v is weighed by. A candidate triangle that is in the mesh
+// already costs existingCost alone (the penalty for vertex loops, infinity for edge loops);
+// forbidden, when set, tells whether a diagonal (by loop positions) is an edge of the mesh
+// already: a candidate that needs it costs infinity.
 struct Rules {
-  std::function<bool(int, int, int)> exists;
+  const KEXTriangleMeshBuffer& b;
+  const std::vector<int>& v;
   double existingCost = PENALTY;
   std::function<bool(int, int)> forbidden;
+
+  double candidate(int i, int k, int j, double parts) const
+  {
+    if (forbidden && ((k > i + 1 && forbidden(i, k)) || (j > k + 1 && forbidden(k, j))))
+      return INFINITY;
+    const KEXTriangle<int> t(v[size_t(i)], v[size_t(k)], v[size_t(j)]);
+    return referenceContainsTriangle(b, t) ? existingCost : parts + perimeter(b, t[0], t[1], t[2]);
+  }
+  // The least weight of any triangulation of the sub-loop (i, j), by exhaustive search (a
+  // candidate's weight never falls as its parts grow, so the best parts make the best whole).
+  double least(int i, int j) const
+  {
+    double best = j == i + 1 ? 0.0 : INFINITY;
+    for (int k = i + 1; k < j; ++k)
+      best = std::min(best, candidate(i, k, j, least(i, k) + least(k, j)));
+    return best;
+  }
 };
 
-double candidateWeight(const KEXTriangleMeshBuffer& b, const std::vector<int>& v, int i, int k, int j, double parts,
-                       const Rules& rules)
-{
-  if (rules.forbidden && ((k > i + 1 && rules.forbidden(i, k)) || (j > k + 1 && rules.forbidden(k, j))))
-    return INFINITY;
-  return rules.exists(v[i], v[k], v[j]) ? rules.existingCost : parts + perimeter(b, v[i], v[k], v[j]);
-}
+struct Triangulation {
+  double weight = 0.0;
+  std::vector<KEXTriangle<int>> emitted; // in emission order: left part, right part, own triangle
+};
 
-// All triangulations of the sub-loop (i, j) with their weights under the rules.
-std::vector<Triangulation> enumerate(const KEXTriangleMeshBuffer& b, const std::vector<int>& v, int i, int j,
-                                     const Rules& rules)
+// The reference of the sub-loop (i, j): the smallest split that reaches the least weight (within
+// rounding), its two parts chosen the same way. Infinite weight: no triangulation is allowed.
+Triangulation reference(const Rules& rules, int i, int j)
 {
-  if (j == i + 1)
-    return {Triangulation()};
-  std::vector<Triangulation> all;
+  const double best = rules.least(i, j);
+  if (j == i + 1 || std::isinf(best))
+    return Triangulation{best, {}};
   for (int k = i + 1; k < j; ++k) {
-    auto left = enumerate(b, v, i, k, rules), right = enumerate(b, v, k, j, rules);
-    for (const auto& l : left)
-      for (const auto& r : right) {
-        Triangulation t;
-        t.weight = candidateWeight(b, v, i, k, j, l.weight + r.weight, rules);
-        t.preorder.push_back(k);
-        t.preorder.insert(t.preorder.end(), l.preorder.begin(), l.preorder.end());
-        t.preorder.insert(t.preorder.end(), r.preorder.begin(), r.preorder.end());
-        all.push_back(t);
-      }
-  }
-  return all;
-}
-
-// The reference of the sub-loop (i, j): the smallest split k over which some triangulation of
-// minimum weight (within rounding) is reached, found by enumerating all triangulations; its two
-// parts chosen the same way on their own. Without existing triangles this is the minimum-weight
-// triangulation whose split sequence (root first) is lexicographically smallest. Infinite weight:
-// no triangulation is allowed.
-Triangulation reference(const KEXTriangleMeshBuffer& b, const std::vector<int>& v, int i, int j, const Rules& rules)
-{
-  if (j == i + 1)
-    return Triangulation();
-  auto all = enumerate(b, v, i, j, rules);
-  double best = all[0].weight;
-  for (const auto& t : all)
-    best = std::min(best, t.weight);
-  if (std::isinf(best))
-    return Triangulation{INFINITY, {}, {}};
-  for (int k = i + 1; k < j; ++k) {
-    double bestOverK = INFINITY;
-    for (const auto& t : all)
-      if (t.preorder[0] == k)
-        bestOverK = std::min(bestOverK, t.weight);
-    if (bestOverK > best * (1.0 + 1e-12))
+    Triangulation l = reference(rules, i, k), r = reference(rules, k, j), t;
+    t.weight = rules.candidate(i, k, j, l.weight + r.weight);
+    if (t.weight > best * (1.0 + 1e-12))
       continue;
-    Triangulation l = reference(b, v, i, k, rules), r = reference(b, v, k, j, rules), t;
-    t.weight = candidateWeight(b, v, i, k, j, l.weight + r.weight, rules);
     t.emitted = l.emitted;
     t.emitted.insert(t.emitted.end(), r.emitted.begin(), r.emitted.end());
-    t.emitted.push_back(KEXTriangle<int>(v[i], v[j], v[k]));
+    t.emitted.push_back(KEXTriangle<int>(rules.v[size_t(i)], rules.v[size_t(j)], rules.v[size_t(k)]));
     return t;
   }
   ADD_FAILURE() << "no split reaches the minimum";
   return Triangulation();
 }
 
-Triangulation bruteForce(const KEXTriangleMeshBuffer& b, const std::vector<int>& v, bool penalties)
+Triangulation bruteForce(const KEXTriangleMeshBuffer& b, const std::vector<int>& v)
 {
-  Rules rules;
-  rules.exists = [&](int x, int y, int z) {
-    return penalties && v.size() >= 4 && referenceContainsTriangle(b, KEXTriangle<int>(x, y, z));
-  };
-  return reference(b, v, 0, int(v.size()) - 1, rules);
+  return reference(Rules{b, v, PENALTY, {}}, 0, int(v.size()) - 1);
 }
 
 // The edge loop rule: existing triangles (any n) and diagonals along existing edges are forbidden.
 Triangulation bruteForceEdgeLoop(const KEXTriangleMeshBuffer& b, const std::vector<int>& v)
 {
-  Rules rules;
-  rules.exists = [&](int x, int y, int z) { return referenceContainsTriangle(b, KEXTriangle<int>(x, y, z)); };
-  rules.existingCost = INFINITY;
   const auto h = halfEdges(b);
-  rules.forbidden = [&v, h](int i, int j) {
-    return h.count({v[size_t(i)], v[size_t(j)]}) + h.count({v[size_t(j)], v[size_t(i)]}) > 0;
-  };
-  return reference(b, v, 0, int(v.size()) - 1, rules);
+  auto forbidden = [&](int i, int j) { return h.count({v[size_t(i)], v[size_t(j)]}) + h.count({v[size_t(j)], v[size_t(i)]}) > 0; };
+  return reference(Rules{b, v, INFINITY, forbidden}, 0, int(v.size()) - 1);
 }
 
 // A ring of n loop vertices, each loop edge carried by one border triangle with an apex of its own
@@ -177,50 +141,19 @@ RingMesh makeRing(const std::vector<KEXVector3<float>>& points, const std::vecto
   return r;
 }
 
-std::vector<KEXTriangle<int>> appended(const KEXTriangleMeshBuffer& b, int t0)
+// n points jittered around the unit circle.
+std::vector<KEXVector3<float>> jitteredCircle(std::mt19937& rng, int n)
 {
-  return {b.triangleList.begin() + t0, b.triangleList.end()};
-}
-
-// The border loop through corner c0 of a mesh whose holes are simple (manifold border vertices).
-std::vector<int> borderLoop(const KEXTriangleMeshBuffer& b, int c0)
-{
-  auto next = KEXTriangleMeshBuffer::nextCorner;
-  std::vector<int> loop = {c0};
-  int current = c0;
-  for (;;) {
-    int n = next(current);
-    while (b.triangleAdjacencyList[n / 3][n % 3] >= 0)
-      n = next(b.triangleAdjacencyList[n / 3][n % 3]);
-    if (n == c0)
-      return loop;
-    loop.push_back(n);
-    current = n;
+  std::uniform_real_distribution<float> jitter(-0.3f, 0.3f);
+  std::vector<KEXVector3<float>> points;
+  for (int i = 0; i < n; ++i) {
+    const float a = 6.2831853f * float(i) / float(n);
+    points.push_back({std::cos(a) + jitter(rng), std::sin(a) + jitter(rng), jitter(rng)});
   }
+  return points;
 }
 
-int firstBorderCorner(const KEXTriangleMeshBuffer& b)
-{
-  for (int c = 0; c < 3 * b.getTriangleCount(); ++c)
-    if (b.triangleAdjacencyList[c / 3][c % 3] < 0)
-      return c;
-  return -1;
-}
-
-// The ellipsoid's sector and ring counts for the given radii and edge length.
-void expectedCounts(KEXVector3<float> radii, float edge, int& sectors, int& rings)
-{
-  double L = 0.875 * edge;
-  double r[3] = {radii.x, radii.y, radii.z};
-  std::sort(r, r + 3);
-  double step = M_PI / 4;
-  if (L < r[2]) {
-    double u = r[2] - L;
-    step = std::min(step, 2.0 * std::atan2(std::sqrt(1.0 - (u / r[2]) * (u / r[2])) * r[0], u));
-  }
-  sectors = std::max(2, int(std::ceil(2 * M_PI / step)));
-  rings = std::max(2, int(std::ceil(M_PI / step)));
-}
+std::vector<KEXTriangle<int>> appended(const KEXTriangleMeshBuffer& b, int t0) { return {b.triangleList.begin() + t0, b.triangleList.end()}; }
 
 // A random loop of n of the first `of` vertices.
 std::vector<int> randomLoop(std::mt19937& rng, int n, int of)
@@ -244,60 +177,45 @@ auto unchangedFrom(const KEXTriangleMeshBuffer& before)
 
 } // namespace
 
-TEST(TriangulationToolsTest, VertexLoopEqualsBruteForceOnRandomLoops)
+TEST(TriangulationToolsTest, VertexLoopsEqualTheBruteForceAndTiesGoToTheSmallestSplit)
 {
+  // First random points (planar or not) visited in a random order, self-intersections being fine,
+  // up to 11 of them so that the split search also runs over ranges of eight and more. Then loops
+  // over the vertices of a small closed mesh: many candidates exist already, so the penalty
+  // decides; the mesh is jittered, as the regular icosahedron ties many splits exactly. Every
+  // other loop goes counter-clockwise: the clockwise triangulation of the reversed loop.
   std::mt19937 rng(7);
-  std::uniform_real_distribution<float> coord(-1.0f, 1.0f);
-  // Up to 11 vertices, so that the split search also runs over ranges of eight and more.
-  for (int n = 3; n <= 11; ++n)
-    for (int trial = 0; trial < (n <= 9 ? 25 : 4); ++trial) {
-      // Random points; the loop visits them in a random order (self-intersections are fine).
-      std::vector<KEXVector3<float>> pts;
-      for (int i = 0; i < n + 2; ++i)
-        pts.push_back({coord(rng), coord(rng), trial % 2 ? 0.0f : coord(rng)});
-      KEXTriangleMeshBuffer b = makeBuffer(pts, {});
-      const std::vector<int> loop = randomLoop(rng, n, n + 2);
-      const Triangulation expected = bruteForce(b, loop, false);
-      ASSERT_TRUE(Tools::clockwiseVertexLoop(&b, listOf(loop)));
-      ASSERT_EQ(b.getTriangleCount(), n - 2);
-      EXPECT_EQ(appended(b, 0), expected.emitted) << "n = " << n << " trial " << trial;
-    }
-}
-
-TEST(TriangulationToolsTest, ExistingTrianglesArePenalisedLikeTheBruteForce)
-{
-  // Loops over the vertices of a small closed mesh: many candidates exist already, so the penalty
-  // decides. The brute force applies the same rule (penalty alone for an existing triangle).
-  std::mt19937 rng(11);
-  KEXTriangleMeshBuffer base = makeIcosphere(0);
-  // Jittered: the regular icosahedron ties many splits exactly, which rounding then decides.
-  std::uniform_real_distribution<float> jitter(-0.01f, 0.01f);
-  for (auto& p : base.vertexList)
+  std::uniform_real_distribution<float> coord(-1.0f, 1.0f), jitter(-0.01f, 0.01f);
+  KEXTriangleMeshBuffer ico = makeIcosphere(0);
+  for (auto& p : ico.vertexList)
     p = p + KEXVector3<float>(jitter(rng), jitter(rng), jitter(rng));
-  for (int trial = 0; trial < 60; ++trial) {
-    KEXTriangleMeshBuffer b(base);
-    ASSERT_TRUE(b.createVertexAdjacencyList());
-    const std::vector<int> loop = randomLoop(rng, 4 + trial % 5, 12);
-    const Triangulation expected = bruteForce(b, loop, true);
+  ASSERT_TRUE(ico.createVertexAdjacencyList());
+  for (int trial = 0; trial < 240; ++trial) {
+    const bool onMesh = trial >= 180, reversed = trial % 4 >= 2;
+    const int n = onMesh ? 4 + trial % 5 : 3 + trial % 9;
+    std::vector<KEXVector3<float>> points;
+    for (int i = 0; i < n + 2; ++i)
+      points.push_back({coord(rng), coord(rng), trial % 2 ? 0.0f : coord(rng)});
+    KEXTriangleMeshBuffer b = onMesh ? ico : makeBuffer(points, {});
+    const std::vector<int> loop = randomLoop(rng, n, onMesh ? 12 : n + 2);
+    const Triangulation expected = bruteForce(b, reversed ? std::vector<int>(loop.rbegin(), loop.rend()) : loop);
     const int t0 = b.getTriangleCount();
-    ASSERT_TRUE(Tools::clockwiseVertexLoop(&b, listOf(loop)));
-    EXPECT_EQ(appended(b, t0), expected.emitted) << "trial " << trial;
-    EXPECT_TRUE(vertexAdjacencyMatches(b));
+    ASSERT_TRUE(reversed ? Tools::counterClockwiseVertexLoop(&b, listOf(loop)) : Tools::clockwiseVertexLoop(&b, listOf(loop)));
+    EXPECT_EQ(appended(b, t0), expected.emitted) << "n = " << n << " trial " << trial;
+    EXPECT_TRUE(!onMesh || vertexAdjacencyMatches(b)) << "trial " << trial;
   }
-}
-
-TEST(TriangulationToolsTest, TiesAndTheCounterClockwiseVariant)
-{
   // Random loops never tie. A rectangle: both diagonals equally long, so the smallest split
   // (k = 1) wins: diagonal 1-3.
   KEXTriangleMeshBuffer b = makeBuffer({{0, 0, 0}, {2, 0, 0}, {2, 1, 0}, {0, 1, 0}}, {});
   ASSERT_TRUE(Tools::clockwiseVertexLoop(&b, listOf({0, 1, 2, 3})));
   EXPECT_EQ(appended(b, 0), (std::vector<KEXTriangle<int>>{{1, 3, 2}, {0, 3, 1}}));
-  // The counter-clockwise variant triangulates the reversed loop.
-  KEXTriangleMeshBuffer r = makeBuffer({{0, 0, 0}, {1, -2, 0}, {2, 0, 0}, {1, 2, 0}}, {});
-  ASSERT_TRUE(Tools::counterClockwiseVertexLoop(&r, listOf({0, 1, 2, 3})));
-  // Reversed: 3, 2, 1, 0; its shorter diagonal 2-0 is the split k = 1.
-  EXPECT_EQ(appended(r, 0), (std::vector<KEXTriangle<int>>{{2, 0, 1}, {3, 0, 2}}));
+  // Over the corners of a tetrahedron every candidate exists already: the penalties tie, and the
+  // smallest split wins again.
+  KEXTriangleMeshBuffer tetrahedron = makeTetrahedron();
+  ASSERT_TRUE(tetrahedron.createVertexAdjacencyList());
+  const Triangulation expected = bruteForce(tetrahedron, {0, 1, 2, 3});
+  ASSERT_TRUE(Tools::clockwiseVertexLoop(&tetrahedron, listOf({0, 1, 2, 3})));
+  EXPECT_EQ(appended(tetrahedron, 4), expected.emitted);
 }
 
 TEST(TriangulationToolsTest, EdgeLoopNeverReusesAnEdgeOrATriangleLikeTheBruteForce)
@@ -307,15 +225,9 @@ TEST(TriangulationToolsTest, EdgeLoopNeverReusesAnEdgeOrATriangleLikeTheBruteFor
   // force over the allowed triangulations, found through the vertex lists, the triangle lists or
   // without them alike, and the lists that were there equal a fresh build afterwards.
   std::mt19937 rng(17);
-  std::uniform_real_distribution<float> jitter(-0.3f, 0.3f);
   int filled = 0, unfillable = 0;
   for (int trial = 0; trial < 160; ++trial) {
     const int n = 3 + trial % 7;
-    std::vector<KEXVector3<float>> points;
-    for (int i = 0; i < n; ++i) {
-      const float a = 6.2831853f * float(i) / float(n);
-      points.push_back({std::cos(a) + jitter(rng), std::sin(a) + jitter(rng), jitter(rng)});
-    }
     std::vector<std::array<int, 3>> extras;
     for (int e = 0; n >= 4 && e < (trial / 7) % 4; ++e) {
       const int p = int(rng() % unsigned(n)), q = (p + 2 + int(rng() % unsigned(n - 3))) % n;
@@ -323,30 +235,28 @@ TEST(TriangulationToolsTest, EdgeLoopNeverReusesAnEdgeOrATriangleLikeTheBruteFor
     }
     if (n == 3 && trial % 2 == 0)
       extras.push_back({0, 2, 1}); // the loop's own triangle is there already
-    const RingMesh ring = makeRing(points, extras);
+    const RingMesh ring = makeRing(jitteredCircle(rng, n), extras);
     const Triangulation expected = bruteForceEdgeLoop(ring.mesh, ring.vertices);
-    (std::isinf(expected.weight) ? unfillable : filled) += 1;
+    const bool fills = !std::isinf(expected.weight);
+    (fills ? filled : unfillable) += 1;
     // (With the loop's own triangle there, built triangle lists would link the loop's edges: no
     // border loop any more, so that case runs without them.)
     for (int lists = 0; lists < (extras.size() == 1 && n == 3 ? 2 : 3); ++lists) {
+      SCOPED_TRACE("trial " + std::to_string(trial) + " lists " + std::to_string(lists));
       KEXTriangleMeshBuffer b(ring.mesh);
-      ASSERT_TRUE(lists != 1 || b.createVertexAdjacencyList());
-      ASSERT_TRUE(lists != 2 || b.createTriangleAdjacencyList());
+      ASSERT_TRUE((lists != 1 || b.createVertexAdjacencyList()) && (lists != 2 || b.createTriangleAdjacencyList()));
       const KEXTriangleMeshBuffer before(b);
       Tools::EdgeLoopOutcome outcome;
-      const bool result = Tools::clockwiseEdgeLoop(&b, ring.loop.data(), n, outcome);
-      if (std::isinf(expected.weight)) {
-        EXPECT_FALSE(result) << "trial " << trial;
-        EXPECT_TRUE(outcome == Tools::EdgeLoopOutcome::Unfillable && sameBuffer(b, before));
+      ASSERT_EQ(Tools::clockwiseEdgeLoop(&b, ring.loop.data(), n, outcome), fills);
+      EXPECT_EQ(outcome, fills ? Tools::EdgeLoopOutcome::Filled : Tools::EdgeLoopOutcome::Unfillable);
+      if (!fills) {
+        EXPECT_TRUE(sameBuffer(b, before)) << "nothing appended";
         continue;
       }
-      ASSERT_TRUE(result) << "trial " << trial;
-      EXPECT_EQ(outcome, Tools::EdgeLoopOutcome::Filled);
-      EXPECT_EQ(appended(b, ring.mesh.getTriangleCount()), expected.emitted) << "trial " << trial;
-      EXPECT_EQ(measure(b).nonManifoldEdges, measure(ring.mesh).nonManifoldEdges) << "trial " << trial;
-      EXPECT_EQ(measure(b).duplicateTriangles, measure(ring.mesh).duplicateTriangles) << "trial " << trial;
-      EXPECT_TRUE(lists != 1 || vertexAdjacencyMatches(b)) << "trial " << trial;
-      EXPECT_TRUE(lists != 2 || triangleAdjacencyMatches(b)) << "trial " << trial;
+      EXPECT_EQ(appended(b, ring.mesh.getTriangleCount()), expected.emitted);
+      EXPECT_EQ(measure(b).nonManifoldEdges, measure(ring.mesh).nonManifoldEdges);
+      EXPECT_EQ(measure(b).duplicateTriangles, measure(ring.mesh).duplicateTriangles);
+      EXPECT_TRUE((lists != 1 || vertexAdjacencyMatches(b)) && (lists != 2 || triangleAdjacencyMatches(b)));
     }
   }
   EXPECT_GT(filled, 80);
@@ -370,31 +280,29 @@ TEST(TriangulationToolsTest, EllipsoidCountsClosednessOrientationAndNormals)
     KEXVector3<float> radii;
     float edge;
   };
-  for (const Case& cs : {Case{{1, 1, 1}, 10.0f}, Case{{2, 1, 0.5f}, 0.3f}, Case{{0.1f, 3, 1}, 0.05f},
-                         Case{{1, 1, 1}, 0.9f}}) {
+  for (const Case& cs : {Case{{1, 1, 1}, 10.0f}, Case{{2, 1, 0.5f}, 0.3f}, Case{{0.1f, 3, 1}, 0.05f}, Case{{1, 1, 1}, 0.9f}}) {
     KEXTriangleMeshBuffer b = makeTetrahedron(); // something to append to
     b.vertexNormalList.setCount(4, KEXVector3<float>(0, 0, 0));
     b.textureCoordinateList.setCount(4, KEXVector2<float>(0, 0));
     ASSERT_TRUE(b.createTriangleAdjacencyList());
     const KEXVector3<float> center(3, -1, 2);
     ASSERT_TRUE(Tools::ellipsoid(&b, center, cs.radii, cs.edge));
-    int s, m;
-    expectedCounts(cs.radii, cs.edge, s, m);
+    // The sector and ring counts the radii and the edge length ask for.
+    const double L = 0.875 * cs.edge, rMin = std::min({cs.radii.x, cs.radii.y, cs.radii.z}),
+                 rMax = std::max({cs.radii.x, cs.radii.y, cs.radii.z});
+    const double step = L < rMax ? std::min(M_PI / 4, 2.0 * std::atan2(std::sqrt(1.0 - (1 - L / rMax) * (1 - L / rMax)) * rMin, rMax - L))
+                                 : M_PI / 4;
+    const int s = std::max(2, int(std::ceil(2 * M_PI / step))), m = std::max(2, int(std::ceil(M_PI / step)));
     EXPECT_TRUE(b.getVertexCount() == 4 + (m - 1) * s + 2 && b.getTriangleCount() == 4 + 2 * s * (m - 1));
     ASSERT_TRUE(b.isConsistent());
     EXPECT_TRUE(closedAndConsistent(b) && triangleAdjacencyMatches(b) && vertexAdjacencyMatches(b));
-    const double volume = signedVolumeOf(b, 4, b.getVertexCount());
-    const double exact = 4.0 / 3.0 * M_PI * cs.radii.x * cs.radii.y * cs.radii.z;
+    const double volume = signedVolumeOf(b, 4, b.getVertexCount()), exact = 4.0 / 3.0 * M_PI * cs.radii.x * cs.radii.y * cs.radii.z;
     EXPECT_TRUE(volume > 0.5 * exact && volume < exact * 1.0001) << volume << " of " << exact;
     // Every vertex on the surface, normals outward along the surface gradient.
     for (int v = 4; v < b.getVertexCount(); ++v) {
-      KEXVector3<double> o = KEXVector3<double>(b.vertexList[v]) - KEXVector3<double>(center);
-      const double q = o.x * o.x / (cs.radii.x * cs.radii.x) + o.y * o.y / (cs.radii.y * cs.radii.y) +
-                       o.z * o.z / (cs.radii.z * cs.radii.z);
-      EXPECT_NEAR(q, 1.0, 1e-4);
-      KEXVector3<double> n(b.vertexNormalList[v]);
-      KEXVector3<double> g(o.x / (cs.radii.x * cs.radii.x), o.y / (cs.radii.y * cs.radii.y),
-                           o.z / (cs.radii.z * cs.radii.z));
+      const KEXVector3<double> o = KEXVector3<double>(b.vertexList[v]) - KEXVector3<double>(center), n(b.vertexNormalList[v]);
+      const KEXVector3<double> g(o.x / (cs.radii.x * cs.radii.x), o.y / (cs.radii.y * cs.radii.y), o.z / (cs.radii.z * cs.radii.z));
+      EXPECT_NEAR(o.dot(g), 1.0, 1e-4);
       EXPECT_NEAR(n.squaredLength(), 1.0, 1e-5);
       EXPECT_NEAR(n.dot(g) / std::sqrt(g.squaredLength()), 1.0, 1e-4);
     }
@@ -403,17 +311,13 @@ TEST(TriangulationToolsTest, EllipsoidCountsClosednessOrientationAndNormals)
 
 TEST(TriangulationToolsTest, AllocationFailuresLeaveTheBufferUnchanged)
 {
-  KEXTriangleMeshBuffer sphere = makeIcosphere(2);
-  std::vector<bool> remove(size_t(sphere.getTriangleCount()), false);
-  for (int t : {0, 1, 2, 3, 4})
-    remove[size_t(t)] = true; // the fan around vertex 0
-  KEXTriangleMeshBuffer holed = withoutTriangles(sphere, remove);
-  ASSERT_TRUE(holed.createTriangleAdjacencyList());
-  holed.triangleNormalList.setCount(holed.getTriangleCount(), KEXVector3<float>(0, 0, 1));
-  const std::vector<int> loop = borderLoop(holed, firstBorderCorner(holed));
-  const KEXValueList<int> loopList = listOf(loop);
-  EXPECT_GT(sweepAllocationFaults(holed, [&](KEXTriangleMeshBuffer& b) { return Tools::clockwiseEdgeLoop(&b, loopList); },
-                                  unchangedFrom(holed)),
+  // An edge loop linked into the triangle adjacency list.
+  std::mt19937 rng(3);
+  RingMesh ring = makeRing(jitteredCircle(rng, 9), {});
+  ASSERT_TRUE(ring.mesh.createTriangleAdjacencyList() && ring.mesh.triangleNormalList.setCount(9, KEXVector3<float>(0, 0, 1)));
+  const KEXValueList<int> loop = listOf(ring.loop);
+  EXPECT_GT(sweepAllocationFaults(ring.mesh, [&](KEXTriangleMeshBuffer& b) { return Tools::clockwiseEdgeLoop(&b, loop); },
+                                  unchangedFrom(ring.mesh)),
             3);
   // A vertex loop with an existing triangle among its candidates.
   KEXTriangleMeshBuffer quad = makeBuffer({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {-0.5f, 1, 0}}, {{0, 1, 2}});
@@ -423,20 +327,17 @@ TEST(TriangulationToolsTest, AllocationFailuresLeaveTheBufferUnchanged)
                                   unchangedFrom(quad)),
             3);
 
-  // The solids: all lists present, every allocation made to fail once.
+  // The solids: all lists present, every allocation made to fail once; large enough that every
+  // list has to grow (the sweep's copies hold just their rounded size).
   KEXTriangleMeshBuffer base = makeTetrahedron();
   ASSERT_TRUE(base.vertexNormalList.setCount(4, KEXVector3<float>(0, 0, 1)) && base.vertexColorList.setCount(4, KEXRGBA<float>(1, 0, 0)) &&
               base.vertexEdgeFlagList.setCount(4, 0) && base.vertexScalarList.setCount(4, 0.0f) &&
               base.textureCoordinateList.setCount(4, KEXVector2<float>(0, 0)) &&
               base.triangleColorList.setCount(4, KEXRGBA<float>(0, 1, 0)) && base.createTriangleAdjacencyList());
-  const auto checkBase = unchangedFrom(base);
-  // Large enough that every list has to grow (the sweep's copies hold just their rounded size).
-  EXPECT_GT(sweepAllocationFaults(
-                base, [](KEXTriangleMeshBuffer& b) { return Tools::ellipsoid(&b, {0, 0, 0}, {1, 2, 1}, 0.01f); },
-                checkBase),
+  EXPECT_GT(sweepAllocationFaults(base, [](KEXTriangleMeshBuffer& b) { return Tools::ellipsoid(&b, {0, 0, 0}, {1, 2, 1}, 0.01f); },
+                                  unchangedFrom(base)),
             10);
   EXPECT_GT(sweepAllocationFaults(
-                base, [](KEXTriangleMeshBuffer& b) { return Tools::frustrum(&b, {0, 0, 0}, {0, 1, 0}, 1, 2, 0.1f); },
-                checkBase),
+                base, [](KEXTriangleMeshBuffer& b) { return Tools::frustrum(&b, {0, 0, 0}, {0, 1, 0}, 1, 2, 0.1f); }, unchangedFrom(base)),
             10);
 }
