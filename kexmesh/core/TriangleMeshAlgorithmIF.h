@@ -23,6 +23,9 @@ public:
   /// Attaches buffer (null detaches). False only without an attachment cell.
   bool setBuffer(KEXTriangleMeshBuffer* buffer) const;
   KEXTriangleMeshBuffer* getBuffer() const;
+  /// False when construction ran out of memory for the attachment cell: such an instance can never
+  /// be attached and is to be destroyed.
+  bool isUsable() const { return m_cell != nullptr; }
 
   /// init, run (when init succeeded) and cleanup on the attached buffer's content.
   /// \pre the caller does not touch the attached buffer meanwhile.

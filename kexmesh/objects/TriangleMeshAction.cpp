@@ -237,6 +237,11 @@ KEXTriangleMeshAlgorithmIF* KEXTriangleMeshAction::ensureAlgorithm()
       made->getMetaClass().destruct(made, true);
       KEXError::emitError(KEXError::Message(KEX::InvalidOperation));
       made = nullptr;
+    } else if (made && !static_cast<KEXTriangleMeshAlgorithmIF*>(made)->isUsable()) {
+      // Kept, it would fail every later run; dropped, the next run creates a sound one.
+      made->getMetaClass().destruct(made, true);
+      KEXError::emitError(KEXError::Message(KEX::OutOfMemory));
+      made = nullptr;
     }
     m_private->algorithm = static_cast<KEXTriangleMeshAlgorithmIF*>(made);
   }

@@ -352,6 +352,26 @@ TEST(ExecuteSequence, AllocationFailuresEndCleanly)
             }),
             2);
   filter.setValue(KEX::Geometry, KEXObjectLink());
+  // A fault while the first run creates its step algorithms leaves none half made: the next
+  // undisturbed run of the same filter succeeds.
+  EXPECT_GT(sweepFaults([&](long n) {
+              TestFilter fresh;
+              EXPECT_TRUE(mesh.fromBuffer(cube) && fresh.setActionList({Shift, Shift}));
+              fresh.setValue(KEX::Geometry, KEXObjectLink(&mesh));
+              bool fired = false;
+              {
+                kexTest::RecordingScope monitor;
+                kexTest::AllocationFault fault(n);
+                fresh.getAction(Sequence)->execute(nullptr);
+                fired = fault.fired();
+              }
+              EXPECT_TRUE(mesh.fromBuffer(cube));
+              EXPECT_TRUE(fresh.getAction(Sequence)->execute(nullptr)) << n;
+              EXPECT_EQ(vertices(mesh), shifted) << n;
+              fresh.setValue(KEX::Geometry, KEXObjectLink());
+              return fired;
+            }),
+            2);
 }
 
 TEST(TriangleMesh, ValidityFollowsListLengths)
