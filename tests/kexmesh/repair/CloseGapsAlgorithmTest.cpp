@@ -5,10 +5,11 @@
 
 #include "kex/Testing.h"
 #include "support/AlgorithmSweeps.h"
-#include "support/MeshQuality.h"
 #include "support/MeshChecks.h"
+#include "support/MeshQuality.h"
 #include "support/Meshes.h"
 #include "support/Reference.h"
+#include "support/RepairSetup.h"
 
 #include <gtest/gtest.h>
 
@@ -24,54 +25,39 @@ using namespace kexmeshtest;
 
 namespace {
 
-
-bool run(KEXTriangleMeshBuffer& b, KEXCloseGapsAlgorithm::Statistics* statistics = nullptr)
+/// Runs the algorithm on b, with or without adjacency lists kept in it, and checks what every run
+/// must leave: one succeeded task with monotone progress and a warning for sheets left open, the
+/// lists kept as they were and equal to a fresh build, every original triangle in its place
+/// (reversed, should its component have been turned outward), the buffer grown by the added
+/// triangles, no new edge of three triangles, no new duplicate and no new inward component.
+KEXCloseGapsAlgorithm::Statistics runAndCheck(KEXTriangleMeshBuffer& b, bool keepLists, const std::string& what)
 {
+  SCOPED_TRACE(what);
+  const KEXTriangleMeshBuffer before(b);
+  EXPECT_TRUE(!keepLists || b.createTriangleAdjacencyList());
+  kexTest::RecordingScope monitor;
   KEXCloseGapsAlgorithm algorithm;
-  const bool result = runAlgorithm(b, algorithm);
-  if (statistics)
-    *statistics = algorithm.getStatistics();
-  return result;
-}
-
-// Every original triangle is still there, in its place (reversed, should its component have been
-// turned to face outward).
-bool keepsOriginal(const KEXTriangleMeshBuffer& now, const KEXTriangleMeshBuffer& before)
-{
-  if (now.getTriangleCount() < before.getTriangleCount())
-    return false;
-  for (int t = 0; t < before.getTriangleCount(); ++t) {
+  EXPECT_TRUE(runAlgorithm(b, algorithm));
+  const KEXCloseGapsAlgorithm::Statistics s = algorithm.getStatistics();
+  EXPECT_TRUE(monitor.progressMonotone());
+  EXPECT_EQ(monitor.rootStatus(), KEXTaskInfo::Succeeded);
+  const std::vector<std::string> begun = monitor.begunMessages();
+  EXPECT_TRUE(!begun.empty() && begun.front() == "Closing gaps");
+  EXPECT_EQ(monitor.hasDiagnostic("Left %i outlines of open sheets open"), s.sheetLoops > 0);
+  EXPECT_TRUE(b.isConsistent());
+  EXPECT_EQ(b.hasTriangleAdjacencyList(), keepLists) << "lists built for the run are removed";
+  EXPECT_EQ(b.hasVertexAdjacencyList(), keepLists);
+  EXPECT_TRUE(!keepLists || (triangleAdjacencyMatches(b) && vertexAdjacencyMatches(b)));
+  EXPECT_EQ(b.getTriangleCount() - before.getTriangleCount(), s.addedTriangles);
+  for (int t = 0; t < std::min(before.getTriangleCount(), b.getTriangleCount()); ++t) {
     const KEXTriangle<int>& a = before.triangleList[t];
-    if (now.triangleList[t] != a && now.triangleList[t] != KEXTriangle<int>(a[0], a[2], a[1]))
-      return false;
+    EXPECT_TRUE(b.triangleList[t] == a || b.triangleList[t] == KEXTriangle<int>(a[0], a[2], a[1])) << t;
   }
-  return true;
-}
-
-// The unit cube without its bottom face, every triangle reversed: an open surface facing inward.
-KEXTriangleMeshBuffer openInwardBox()
-{
-  std::vector<bool> bottom(12, false);
-  bottom[0] = bottom[1] = true;
-  KEXTriangleMeshBuffer box = withoutTriangles(makeCube(), bottom);
-  for (auto& t : box.triangleList)
-    std::swap(t[1], t[2]);
-  return box;
-}
-
-// What every run must leave: no edge of three or more triangles, no triangle twice (unless the
-// input had them), the original triangles in place, kept adjacency lists equal to a fresh build,
-// and every component that is closed now but was not before facing outward.
-void expectNoHarm(const KEXTriangleMeshBuffer& after, const KEXTriangleMeshBuffer& before, const std::string& what)
-{
-  EXPECT_EQ(measure(after).nonManifoldEdges, measure(before).nonManifoldEdges) << what;
-  EXPECT_EQ(measure(after).duplicateTriangles, measure(before).duplicateTriangles) << what;
-  EXPECT_TRUE(keepsOriginal(after, before)) << what;
-  if (after.hasTriangleAdjacencyList()) {
-    EXPECT_TRUE(triangleAdjacencyMatches(after)) << what;
-    EXPECT_TRUE(vertexAdjacencyMatches(after)) << what;
-  }
-  EXPECT_LE(measure(after).inwardComponents, measure(before).inwardComponents) << what;
+  const MeshQuality q = measure(b), q0 = measure(before);
+  EXPECT_EQ(q.nonManifoldEdges, q0.nonManifoldEdges);
+  EXPECT_EQ(q.duplicateTriangles, q0.duplicateTriangles);
+  EXPECT_LE(q.inwardComponents, q0.inwardComponents);
+  return s;
 }
 
 } // namespace
@@ -82,59 +68,34 @@ TEST(CloseGapsAlgorithmTest, RandomHolesIncludingSharedVerticesEndClosed)
   // vertices (figure-eight borders) or merge, but no filling diagonal can meet an existing edge.
   std::mt19937 rng(5);
   const KEXTriangleMeshBuffer sphere = makeIcosphere(3);
-  KEXTriangleMeshBuffer adjacencyProbe(sphere);
-  ASSERT_TRUE(adjacencyProbe.createVertexAdjacencyList());
   auto neighbours = [&](int v) {
     std::set<int> n;
-    for (int c : adjacencyProbe.vertexAdjacencyList[v])
-      for (int k = 0; k < 3; ++k)
-        n.insert(adjacencyProbe.triangleList[c / 3][k]);
+    for (const auto& t : sphere.triangleList)
+      if (t[0] == v || t[1] == v || t[2] == v)
+        n.insert({t[0], t[1], t[2]});
+    n.erase(v);
     return n;
   };
+  auto pick = [&](const std::set<int>& s) { return *std::next(s.begin(), long(rng() % s.size())); };
   int sharedVertexTrials = 0;
   for (int trial = 0; trial < 30; ++trial) {
     std::set<int> centres;
-    const int count = 1 + trial % 8;
-    for (int attempt = 0; int(centres.size()) < count && attempt < 1000; ++attempt) {
+    std::map<int, int> ringCount;
+    for (int attempt = 0; int(centres.size()) < 1 + trial % 8 && attempt < 1000; ++attempt) {
       int v = int(rng() % unsigned(sphere.getVertexCount()));
-      if (trial % 3 == 0 && centres.size() == 1) { // provoke a shared ring vertex: distance two
-        std::set<int> ring = neighbours(*centres.begin());
-        int r = *std::next(ring.begin(), long(rng() % ring.size()));
-        std::set<int> second = neighbours(r);
-        v = *std::next(second.begin(), long(rng() % second.size()));
-      }
-      bool adjacent = false;
-      for (int c : centres)
-        adjacent = adjacent || neighbours(c).count(v) > 0;
-      if (!adjacent)
+      if (trial % 3 == 0 && centres.size() == 1) // provoke a shared ring vertex: distance two
+        v = pick(neighbours(pick(neighbours(*centres.begin()))));
+      auto adjacent = [&](int c) { return c == v || neighbours(c).count(v) > 0; };
+      if (std::none_of(centres.begin(), centres.end(), adjacent))
         centres.insert(v);
     }
-    KEXTriangleMeshBuffer b = withoutStars(sphere, centres);
-    const KEXTriangleMeshBuffer holed(b);
-    // Count vertices shared by two rings.
-    std::map<int, int> ringCount;
     for (int c : centres)
       for (int r : neighbours(c))
-        if (r != c)
-          ++ringCount[r];
-    for (auto& [v, n] : ringCount)
-      sharedVertexTrials += n > 1;
-    const bool keepLists = trial % 2 == 1;
-    if (keepLists) {
-      ASSERT_TRUE(b.createTriangleAdjacencyList());
-    }
-    KEXCloseGapsAlgorithm::Statistics s;
-    ASSERT_TRUE(run(b, &s));
-    EXPECT_TRUE(keepsOriginal(b, holed));
-    EXPECT_TRUE(closedAndConsistent(b)) << "trial " << trial;
-    EXPECT_EQ(eulerCharacteristic(b), 2) << "trial " << trial;
-    EXPECT_GT(signedVolume(b), 4.0);
+        sharedVertexTrials += ++ringCount[r] == 2;
+    KEXTriangleMeshBuffer b = withoutStars(sphere, centres);
+    const KEXCloseGapsAlgorithm::Statistics s = runAndCheck(b, trial % 2 == 1, "trial " + std::to_string(trial));
+    EXPECT_TRUE(closedAndConsistent(b) && eulerCharacteristic(b) == 2 && signedVolume(b) > 4.0) << "trial " << trial;
     EXPECT_EQ(s.abandonedLoops, 0);
-    EXPECT_EQ(b.hasTriangleAdjacencyList(), keepLists);
-    if (keepLists) {
-      EXPECT_TRUE(triangleAdjacencyMatches(b));
-      EXPECT_TRUE(vertexAdjacencyMatches(b));
-    }
   }
   EXPECT_GT(sharedVertexTrials, 3);
 }
@@ -142,124 +103,67 @@ TEST(CloseGapsAlgorithmTest, RandomHolesIncludingSharedVerticesEndClosed)
 TEST(CloseGapsAlgorithmTest, DamagedInputNeverCrashesOrCycles)
 {
   // Random damaged meshes: non-manifold fans, duplicates, repeated and invalid indices, loops of
-  // two edges, figure eights. Whatever is filled, the buffer stays consistent and kept adjacency
-  // lists equal a fresh build.
+  // two edges, figure eights, and now and then a closed sphere with some triangles turned.
   std::mt19937 rng(9);
   for (int trial = 0; trial < 150; ++trial) {
-    RandomMeshOptions o;
-    o.vertices = 6 + int(rng() % 40);
-    o.triangles = 1 + int(rng() % 90);
-    o.invalidIndexRate = trial % 3 == 0 ? 0.05 : 0.0;
-    o.duplicateRate = 0.1;
-    o.repeatedIndexRate = 0.05;
+    const RandomMeshOptions o = {6 + int(rng() % 40), 1 + int(rng() % 90), trial % 3 ? 0.0 : 0.05, 0.1, 0.05};
     KEXTriangleMeshBuffer b = makeRandomMesh(rng, o);
     if (trial % 4 == 1) {
       KEXTriangleMeshBuffer extra = makeIcosphere(1);
       flipRandomTriangles(extra, 0.2, rng);
       append(b, extra);
     }
-    const KEXTriangleMeshBuffer before(b);
-    const bool keepLists = trial % 2 == 0;
-    if (keepLists) {
-      ASSERT_TRUE(b.createTriangleAdjacencyList());
-    }
-    KEXCloseGapsAlgorithm::Statistics s;
-    ASSERT_TRUE(run(b, &s)) << "trial " << trial;
-    ASSERT_TRUE(b.isConsistent());
-    EXPECT_EQ(b.getTriangleCount() - before.getTriangleCount(), s.addedTriangles);
-    expectNoHarm(b, before, "trial " + std::to_string(trial));
+    runAndCheck(b, trial % 2 == 0, "trial " + std::to_string(trial));
   }
 }
 
 TEST(CloseGapsAlgorithmTest, OpenSheetsStayOpenAndClosedSolidsFaceOutward)
 {
-  auto curved = [](KEXTriangleMeshBuffer g) {
-    for (auto& p : g.vertexList)
-      p.z = 0.05f * std::sin(p.x);
-    return g;
-  };
-  auto holedGrid = [] {
-    KEXTriangleMeshBuffer g = makeGrid(8, 8);
-    std::vector<bool> quad(size_t(g.getTriangleCount()), false);
-    quad[size_t(2 * (3 * 8 + 3))] = quad[size_t(2 * (3 * 8 + 3) + 1)] = true;
-    return withoutTriangles(g, quad);
-  };
-  auto thinBox = [] {
-    KEXTriangleMeshBuffer b = makeCube();
+  auto scaled = [](KEXTriangleMeshBuffer b, Vec3 s) { // and slightly waved in z when s.z is 0
     for (auto& p : b.vertexList)
-      p = Vec3(10 * p.x, 10 * p.y, 0.2f * p.z);
-    std::vector<bool> top(12, false);
-    top[2] = true;
-    return withoutTriangles(b, top);
-  };
-  auto thinPlate = [] {
-    KEXTriangleMeshBuffer b = makeIcosphere(2);
-    for (auto& p : b.vertexList)
-      p.z *= 0.05f;
-    return withoutStars(b, {0});
-  };
-  auto twoBoxes = [] {
-    KEXTriangleMeshBuffer b = openInwardBox();
-    std::vector<bool> bottom(12, false);
-    bottom[0] = bottom[1] = true;
-    KEXTriangleMeshBuffer outward = withoutTriangles(makeCube(), bottom);
-    for (auto& p : outward.vertexList)
-      p.x += 3.0f;
-    append(b, outward);
+      p = Vec3(s.x * p.x, s.y * p.y, s.z != 0 ? s.z * p.z : 0.05f * std::sin(p.x));
     return b;
   };
-  struct Case {
+  // The cube without its bottom (triangles 0 and 1), the cube without a top triangle, a grid
+  // without an inner quad, and an inward open box beside an outward one.
+  KEXTriangleMeshBuffer openCube = makeCube(), thinBox = makeCube(), holedGrid = makeGrid(8, 8);
+  cutTriangle(openCube, 1);
+  cutTriangle(openCube, 0);
+  cutTriangle(thinBox, 2);
+  cutTriangle(holedGrid, 2 * (3 * 8 + 3) + 1);
+  cutTriangle(holedGrid, 2 * (3 * 8 + 3));
+  KEXTriangleMeshBuffer twoBoxes = inverted(openCube);
+  append(twoBoxes, openCube);
+  for (int v = 8; v < 16; ++v)
+    twoBoxes.vertexList[v].x += 3.0f;
+  const struct Case {
     const char* name;
     KEXTriangleMeshBuffer mesh;
     int filled, sheets, reoriented;
     bool closed;
-  };
-  auto openCube = [] {
-    std::vector<bool> bottom(12, false);
-    bottom[0] = bottom[1] = true;
-    return withoutTriangles(makeCube(), bottom);
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"closed sphere", makeIcosphere(2), 0, 0, 0, true},
-      {"open cube", openCube(), 1, 0, 0, true},
+      {"open cube", openCube, 1, 0, 0, true},
       {"flat grid", makeGrid(6, 4), 0, 1, 0, false},
-      {"curved grid", curved(makeGrid(12, 6)), 0, 1, 0, false},
+      {"curved grid", scaled(makeGrid(12, 6), Vec3(1, 1, 0)), 0, 1, 0, false},
       {"long strip", makeGrid(150, 2), 0, 1, 0, false},
-      {"grid with an inner hole", holedGrid(), 1, 1, 0, false},
+      {"grid with an inner hole", holedGrid, 1, 1, 0, false},
       {"hemisphere", makeHemisphere(4, 16), 1, 0, 0, true},
-      {"thin box", thinBox(), 1, 0, 0, true},
-      {"thin plate", thinPlate(), 1, 0, 0, true},
-      {"inward box", openInwardBox(), 1, 0, 1, true},
-      {"inward and outward box", twoBoxes(), 2, 0, 1, true},
+      {"thin box", scaled(thinBox, Vec3(10, 10, 0.2f)), 1, 0, 0, true},
+      {"thin plate", withoutStars(scaled(makeIcosphere(2), Vec3(1, 1, 0.05f)), {0}), 1, 0, 0, true},
+      {"inward box", inverted(openCube), 1, 0, 1, true},
+      {"inward and outward box", twoBoxes, 2, 0, 1, true},
   };
-  for (const Case& c : cases) {
+  for (const Case& c : cases)
     for (bool keepLists : {false, true}) {
+      SCOPED_TRACE(c.name);
       KEXTriangleMeshBuffer b(c.mesh);
-      if (keepLists) {
-        ASSERT_TRUE(b.createTriangleAdjacencyList());
-      }
-      kexTest::RecordingScope monitor;
-      KEXCloseGapsAlgorithm::Statistics s;
-      ASSERT_TRUE(run(b, &s)) << c.name;
-      EXPECT_EQ(s.filledLoops, c.filled) << c.name;
-      EXPECT_EQ(s.sheetLoops, c.sheets) << c.name;
-      EXPECT_EQ(s.reorientedComponents, c.reoriented) << c.name;
-      EXPECT_EQ(b.getTriangleCount() - c.mesh.getTriangleCount(), s.addedTriangles) << c.name;
-      EXPECT_EQ(closedAndConsistent(b), c.closed) << c.name;
-      EXPECT_EQ(monitor.hasDiagnostic("Left 1 outlines of open sheets open"), c.sheets == 1) << c.name;
-      EXPECT_TRUE(monitor.progressMonotone());
-      EXPECT_EQ(monitor.rootStatus(), KEXTaskInfo::Succeeded);
-      const auto begun = monitor.begunMessages();
-      EXPECT_NE(std::find(begun.begin(), begun.end(), "Closing gaps"), begun.end());
-      EXPECT_EQ(b.hasTriangleAdjacencyList(), keepLists) << "lists built for the run are removed";
-      EXPECT_EQ(b.hasVertexAdjacencyList(), keepLists);
-      if (c.filled == 0 && c.reoriented == 0) {
-        EXPECT_TRUE(sameGeometry(b, c.mesh)) << c.name;
-      }
-      expectNoHarm(b, c.mesh, c.name);
-      if (c.closed) {
-        EXPECT_GT(signedVolume(b), 0.0) << c.name;
-      }
+      const KEXCloseGapsAlgorithm::Statistics s = runAndCheck(b, keepLists, c.name);
+      EXPECT_EQ(s.filledLoops, c.filled);
+      EXPECT_EQ(s.sheetLoops, c.sheets);
+      EXPECT_EQ(s.reorientedComponents, c.reoriented);
+      EXPECT_EQ(closedAndConsistent(b), c.closed);
+      EXPECT_TRUE(c.filled + c.reoriented > 0 || sameGeometry(b, c.mesh)) << "nothing done, nothing changed";
+      EXPECT_TRUE(!c.closed || signedVolume(b) > 0.0) << "closed solids face outward";
     }
-  }
 }
