@@ -19,189 +19,155 @@ using Status = KEXTaskInfo::Status;
 
 constexpr double EPS = 1e-12;
 
-// A sub-task inside a sub-task (no task between) treats the outer one as a task of weight = its
-// fraction. (Shares between tasks are checked against the range arithmetic on random chains below.)
-TEST(TaskTest, NestedSubTasksShareTheOuterOnesFraction)
+// Opens a random chain root -> sub-task -> task -> sub-task -> task ... and compares every report
+// with the range arithmetic done by hand: a sub-task opened at local p with fraction f covers
+// [p, min(p + f, W)] of its task, and the task opened inside it spans exactly that share. Some
+// shares go through a sub-task inside the sub-task, which treats the outer one as a task of weight
+// f (a fraction beyond f is clamped). A task opened directly inside a task, running (a helper) or
+// ended (e.g. a derived list restored after the operation), has zero width at the task's position
+// and changes nothing else.
+void runRandomChain(std::mt19937& rng, int depth, double a, double b, std::vector<double>& expected)
 {
-  const double T = 10.0, W = 2 * T + 1;
-  RecordingScope rec;
-  {
-    KEXTask root("Root", W, 0x1010000);
-    EXPECT_TRUE(root.incProgress(1.0, true));
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  const double W = 1.0 + 100.0 * u(rng);
+  KEXTask task("Level", W);
+  auto zeroWidthTask = [&](double at) {
+    KEXTask inside("Inside", 8.0);
+    inside.incProgress(8.0 * u(rng), true);
+    expected.push_back(at);
+    inside.error(KEX::InvalidValue);
+  };
+  double p = W * u(rng) * 0.8;
+  task.incProgress(p, true);
+  expected.push_back(a + (b - a) * p / W);
+  if (rng() % 3 == 0)
+    zeroWidthTask(a + (b - a) * p / W);
+  if (depth > 0) {
+    const double f = W * (0.01 + 0.6 * u(rng)), end = std::min(p + f, W);
+    const double A = a + (b - a) * p / W, B = a + (b - a) * end / W;
     {
-      KEXSubTask outer(nullptr, 2 * T);
-      KEXSubTask nested("Nested", T); // first half of the outer share
-      KEXTask deep("Deep", 4.0);
-      EXPECT_TRUE(deep.incProgress(4.0, true) && deep.ok());
-    }
-    EXPECT_NEAR(root.getProgress(), W, EPS);
-    EXPECT_TRUE(root.ok());
-    EXPECT_NEAR(root.getTreeProgress(), 1.0, EPS);
-  }
-  std::vector<double> p = rec.progressValues();
-  ASSERT_EQ(p.size(), 2u);
-  EXPECT_NEAR(p[0], 1.0 / W, EPS);
-  EXPECT_NEAR(p[1], (1.0 + T) / W, EPS); // nested share ends half way through the outer one
-  EXPECT_EQ(rec.rootStatus(), KEXTaskInfo::Succeeded);
-  EXPECT_TRUE(rec.misuses().empty());
-}
-
-TEST(TaskTest, StopAfterReportsIsStickyAndNotAnAbort)
-{
-  RecordingScope rec;
-  rec.stopAfterReports(3, KEXTaskMonitor::Stop);
-  KEXTask root("Root", 100.0);
-  EXPECT_TRUE(root.incProgress(1.0, true));
-  EXPECT_TRUE(root.incProgress(1.0, true));
-  EXPECT_FALSE(root.wasStopped());
-  EXPECT_FALSE(root.incProgress(1.0, true)); // the report during which the stop is requested
-  EXPECT_TRUE(root.wasStopped() && !root.wasAborted());
-  EXPECT_FALSE(root.incProgress(1.0, false)); // sticky, also without a report
-  {
-    // Every task of the tree sees the request.
-    KEXSubTask sub("Sub", 10.0);
-    KEXTask inner("Inner", 5.0);
-    EXPECT_TRUE(inner.wasStopped() && !inner.incProgress(1.0, true));
-    EXPECT_FALSE(inner.sendMessage(KEXTaskInfo::Message(KEXTaskInfo::Running)));
-    EXPECT_TRUE(inner.stopped());
-  }
-  EXPECT_EQ(rec.reportCount(), 4);
-  EXPECT_TRUE(root.stopped() && rec.rootStatus() == KEXTaskInfo::Stopped);
-}
-
-TEST(TaskTest, AbortDoesNotImplyStopAndOwnStoppedSetsNoFlag)
-{
-  {
-    RecordingScope rec;
-    rec.stopAfterReports(1, KEXTaskMonitor::Abort);
-    KEXTask root("Root", 10.0);
-    EXPECT_FALSE(root.incProgress(1.0, true));
-    EXPECT_TRUE(root.wasAborted() && !root.wasStopped());
-    EXPECT_FALSE(root.aborted());
-    EXPECT_EQ(root.getStatus(), KEXTaskInfo::Aborted);
-  }
-  {
-    // An algorithm ending its own task with stopped() is a success and requests nothing.
-    RecordingScope rec;
-    KEXTask root("Root", 10.0);
-    {
-      KEXSubTask sub("Step", 5.0);
-      KEXTask inner("Inner", 1.0);
-      EXPECT_TRUE(inner.stopped());
-    }
-    EXPECT_TRUE(!root.wasStopped() && !root.wasAborted() && root.incProgress(1.0, true));
-    root.ok();
-  }
-  {
-    // The host may request a stop or an abort on any task of a tree.
-    RecordingScope rec;
-    KEXTask root("Root", 10.0);
-    KEXSubTask sub("Step", 5.0);
-    KEXTask inner("Inner", 1.0);
-    root.requestAbort();
-    EXPECT_TRUE(inner.wasAborted() && !inner.wasStopped() && !inner.incProgress(1.0, false));
-    inner.aborted();
-    root.aborted();
-  }
-  {
-    // A monitor may request a stop when a task ends (a stop request after a step).
-    RecordingScope rec;
-    rec.stopWhenEnded("Step one");
-    KEXTask root("Root", 10.0);
-    {
-      KEXSubTask sub(nullptr, 5.0);
-      KEXTask step("Step one", 1.0);
-      step.ok();
-    }
-    EXPECT_TRUE(root.wasStopped() && !root.incProgress(1.0, true));
-    root.stopped();
-  }
-}
-
-// Runs "outer -> sub-task -> middle -> sub-task -> inner" where inner ends by end(inner), and
-// middle and outer pass the outcome on with statusOf(sub, GenericError).
-void runTwoLevels(void (*endInner)(KEXTask&), bool& outerResult, Status& outerStatus, KEXenum& outerCode)
-{
-  KEXTask outer("Outer", 2.0);
-  {
-    KEXSubTask s1("Step", 1.0);
-    {
-      KEXTask middle("Middle", 2.0);
-      KEXSubTask s2("Inner step", 1.0);
-      {
-        KEXTask inner("Inner", 1.0);
-        endInner(inner);
+      KEXSubTask sub("Share", f);
+      if (rng() % 3 == 0) {
+        const double g = 1.5 * f * u(rng);
+        KEXSubTask nested("Nested", g);
+        runRandomChain(rng, depth - 1, A, A + (B - A) * std::min(g, f) / f, expected);
+        EXPECT_EQ(nested.getOutcomeStatus(), KEXTaskInfo::Succeeded);
+      } else {
+        runRandomChain(rng, depth - 1, A, B, expected);
+        EXPECT_EQ(sub.getOutcomeStatus(), KEXTaskInfo::Succeeded);
       }
-      (void)middle.statusOf(s2, KEX::GenericError);
     }
-    outerResult = outer.statusOf(s1, KEX::GenericError);
+    EXPECT_NEAR(task.getProgress(), end, 1e-9);
+    p = end;
   }
-  outerStatus = outer.getStatus();
-  outerCode = outer.getCode();
+  const double q = std::min(W, p + (W - p) * u(rng));
+  task.incProgress(q - p, true);
+  expected.push_back(a + (b - a) * q / W);
+  EXPECT_TRUE(task.ok());
+  if (rng() % 3 == 0) {
+    zeroWidthTask(b);
+    EXPECT_TRUE(task.getStatus() == KEXTaskInfo::Succeeded && task.getCode() == KEX::NoError);
+  }
 }
 
-TEST(TaskTest, StatusOfPassesInnerOutcomeThroughTwoLevels)
+TEST(TaskTest, RandomNestedChainsMapLikeTheRangeArithmetic)
 {
-  // The last row: a step that succeeded inside but failed outside any task gets the given code.
-  const struct {
-    void (*end)(KEXTask&);
-    bool result;
-    Status status;
-    KEXenum code; // unset: not checked
-  } cases[] = {{[](KEXTask& t) { t.error(KEX::InvalidValue); }, false, KEXTaskInfo::Failed, KEX::InvalidValue},
-               {[](KEXTask& t) { t.aborted(); }, false, KEXTaskInfo::Aborted, KEXenum()},
-               {[](KEXTask& t) { t.stopped(); }, true, KEXTaskInfo::Stopped, KEXenum()},
-               {[](KEXTask& t) { t.ok(); }, false, KEXTaskInfo::Failed, KEX::GenericError}};
-  RecordingScope rec;
-  for (const auto& c : cases) {
-    bool result;
-    Status status;
-    KEXenum code;
-    runTwoLevels(c.end, result, status, code);
-    EXPECT_TRUE(result == c.result && status == c.status);
-    EXPECT_TRUE(c.code == KEXenum() || code == c.code);
+  std::mt19937 rng(17);
+  for (int trial = 0; trial < 300; ++trial) {
+    RecordingScope rec;
+    std::vector<double> expected;
+    runRandomChain(rng, int(rng() % 5), 0.0, 1.0, expected);
+    const std::vector<double> got = rec.progressValues();
+    ASSERT_EQ(got.size(), expected.size());
+    double high = 0.0; // the tree reports the maximum so far
+    for (size_t i = 0; i < got.size(); ++i) {
+      high = std::max(high, expected[i]);
+      ASSERT_NEAR(got[i], high, 1e-9) << "trial " << trial << " report " << i;
+    }
+    EXPECT_TRUE(rec.progressMonotone() && rec.misuses().empty() && rec.rootStatus() == KEXTaskInfo::Succeeded);
   }
-  EXPECT_TRUE(rec.misuses().empty());
 }
 
-// Without an outcome the given code counts; the failure of a grandchild is not the step's
-// outcome, the child's success is; the last task that ended inside the step counts.
-TEST(TaskTest, StatusOfWithoutOutcomeUsesGivenCodeAndLooksOnlyAtDirectChildren)
+// However a request arrives (a refused report, a task's beginning or end, the host), every task of
+// the tree sees it from then on, without a report as well; an abort never reads as a stop nor the
+// other way round. A task ending itself with stopped() is a success and requests nothing.
+TEST(TaskTest, StopAndAbortRequestsReachTheWholeTreeAndStick)
 {
+  enum Trigger { Report, Begun, Ended, Host };
+  for (Trigger how : {Report, Begun, Ended, Host})
+    for (KEXTaskMonitor::Reply kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort}) {
+      SCOPED_TRACE(::testing::Message() << "trigger " << how << " reply " << kind);
+      const bool abort = kind == KEXTaskMonitor::Abort;
+      RecordingScope rec;
+      rec.stopAfterReports(how == Report ? 2 : 0, kind); // 0 and "": never
+      rec.stopWhenBegun(how == Begun ? "Inner" : "", kind);
+      rec.stopWhenEnded(how == Ended ? "Step" : "", kind);
+      KEXTask root("Root", 10.0);
+      EXPECT_TRUE(root.incProgress(1.0, true));
+      {
+        KEXSubTask sub("Sub", 5.0);
+        {
+          KEXTask step("Step", 1.0);
+          EXPECT_TRUE(step.stopped());
+        }
+        EXPECT_EQ(root.wasStopped() || root.wasAborted(), how == Ended);
+        KEXTask inner("Inner", 2.0);
+        if (how == Host)
+          abort ? root.requestAbort() : inner.requestStop();
+        EXPECT_FALSE(inner.incProgress(1.0, true)); // the report during which it is requested (or later)
+        for (KEXTask* t : {&root, &inner}) {
+          EXPECT_TRUE(t->wasAborted() == abort && t->wasStopped() == !abort);
+          EXPECT_FALSE(t->incProgress(1.0, false));
+          EXPECT_FALSE(t->sendMessage(KEXTaskInfo::Message(KEXTaskInfo::Running)));
+        }
+        EXPECT_EQ(abort ? inner.aborted() : inner.stopped(), !abort);
+      }
+      EXPECT_EQ(abort ? root.aborted() : root.stopped(), !abort);
+      EXPECT_TRUE(rec.reportCount() == 2 && rec.misuses().empty());
+      EXPECT_EQ(rec.rootStatus(), abort ? KEXTaskInfo::Aborted : KEXTaskInfo::Stopped);
+    }
+}
+
+// "outer -> step -> middle -> inner step -> (inside)": middle passes the inner step's outcome on
+// with statusOf(innerStep, given), outer with statusOf(step, GenericError). Rows: an outcome travels
+// up two levels; a step that succeeded inside but failed outside any task, or has no outcome, gets
+// the given code; a grandchild's failure is not the step's outcome, the child's success is; the
+// last task that ended inside the step counts.
+TEST(TaskTest, StatusOfPassesTheLastDirectOutcomeOn)
+{
+  using enum KEXTaskInfo::Status;
   const struct {
     void (*inside)();
-    bool hasOutcome;
-    KEXenum given, expected;
+    KEXenum given;
+    bool hasOutcome, result;
+    Status status;
+    KEXenum code;
   } cases[] = {
-      {[] {}, false, KEX::OutOfMemory, KEX::OutOfMemory},
+      {[] { KEXTask t("In", 1.0); t.error(KEX::InvalidValue); }, KEX::NoError, true, false, Failed, KEX::InvalidValue},
+      {[] { KEXTask t("In", 1.0); t.aborted(); }, KEX::GenericError, true, false, Aborted, KEX::GenericError},
+      {[] { KEXTask t("In", 1.0); t.stopped(); }, KEX::GenericError, true, true, Stopped, KEX::NoError},
+      {[] { KEXTask t("In", 1.0); t.ok(); }, KEX::InvalidIndex, true, false, Failed, KEX::InvalidIndex},
+      {[] {}, KEX::OutOfMemory, false, false, Failed, KEX::OutOfMemory},
       {[] { KEXTask child("Child", 1.0); { KEXTask g("Grandchild", 1.0); g.error(KEX::InvalidIndex); } child.ok(); },
-       true, KEX::InvalidOperation, KEX::InvalidOperation},
-      {[] { { KEXTask first("First", 1.0); first.ok(); } KEXTask second("Second", 1.0); second.error(KEX::InvalidIndex); },
-       true, KEX::GenericError, KEX::InvalidIndex}};
+       KEX::InvalidOperation, true, false, Failed, KEX::InvalidOperation},
+      {[] { { KEXTask a("First", 1.0); a.ok(); } KEXTask b("Last", 1.0); b.error(KEX::InvalidIndex); },
+       KEX::GenericError, true, false, Failed, KEX::InvalidIndex}};
   RecordingScope rec;
   for (const auto& c : cases) {
-    KEXTask t("Outer", 1.0);
-    KEXSubTask s("Step", 1.0);
-    c.inside();
-    EXPECT_EQ(s.hasOutcome(), c.hasOutcome);
-    EXPECT_FALSE(t.statusOf(s, c.given));
-    EXPECT_EQ(t.getCode(), c.expected);
+    SCOPED_TRACE(int(&c - cases));
+    KEXTask outer("Outer", 2.0);
+    KEXSubTask step("Step", 1.0);
+    {
+      KEXTask middle("Middle", 2.0);
+      KEXSubTask innerStep("Inner step", 1.0);
+      c.inside();
+      EXPECT_EQ(innerStep.hasOutcome(), c.hasOutcome);
+      (void)middle.statusOf(innerStep, c.given);
+    }
+    EXPECT_EQ(outer.statusOf(step, KEX::GenericError), c.result);
+    EXPECT_TRUE(outer.getStatus() == c.status && outer.getCode() == c.code) << outer.getStatus();
   }
-}
-
-TEST(TaskTest, BegunIsReportedBeforeEverythingElseOfTheTask)
-{
-  RecordingScope rec;
-  rec.stopWhenBegun("Creating BSP tree");
-  KEXTask root("Clustering vertices", 3.0);
-  {
-    KEXSubTask sub("Initialization", 1.0);
-    KEXTask bsp("Creating BSP tree", 1.0);
-    EXPECT_FALSE(bsp.incProgress(1.0, true)); // stop requested when it began
-    bsp.stopped();
-  }
-  EXPECT_TRUE(root.wasStopped());
-  root.stopped();
+  EXPECT_TRUE(rec.misuses().empty());
 }
 
 TEST(TaskTest, WorkerThreadReportsAreCountedExactly)
@@ -215,8 +181,7 @@ TEST(TaskTest, WorkerThreadReportsAreCountedExactly)
   for (int i = 0; i < threads; ++i)
     workers.emplace_back([&] {
       for (int k = 0; k < perThread; ++k)
-        if (!root.incProgress(1.0, true))
-          refused.fetch_add(1);
+        refused.fetch_add(root.incProgress(1.0, true) ? 0 : 1);
     });
   for (std::thread& w : workers)
     w.join();
@@ -243,91 +208,6 @@ TEST(TaskTest, DoubleEndingAndUnendedTasksAreMisuse)
   EXPECT_EQ(rec.misuses(), (std::vector<std::string>{"Twice: ended twice", "Never ended: unended"}));
   // Only one ending is reported for the task that ended twice; none for the unended one.
   EXPECT_EQ(rec.endings().size(), 1u);
-}
-
-TEST(TaskTest, TasksUnderAnEndedTaskGetZeroWidth)
-{
-  RecordingScope rec;
-  {
-    KEXTask root("Root", 10.0);
-    {
-      KEXSubTask sub("Step", 4.0);
-      KEXTask m("Build", 2.0);
-      m.incProgress(1.0, true);
-      EXPECT_TRUE(m.ok());
-      {
-        // e.g. a derived list restored after the operation ended
-        KEXTask late("Late", 8.0);
-        late.incProgress(8.0, true);
-        {
-          KEXSubTask lateSub("Late step", 3.0);
-          KEXTask later("Later", 1.0);
-          later.incProgress(1.0, true);
-          later.error(KEX::InvalidValue);
-        }
-        late.ok();
-      }
-      // Nothing else changes: the ended task keeps its status, the step its outcome.
-      EXPECT_TRUE(m.getStatus() == KEXTaskInfo::Succeeded && m.getCode() == KEX::NoError);
-      EXPECT_EQ(sub.getOutcomeStatus(), KEXTaskInfo::Succeeded);
-    }
-    EXPECT_NEAR(root.getProgress(), 4.0, EPS);
-    root.incProgress(1.0, true);
-    root.ok();
-  }
-  const std::vector<double> p = rec.progressValues(), want = {0.2, 0.4, 0.4, 0.5}; // zero width at the ended task's end
-  ASSERT_EQ(p.size(), want.size());
-  for (size_t i = 0; i < p.size(); ++i)
-    EXPECT_NEAR(p[i], want[i], EPS) << i;
-  EXPECT_TRUE(rec.progressMonotone());
-  EXPECT_EQ(rec.rootStatus(), KEXTaskInfo::Succeeded);
-}
-
-// Opens a random chain root -> sub-task -> task -> sub-task -> task ... and compares every report
-// with the range arithmetic done by hand: a sub-task opened at local p with fraction f covers
-// [p, min(p + f, W)] of its task, and the task opened inside it spans exactly that share.
-void runRandomChain(std::mt19937& rng, int depth, double a, double b, std::vector<double>& expected)
-{
-  std::uniform_real_distribution<double> u(0.0, 1.0);
-  double W = 1.0 + 100.0 * u(rng);
-  KEXTask task("Level", W);
-  double p = W * u(rng) * 0.8;
-  task.incProgress(p, true);
-  expected.push_back(a + (b - a) * p / W);
-  if (depth > 0) {
-    double f = W * u(rng) * 0.6;
-    double end = std::min(p + f, W);
-    {
-      KEXSubTask sub("Share", f);
-      runRandomChain(rng, depth - 1, a + (b - a) * p / W, a + (b - a) * end / W, expected);
-    }
-    EXPECT_NEAR(task.getProgress(), end, 1e-9);
-    p = end;
-  }
-  double q = std::min(W, p + (W - p) * u(rng));
-  task.incProgress(q - p, true);
-  expected.push_back(a + (b - a) * q / W);
-  task.ok();
-}
-
-TEST(TaskTest, RandomNestedChainsMapLikeTheRangeArithmetic)
-{
-  std::mt19937 rng(17);
-  for (int trial = 0; trial < 200; ++trial) {
-    RecordingScope rec;
-    std::vector<double> expected;
-    runRandomChain(rng, int(rng() % 5), 0.0, 1.0, expected);
-    std::vector<double> got = rec.progressValues();
-    ASSERT_EQ(got.size(), expected.size());
-    // The tree reports the maximum so far.
-    double high = 0.0;
-    for (size_t i = 0; i < got.size(); ++i) {
-      high = std::max(high, expected[i]);
-      ASSERT_NEAR(got[i], high, 1e-9) << "trial " << trial << " report " << i;
-    }
-    EXPECT_TRUE(rec.progressMonotone());
-    EXPECT_TRUE(rec.misuses().empty());
-  }
 }
 
 } // namespace
