@@ -3,13 +3,13 @@
 #include "kex/Memory.h"
 #include "kex/Testing.h"
 #include "kexmesh/core/TriangleMeshAlgorithmIF.h"
+#include "support/CoreSetup.h"
 #include "support/Meshes.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
-#include <vector>
+#include <string>
 
 // Test algorithms, registered like every algorithm of the library.
 class KEXFrameTestAlgorithm : public KEXTriangleMeshAlgorithmIF {
@@ -17,36 +17,32 @@ class KEXFrameTestAlgorithm : public KEXTriangleMeshAlgorithmIF {
 
 public:
   bool runResult = true;
-  bool defaultInit = true; // else init answers initResult
-  bool initResult = true;
-  std::function<void(KEXFrameTestAlgorithm&)> duringRun;
-  int inits = 0, runs = 0;
-  std::vector<bool> cleanups;
+  int initAnswer = -1; // -1: the base init decides
+  std::string calls; // i(nit), r(un), c(leanup)+ or c- in order
   void* seenParameters = nullptr;
+  KEXTriangleMeshBuffer* caller = nullptr; // watched during run
+  int callerSizeDuringRun = -1;
+  const void* workingTrianglesDuringRun = nullptr;
 
-  const KEXTriangleMeshBuffer& working() const { return m_buffer; }
-  bool isWorkingEmpty() const
-  {
-    return m_buffer.getVertexCount() == 0 && m_buffer.getTriangleCount() == 0 && m_buffer.vertexNormalList.getCount() == 0;
-  }
+  bool isWorkingEmpty() const { return m_buffer.getVertexCount() + m_buffer.getTriangleCount() + m_buffer.vertexNormalList.getCount() == 0; }
 
 protected:
   bool init(void* parameters) override
   {
-    ++inits;
+    calls += "i";
     seenParameters = parameters;
-    return defaultInit ? KEXTriangleMeshAlgorithmIF::init(parameters) : initResult;
+    return initAnswer < 0 ? KEXTriangleMeshAlgorithmIF::init(parameters) : initAnswer == 1;
   }
   bool run(void* parameters) override
   {
-    ++runs;
+    calls += "r";
     seenParameters = parameters;
     m_buffer.vertexList.append(KEXVector3<float>(9, 9, 9)); // visible work on the caller's data
-    if (duringRun)
-      duringRun(*this);
+    callerSizeDuringRun = caller->getVertexCount() + caller->getTriangleCount();
+    workingTrianglesDuringRun = m_buffer.triangleList.getData();
     return runResult;
   }
-  void cleanup(bool success) override { cleanups.push_back(success); }
+  void cleanup(bool success) override { calls += success ? "c+" : "c-"; }
 };
 KEXMESH_DEFINE_CLASS(KEXFrameTestAlgorithm, KEXTriangleMeshAlgorithmIF)
 
@@ -60,98 +56,58 @@ namespace {
 using kexmeshtest::makeCube;
 using Algorithm = KEXFrameTestAlgorithm;
 
-TEST(TriangleMeshAlgorithmIFTest, ExecuteMovesTheContentInAndBackWithoutCopying)
+// Every path through execute and checkExecute: the content is moved (never copied) into the
+// working buffer, init, run and cleanup see what they should, and the content always comes back.
+TEST(TriangleMeshAlgorithmIFTest, ExecuteAndCheckExecuteKeepTheFrameContract)
 {
-  KEXTriangleMeshBuffer b = makeCube();
-  const void* vertices = b.vertexList.getData();
-  const void* triangles = b.triangleList.getData();
-  Algorithm a;
-  ASSERT_TRUE(a.setBuffer(&b));
-  int callerCountDuringRun = -1;
-  bool workingHoldsCallerLists = false;
-  a.duringRun = [&](Algorithm& self) {
-    callerCountDuringRun = b.getVertexCount() + b.getTriangleCount();
-    workingHoldsCallerLists = self.working().triangleList.getData() == triangles;
+  struct Case {
+    const char* name;
+    bool check, runResult;
+    int initAnswer;
+    bool inconsistent, result;
+    std::string calls;
   };
-  int token = 0;
-  long calls = kexTest::allocationCalls();
-  long live = kexTest::liveAllocations();
-  EXPECT_TRUE(a.execute(&token));
-  EXPECT_EQ(kexTest::allocationCalls(), calls); // nothing copied (the appended vertex fits its block)
-  EXPECT_EQ(kexTest::liveAllocations(), live);
-  EXPECT_EQ(callerCountDuringRun, 0); // the caller's buffer held the empty working buffer
-  EXPECT_TRUE(workingHoldsCallerLists);
-  EXPECT_EQ(a.seenParameters, &token);
-  EXPECT_EQ(a.inits, 1);
-  EXPECT_EQ(a.runs, 1);
-  EXPECT_EQ(a.cleanups, std::vector<bool>{true});
-  EXPECT_TRUE(a.isWorkingEmpty());
-  EXPECT_EQ(b.getVertexCount(), 9);
-  EXPECT_EQ(b.getTriangleCount(), 12);
-  EXPECT_EQ(b.vertexList.getData(), vertices);
-  EXPECT_EQ(b.triangleList.getData(), triangles);
-  EXPECT_TRUE(b.isConsistent());
-}
-
-TEST(TriangleMeshAlgorithmIFTest, FailedRunStillHandsBackItsPartialResult)
-{
-  KEXTriangleMeshBuffer b = makeCube();
-  Algorithm a;
-  a.runResult = false;
-  a.setBuffer(&b);
-  EXPECT_FALSE(a.execute(nullptr));
-  EXPECT_EQ(a.cleanups, std::vector<bool>{false});
-  EXPECT_EQ(b.getVertexCount(), 9); // what run changed stays
-  EXPECT_TRUE(a.isWorkingEmpty());
-}
-
-TEST(TriangleMeshAlgorithmIFTest, RefusedInitSkipsRunAndCleansUpWithFalse)
-{
-  KEXTriangleMeshBuffer b = makeCube();
-  ASSERT_TRUE(b.vertexNormalList.setCount(3)); // neither 0 nor V entries: inconsistent
-  ASSERT_FALSE(b.isConsistent());
-  const void* vertices = b.vertexList.getData();
-  Algorithm a;
-  a.setBuffer(&b);
-  EXPECT_FALSE(a.execute(nullptr));
-  EXPECT_EQ(a.inits, 1);
-  EXPECT_EQ(a.runs, 0);
-  EXPECT_EQ(a.cleanups, std::vector<bool>{false});
-  EXPECT_EQ(b.getVertexCount(), 8); // handed back unchanged
-  EXPECT_EQ(b.vertexNormalList.getCount(), 3);
-  EXPECT_EQ(b.vertexList.getData(), vertices);
-  EXPECT_TRUE(a.isWorkingEmpty());
-
-  // A derived init that refuses for its own reasons behaves the same.
-  KEXTriangleMeshBuffer c = makeCube();
-  Algorithm d;
-  d.defaultInit = false;
-  d.initResult = false;
-  d.setBuffer(&c);
-  EXPECT_FALSE(d.execute(nullptr));
-  EXPECT_EQ(d.runs, 0);
-  EXPECT_EQ(d.cleanups, std::vector<bool>{false});
-  EXPECT_EQ(c.getVertexCount(), 8);
-}
-
-TEST(TriangleMeshAlgorithmIFTest, CheckExecuteNeverRunsNorChangesTheContent)
-{
-  KEXTriangleMeshBuffer b = makeCube();
-  const void* vertices = b.vertexList.getData();
-  Algorithm a;
-  a.setBuffer(&b);
-  int token = 0;
-  KEXenum error;
-  EXPECT_TRUE(a.checkExecute(&token, &error));
-  EXPECT_EQ(error, KEX::NoError);
-  EXPECT_EQ(a.seenParameters, &token);
-  EXPECT_EQ(a.inits, 1);
-  EXPECT_EQ(a.runs, 0);
-  EXPECT_EQ(a.cleanups, std::vector<bool>{true});
-  EXPECT_EQ(b.getVertexCount(), 8);
-  EXPECT_EQ(b.vertexList.getData(), vertices);
-  EXPECT_TRUE(a.isWorkingEmpty());
-  EXPECT_EQ(a.getBuffer(), &b);
+  const Case cases[] = {
+      {"successful run", false, true, -1, false, true, "irc+"},
+      {"failed run hands back its partial result", false, false, -1, false, false, "irc-"},
+      {"inconsistent buffer refused by the base init", false, true, -1, true, false, "ic-"},
+      {"derived init refuses", false, true, 0, false, false, "ic-"},
+      {"check", true, true, -1, false, true, "ic+"},
+      {"check of an inconsistent buffer", true, true, -1, true, false, "ic-"},
+      {"check with a derived refusal", true, true, 0, false, false, "ic-"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    KEXTriangleMeshBuffer b = makeCube();
+    ASSERT_TRUE(!c.inconsistent || b.vertexNormalList.setCount(3)); // neither 0 nor V normals
+    const void* triangles = b.triangleList.getData();
+    Algorithm a;
+    a.runResult = c.runResult;
+    a.initAnswer = c.initAnswer;
+    a.caller = &b;
+    ASSERT_TRUE(a.setBuffer(&b));
+    int token = 0;
+    KEXenum error = KEX::NoError;
+    const long calls = kexTest::allocationCalls(), live = kexTest::liveAllocations();
+    EXPECT_EQ(c.check ? a.checkExecute(&token, &error) : a.execute(&token), c.result);
+    EXPECT_EQ(kexTest::allocationCalls(), calls); // nothing copied (the appended vertex fits its block)
+    EXPECT_EQ(kexTest::liveAllocations(), live);
+    EXPECT_EQ(error, c.check && !c.result ? KEX::InvalidOperation : KEX::NoError);
+    EXPECT_EQ(a.seenParameters, &token);
+    EXPECT_EQ(a.calls, c.calls);
+    const bool ran = c.calls.find('r') != std::string::npos;
+    if (ran) {
+      EXPECT_EQ(a.callerSizeDuringRun, 0); // the caller's buffer held the empty working buffer
+      EXPECT_EQ(a.workingTrianglesDuringRun, triangles);
+    }
+    EXPECT_TRUE(a.isWorkingEmpty());
+    EXPECT_EQ(a.getBuffer(), &b);
+    EXPECT_EQ(b.getVertexCount(), ran ? 9 : 8); // what run changed stays, even after a failure
+    EXPECT_EQ(b.getTriangleCount(), 12);
+    EXPECT_EQ(b.vertexNormalList.getCount(), c.inconsistent ? 3 : 0);
+    EXPECT_EQ(b.isConsistent(), !c.inconsistent);
+    EXPECT_EQ(b.triangleList.getData(), triangles);
+  }
 }
 
 TEST(TriangleMeshAlgorithmIFTest, FactoriesCloneAssignAndRefuseOtherClasses)
@@ -183,38 +139,32 @@ TEST(TriangleMeshAlgorithmIFTest, FactoriesCloneAssignAndRefuseOtherClasses)
 
 TEST(TriangleMeshAlgorithmIFTest, MissingAttachmentCellReportsOutOfMemoryAndRunsNothing)
 {
-  long live = kexTest::liveAllocations();
+  kexmeshtest::NoLeakScope noLeak;
   KEXTriangleMeshBuffer b = makeCube();
-  long withBuffer = kexTest::liveAllocations();
+  kexTest::ErrorCapture errors;
+  std::unique_ptr<Algorithm> a;
   {
-    kexTest::ErrorCapture errors;
-    std::unique_ptr<Algorithm> a;
-    {
-      kexTest::AllocationFault fault(1);
-      a = std::make_unique<Algorithm>();
-      EXPECT_TRUE(fault.fired());
-    }
-    EXPECT_TRUE(errors.has(KEX::OutOfMemory));
-    EXPECT_FALSE(a->setBuffer(&b));
-    EXPECT_EQ(a->getBuffer(), nullptr);
-    EXPECT_FALSE(a->execute(nullptr));
-    KEXenum error;
-    EXPECT_FALSE(a->checkExecute(nullptr, &error));
-    EXPECT_EQ(error, KEX::InvalidOperation);
-    EXPECT_EQ(a->inits, 0);
-    EXPECT_EQ(b.getVertexCount(), 8);
-
-    // Assignment with a missing cell on either side changes no attachment.
-    Algorithm attached;
-    attached.setBuffer(&b);
-    *a = attached;
-    EXPECT_EQ(a->getBuffer(), nullptr);
-    attached = *a;
-    EXPECT_EQ(attached.getBuffer(), &b);
+    kexTest::AllocationFault fault(1);
+    a = std::make_unique<Algorithm>();
+    EXPECT_TRUE(fault.fired());
   }
-  EXPECT_EQ(kexTest::liveAllocations(), withBuffer);
-  b.clear();
-  EXPECT_EQ(kexTest::liveAllocations(), live);
+  EXPECT_TRUE(errors.has(KEX::OutOfMemory));
+  EXPECT_FALSE(a->setBuffer(&b));
+  EXPECT_EQ(a->getBuffer(), nullptr);
+  EXPECT_FALSE(a->execute(nullptr));
+  KEXenum error;
+  EXPECT_FALSE(a->checkExecute(nullptr, &error));
+  EXPECT_EQ(error, KEX::InvalidOperation);
+  EXPECT_EQ(a->calls, "");
+  EXPECT_EQ(b.getVertexCount(), 8);
+
+  // Assignment with a missing cell on either side changes no attachment.
+  Algorithm attached;
+  attached.setBuffer(&b);
+  *a = attached;
+  EXPECT_EQ(a->getBuffer(), nullptr);
+  attached = *a;
+  EXPECT_EQ(attached.getBuffer(), &b);
 }
 
 } // namespace
