@@ -26,9 +26,8 @@
 // updated with each contraction from the few triangles it touches, and a contraction that would
 // change its sign is not admissible.
 #include "kexmesh/simplify/ContractVertexPairsAlgorithm.h"
-#include "kexmesh/core/internal/ScratchAllocator.h"
+#include "kexmesh/core/internal/ClosedParts.h"
 #include "kexmesh/core/internal/TaskEnd.h"
-#include "kexmesh/core/internal/UnionFind.h"
 
 #include "kex/Task.h"
 #include "kexmesh/objects/Vocabulary.h"
@@ -88,9 +87,6 @@ private:
 };
 
 bool holds(const KEXTriangle<int>& t, int v) { return t[0] == v || t[1] == v || t[2] == v; }
-
-/// Six times the signed volume of the tetrahedron of a triangle and the origin.
-double tetraVolume(const D& p0, const D& p1, const D& p2) { return p0.dot(p1.cross(p2)); }
 
 } // namespace
 
@@ -494,51 +490,20 @@ bool KEXContractVertexPairsAlgorithm::labelClosedComponents()
 {
   const Buffer& b = m_buffer;
   const int V = b.getVertexCount(), T = b.getTriangleCount();
-  m_component.clear();
   m_volume.clear();
-  KEXScratchAllocator scratch;
-  int* slot = V > 0 ? scratch.allocate<int>(size_t(V)) : nullptr;
-  if (V > 0 && (!slot || !m_component.setCount(V)))
+  KEXValueList<char> closed(64, true);
+  const int count = kexmeshcore::labelParts(b, m_component, closed);
+  if (count < 0 || !m_volume.setCount(count, 0.0))
     return false;
-  int* root = m_component.getData();
-  kexunion::reset(root, V);
+  m_volumeOrigin = kexmeshcore::boxCentre(b.vertexList.getData(), V);
   for (int t = 0; t < T; ++t) {
     const KEXTriangle<int>& tri = b.triangleList[t];
-    kexunion::unite(root, tri[0], tri[1]);
-    kexunion::unite(root, tri[0], tri[2]);
+    if (kexmeshcore::indexesVertices(tri, V))
+      m_volume[m_component[tri[0]]] += kexmeshcore::triangleVolume(b.vertexList.getData(), tri, m_volumeOrigin);
   }
-  int count = 0;
+  // Open parts and flat ones have no sign to keep.
   for (int v = 0; v < V; ++v)
-    slot[v] = -1;
-  for (int v = 0; v < V; ++v) {
-    const int r = kexunion::findRoot(root, v);
-    if (slot[r] < 0)
-      slot[r] = count++;
-  }
-  for (int v = 0; v < V; ++v)
-    root[v] = slot[root[v]];
-  // About the box centre, so that the volume terms of a mesh far from the origin do not cancel.
-  KEXInterval<KEXVector3<float>> box;
-  m_volumeOrigin = b.calculateBoundingBox(box) && !box.isEmpty()
-                       ? (toD(box.getMin()) + toD(box.getMax())) * 0.5
-                       : D(0.0, 0.0, 0.0);
-  if (!m_volume.setCount(count, 0.0))
-    return false;
-  bool* open = count > 0 ? scratch.allocate<bool>(size_t(count)) : nullptr;
-  if (count > 0 && !open)
-    return false;
-  for (int c = 0; c < count; ++c)
-    open[c] = false;
-  for (int t = 0; t < T; ++t) {
-    const KEXTriangle<int>& tri = b.triangleList[t];
-    const int c = m_component[tri[0]];
-    for (int k = 0; k < 3; ++k)
-      open[c] = open[c] || b.partnerCorner(3 * t + k) < 0;
-    m_volume[c] += tetraVolume(toD(b.vertexList[tri[0]]) - m_volumeOrigin, toD(b.vertexList[tri[1]]) - m_volumeOrigin,
-                               toD(b.vertexList[tri[2]]) - m_volumeOrigin);
-  }
-  for (int v = 0; v < V; ++v)
-    if (open[m_component[v]] || !(m_volume[m_component[v]] != 0.0))
+    if (!closed[m_component[v]] || !(m_volume[m_component[v]] != 0.0))
       m_component[v] = -1;
   return true;
 }
@@ -555,14 +520,14 @@ double KEXContractVertexPairsAlgorithm::volumeChange(int a, int bb, const D& pos
       D q[3];
       for (int k = 0; k < 3; ++k)
         q[k] = toD(b.vertexList[tri[k]]) - m_volumeOrigin;
-      const double before = tetraVolume(q[0], q[1], q[2]);
+      const double before = kexmeshcore::tetraVolume(q[0], q[1], q[2]);
       if (holds(tri, other)) {
         if (pass == 0)
           change -= before; // a triangle of the pair: the contraction removes it
         continue;
       }
       q[c % 3] = p;
-      change += tetraVolume(q[0], q[1], q[2]) - before;
+      change += kexmeshcore::tetraVolume(q[0], q[1], q[2]) - before;
     }
   }
   return change;

@@ -11,10 +11,9 @@
 #include "kexmesh/core/TriangleMeshBuffer.h"
 #include "kexmesh/core/internal/AdjacencyPreamble.h"
 #include "kexmesh/core/internal/TaskEnd.h"
-#include "kexmesh/core/internal/UnionFind.h"
+#include "kexmesh/core/internal/ClosedParts.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <optional>
 
@@ -151,62 +150,35 @@ Fan walkFan(const KEXTriangleMeshBuffer& b, int i, bool backward, Visit&& visit)
   return Fan::Open;
 }
 
-/// Puts the old positions back into out for every closed component (each of its edges shared by
-/// two triangles, as the triangle adjacency list says) whose signed volume would change sign; the
-/// number of such components, or -1 when memory is short. \pre the triangle adjacency list.
-inline int keepClosedComponentsFacing(const KEXTriangleMeshBuffer& b, const KEXVector3<float>* old,
-                                      KEXVector3<float>* out)
+/// Puts the old positions back into out for every closed part whose signed volume would change
+/// sign; the number of such parts, or -1 when memory is short.
+inline int keepClosedPartsFacing(const KEXTriangleMeshBuffer& b, const KEXVector3<float>* old, KEXVector3<float>* out)
 {
-  using D = KEXVector3<double>;
   const int V = b.getVertexCount(), T = b.getTriangleCount();
-  KEXValueList<int> roots(1024, true);
-  KEXValueList<double> volumes(1024, true); // per root: old and new volume
-  KEXValueList<char> open(1024, true);
-  if (!roots.setCount(V) || !volumes.setCount(2 * V, 0.0) || !open.setCount(V, 0))
+  KEXValueList<int> part(1024, true);
+  KEXValueList<char> closed(64, true);
+  KEXValueList<double> volumes(64, true); // per part: before and after
+  const int count = kexmeshcore::labelParts(b, part, closed);
+  if (count < 0 || !volumes.setCount(2 * count, 0.0))
     return -1;
-  int* root = roots.getData();
-  kexunion::reset(root, V);
-  const KEXTriangle<int>* tris = b.triangleList.getData();
-  auto valid = [V](const KEXTriangle<int>& t) {
-    return unsigned(t[0]) < unsigned(V) && unsigned(t[1]) < unsigned(V) && unsigned(t[2]) < unsigned(V);
-  };
-  for (int t = 0; t < T; ++t)
-    if (valid(tris[t])) {
-      kexunion::unite(root, tris[t][0], tris[t][1]);
-      kexunion::unite(root, tris[t][0], tris[t][2]);
-    }
-  // About the old box centre, so that the terms of a mesh far from the origin do not cancel.
-  D lo(HUGE_VAL, HUGE_VAL, HUGE_VAL), hi(-HUGE_VAL, -HUGE_VAL, -HUGE_VAL);
-  for (int v = 0; v < V; ++v)
-    for (int a = 0; a < 3; ++a) {
-      lo[a] = std::min(lo[a], double(old[v][a]));
-      hi[a] = std::max(hi[a], double(old[v][a]));
-    }
-  const D centre = V > 0 ? (lo + hi) * 0.5 : D(0.0, 0.0, 0.0);
-  auto tetra = [&](const KEXVector3<float>* p, const KEXTriangle<int>& t) {
-    const D a = D(p[t[0]]) - centre, c1 = D(p[t[1]]) - centre, c2 = D(p[t[2]]) - centre;
-    return a.dot(c1.cross(c2));
-  };
-  const int* adj = b.triangleAdjacencyList.getData()->getComponentPtr();
+  const KEXVector3<double> centre = kexmeshcore::boxCentre(old, V);
   for (int t = 0; t < T; ++t) {
-    const KEXTriangle<int>& tri = tris[t];
-    if (!valid(tri))
+    const KEXTriangle<int>& tri = b.triangleList[t];
+    if (!kexmeshcore::indexesVertices(tri, V))
       continue;
-    const int r = kexunion::findRoot(root, tri[0]);
-    if (adj[3 * t] < 0 || adj[3 * t + 1] < 0 || adj[3 * t + 2] < 0)
-      open[r] = 1;
-    volumes[2 * r] += tetra(old, tri);
-    volumes[2 * r + 1] += tetra(out, tri);
+    const int c = part[tri[0]];
+    volumes[2 * c] += kexmeshcore::triangleVolume(old, tri, centre);
+    volumes[2 * c + 1] += kexmeshcore::triangleVolume(out, tri, centre);
   }
   int kept = 0;
-  for (int v = 0; v < V; ++v) {
-    const int r = kexunion::findRoot(root, v);
-    const double before = volumes[2 * r], after = volumes[2 * r + 1];
-    if (!open[r] && before != 0.0 && !(before * after > 0.0)) {
-      kept += v == r ? 1 : 0;
-      out[v] = old[v];
-    }
+  for (int c = 0; c < count; ++c) {
+    const bool turns = closed[c] && volumes[2 * c] != 0.0 && !(volumes[2 * c] * volumes[2 * c + 1] > 0.0);
+    closed[c] = char(turns); // from here on: keep the part
+    kept += turns ? 1 : 0;
   }
+  for (int v = 0; v < V; ++v)
+    if (closed[part[v]])
+      out[v] = old[v];
   return kept;
 }
 
@@ -245,13 +217,11 @@ std::optional<bool> smoothVertices(KEXTask& task, KEXTriangleMeshBuffer& b, KEXe
   }
   if (!completed)
     return task.statusOf(sub, KEX::GenericError);
-  if (b.hasTriangleAdjacencyList()) {
-    const int kept = keepClosedComponentsFacing(b, old, copy.getData());
-    if (kept < 0)
-      return kexEndOutOfMemory(task, copyFailureCode);
-    if (kept > 0)
-      kexTaskDiagnostics(KEX::Warning, "Kept %i closed parts unsmoothed: smoothing would have turned them inside out", kept);
-  }
+  const int kept = keepClosedPartsFacing(b, old, copy.getData());
+  if (kept < 0)
+    return kexEndOutOfMemory(task, copyFailureCode);
+  if (kept > 0)
+    kexTaskDiagnostics(KEX::Warning, "Kept %i closed parts unsmoothed: smoothing would have turned them inside out", kept);
   b.vertexList.swap(copy);
   return std::nullopt;
 }
