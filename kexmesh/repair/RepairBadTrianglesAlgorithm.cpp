@@ -501,6 +501,17 @@ bool endOutOfMemory(KEXTask& inner, KEXTask& task)
   return task.error(KEX::OutOfMemory);
 }
 
+/// Ends inner and task after a stop request: aborted, or failed with GenericError.
+bool endStopped(KEXTask& inner, KEXTask& task)
+{
+  if (inner.wasAborted()) {
+    inner.aborted();
+    return task.aborted();
+  }
+  inner.error(KEX::GenericError);
+  return task.error(KEX::GenericError);
+}
+
 } // namespace
 
 bool KEXRepairBadTrianglesAlgorithm::run(void*)
@@ -532,14 +543,8 @@ bool KEXRepairBadTrianglesAlgorithm::run(void*)
       inner.ok();
       return task.ok(); // nothing to repair, so no adjacency list to build
     }
-    if (stopped) {
-      if (inner.wasAborted()) {
-        inner.aborted();
-        return task.aborted();
-      }
-      inner.error(KEX::GenericError);
-      return task.error(KEX::GenericError);
-    }
+    if (stopped)
+      return endStopped(inner, task);
     if (!ok)
       return endOutOfMemory(inner, task);
     inner.ok();
@@ -567,14 +572,8 @@ bool KEXRepairBadTrianglesAlgorithm::run(void*)
           return endOutOfMemory(inner, task);
         i = std::min(i, b.getTriangleCount()) - 1;
       }
-      if (!inner.incProgress(double(blockSize), true)) {
-        if (inner.wasAborted()) {
-          inner.aborted();
-          return task.aborted();
-        }
-        inner.error(KEX::GenericError);
-        return task.error(KEX::GenericError);
-      }
+      if (!inner.incProgress(double(blockSize), true))
+        return endStopped(inner, task);
     }
     inner.ok();
   }

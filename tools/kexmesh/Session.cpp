@@ -338,23 +338,21 @@ MeshStats computeStats(const KEXTriangleMeshBuffer& b)
     int forward; // 1 when the triangle runs lo -> hi
   };
   std::vector<int> start(size_t(nv) + 1, 0);
-  auto properTriangle = [&](const KEXTriangle<int>& tri) {
-    for (int k = 0; k < 3; ++k)
-      if (tri[k] < 0 || tri[k] >= nv)
-        return false;
-    return true;
+  auto inRange = [&](const KEXTriangle<int>& tri) {
+    return unsigned(tri[0]) < unsigned(nv) && unsigned(tri[1]) < unsigned(nv) && unsigned(tri[2]) < unsigned(nv);
+  };
+  // A triangle with a repeated index has no proper edges to count (the check calls it empty).
+  auto hasEdges = [&](const KEXTriangle<int>& tri) {
+    return inRange(tri) && tri[0] != tri[1] && tri[1] != tri[2] && tri[0] != tri[2];
   };
   for (int t = 0; t < nt; ++t) {
     const KEXTriangle<int>& tri = b.triangleList[t];
-    if (!properTriangle(tri))
-      continue;
-    for (int k = 0; k < 3; ++k)
-      used[size_t(tri[k])] = 1;
-    // A triangle with a repeated index has no proper edges to count (the check calls it empty).
-    if (tri[0] == tri[1] || tri[1] == tri[2] || tri[0] == tri[2])
-      continue;
-    for (int k = 0; k < 3; ++k)
-      ++start[size_t(std::min(tri[k], tri[(k + 1) % 3])) + 1];
+    if (inRange(tri))
+      for (int k = 0; k < 3; ++k)
+        used[size_t(tri[k])] = 1;
+    if (hasEdges(tri))
+      for (int k = 0; k < 3; ++k)
+        ++start[size_t(std::min(tri[k], tri[(k + 1) % 3])) + 1];
   }
   for (int v = 0; v < nv; ++v)
     start[size_t(v) + 1] += start[size_t(v)];
@@ -363,7 +361,7 @@ MeshStats computeStats(const KEXTriangleMeshBuffer& b)
     std::vector<int> fill(start.begin(), start.end() - 1);
     for (int t = 0; t < nt; ++t) {
       const KEXTriangle<int>& tri = b.triangleList[t];
-      if (!properTriangle(tri) || tri[0] == tri[1] || tri[1] == tri[2] || tri[0] == tri[2])
+      if (!hasEdges(tri))
         continue;
       for (int k = 0; k < 3; ++k) {
         const int a = tri[k], c = tri[(k + 1) % 3];
