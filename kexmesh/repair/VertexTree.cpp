@@ -26,6 +26,31 @@ namespace {
 
 constexpr int BUILD_BLOCK = 16384;
 
+// Behind the cell array: one 64-bit word per row of cells along x, a bit per cell that has a
+// bucket. A query then skips empty cells 64 at a time, which matters when its box covers most of
+// the grid (a search radius as large as the cloud visits all 262144 cells otherwise).
+constexpr int ROW_COUNT = KEXVertexTree::CELL_COUNT / KEXVertexTree::RESOLUTION_X;
+constexpr size_t CELL_BYTES = sizeof(int) * size_t(KEXVertexTree::CELL_COUNT) + sizeof(uint64_t) * ROW_COUNT;
+static_assert(KEXVertexTree::RESOLUTION_X == 64, "one occupancy word per row");
+inline uint64_t* rowsOf(int* cells) { return reinterpret_cast<uint64_t*>(cells + KEXVertexTree::CELL_COUNT); }
+inline const uint64_t* rowsOf(const int* cells)
+{
+  return reinterpret_cast<const uint64_t*>(cells + KEXVertexTree::CELL_COUNT);
+}
+// Bits lo ... hi (inclusive) set; empty when hi < lo.
+inline uint64_t bitRange(int lo, int hi)
+{
+  if (hi < lo)
+    return 0;
+  const uint64_t upper = hi >= 63 ? ~uint64_t(0) : (uint64_t(1) << (hi + 1)) - 1;
+  return upper & ~((uint64_t(1) << lo) - 1);
+}
+void resetCells(int* cells)
+{
+  std::memset(cells, 0xFF, sizeof(int) * size_t(KEXVertexTree::CELL_COUNT));
+  std::memset(rowsOf(cells), 0, sizeof(uint64_t) * ROW_COUNT);
+}
+
 inline int32_t floatBits(float f) { return std::bit_cast<int32_t>(f); }
 
 // Maps one coordinate into [1, 2) for in-range values: f = (value - bottom) * scale + 1, each step
@@ -55,9 +80,9 @@ KEXVertexTree::KEXVertexTree(const Box& box) : m_bottom(box.first), m_top(box.se
       m_scale[a] = s < double(FLT_MAX) ? float(s) : FLT_MAX;
     }
   }
-  m_cells = static_cast<int*>(kexMalloc(sizeof(int) * size_t(CELL_COUNT)));
+  m_cells = static_cast<int*>(kexMalloc(CELL_BYTES));
   if (m_cells)
-    std::memset(m_cells, 0xFF, sizeof(int) * size_t(CELL_COUNT));
+    resetCells(m_cells);
 }
 
 KEXVertexTree::~KEXVertexTree() { kexFree(m_cells); }
@@ -112,16 +137,21 @@ void KEXVertexTree::visitCells(const Range& r, const Range* inner, Visit&& visit
   if (!m_cells)
     return;
   auto strictlyInside = [inner](int axis, int i) { return i > inner->lo[axis] && i < inner->hi[axis]; };
+  const uint64_t* rows = rowsOf(m_cells);
+  const uint64_t range = bitRange(r.lo[0], r.hi[0]);
+  const uint64_t hole = inner ? bitRange(inner->lo[0] + 1, inner->hi[0] - 1) : 0;
   for (int z = r.lo[2]; z <= r.hi[2]; ++z) {
     bool zIn = inner && strictlyInside(2, z);
     for (int y = r.lo[1]; y <= r.hi[1]; ++y) {
       bool yzIn = zIn && strictlyInside(1, y);
-      for (int x = r.lo[0]; x <= r.hi[0]; ++x) {
-        if (yzIn && strictlyInside(0, x))
-          continue;
-        int b = m_cells[x | (y << RESOLUTION_BITS_X) | (z << (RESOLUTION_BITS_X + RESOLUTION_BITS_Y))];
-        if (b >= 0)
-          visit(m_buckets[b]);
+      const int row = y | (z << RESOLUTION_BITS_Y);
+      uint64_t bits = rows[row] & range;
+      if (yzIn)
+        bits &= ~hole;
+      while (bits) {
+        const int x = std::countr_zero(bits);
+        bits &= bits - 1;
+        visit(m_buckets[m_cells[x | (row << RESOLUTION_BITS_X)]]);
       }
     }
   }
@@ -150,6 +180,7 @@ bool KEXVertexTree::insert(int index, const KEXVector3<float>& p)
     if (!m_buckets.setCount(b + 1))
       return false;
     m_cells[slot] = b;
+    rowsOf(m_cells)[slot >> RESOLUTION_BITS_X] |= uint64_t(1) << (slot & (RESOLUTION_X - 1));
   }
   return m_buckets[b].append(index);
 }
@@ -207,11 +238,11 @@ bool KEXVertexTree::remove(int index, const KEXVector3<float>& p)
 bool KEXVertexTree::clear()
 {
   if (!m_cells) {
-    m_cells = static_cast<int*>(kexMalloc(sizeof(int) * size_t(CELL_COUNT)));
+    m_cells = static_cast<int*>(kexMalloc(CELL_BYTES));
     if (!m_cells)
       return false;
   }
-  std::memset(m_cells, 0xFF, sizeof(int) * size_t(CELL_COUNT));
+  resetCells(m_cells);
   m_buckets.clear();
   return true;
 }
