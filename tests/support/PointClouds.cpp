@@ -188,3 +188,35 @@ std::vector<int> subsequenceIndices(const KEXTriangleMeshBuffer& reduced, const 
 }
 
 } // namespace kexmeshtest
+
+namespace kexmeshtest {
+
+KEXTriangleMeshBuffer makeTorusCloud(std::mt19937& rng, int count, double R, double r)
+{
+  std::uniform_real_distribution<double> u(0.0, 2.0 * std::numbers::pi), accept(0.0, 1.0);
+  KEXTriangleMeshBuffer b;
+  while (b.getVertexCount() < count) {
+    const double s = u(rng), t = u(rng);
+    // The area element grows with the distance from the axis: keep points in proportion to it.
+    if (accept(rng) * (R + r) > R + r * std::cos(t))
+      continue;
+    const double nx = std::cos(t) * std::cos(s), ny = std::cos(t) * std::sin(s), nz = std::sin(t);
+    b.vertexList.append(V3(float((R + r * std::cos(t)) * std::cos(s)), float((R + r * std::cos(t)) * std::sin(s)),
+                           float(r * nz)));
+    b.vertexNormalList.append(V3(float(nx), float(ny), float(nz)));
+  }
+  return b;
+}
+
+KEXTriangleMeshBuffer cloudOfMesh(const KEXTriangleMeshBuffer& mesh)
+{
+  KEXTriangleMeshBuffer b(mesh);
+  if (!b.hasVertexNormalList())
+    b.calculateVertexNormals();
+  KEXTriangleMeshBuffer cloud;
+  cloud.vertexList = b.vertexList;
+  cloud.vertexNormalList = b.vertexNormalList;
+  return cloud;
+}
+
+} // namespace kexmeshtest

@@ -36,3 +36,14 @@ std::vector<int> referenceReduction(const KEXTriangleMeshBuffer& cloud, const Re
 std::vector<int> subsequenceIndices(const KEXTriangleMeshBuffer& reduced, const KEXTriangleMeshBuffer& input);
 
 } // namespace kexmeshtest
+
+namespace kexmeshtest {
+
+/// count points spread uniformly over the area of the torus with radii R > r around the z axis,
+/// with outward normals, in random order.
+KEXTriangleMeshBuffer makeTorusCloud(std::mt19937& rng, int count, double R, double r);
+/// The vertices of a mesh with its vertex normals (computed when it has none): the mesh's own
+/// sampling as an oriented cloud.
+KEXTriangleMeshBuffer cloudOfMesh(const KEXTriangleMeshBuffer& mesh);
+
+} // namespace kexmeshtest
