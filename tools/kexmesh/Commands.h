@@ -32,6 +32,7 @@ void addSmoothCommands(CLI::App& app, Options& o);
 void addSubdivideCommands(CLI::App& app, Options& o);
 void addDemoCommands(CLI::App& app, Options& o);
 void addRenderCommands(CLI::App& app, Options& o);
+void addReconstructCommands(CLI::App& app, Options& o);
 void addExtractCommands(CLI::App& app, Options& o);
 
 /// Adds the positional input (and output) file arguments of a subcommand.
@@ -59,6 +60,16 @@ enum class ReportOutput { None, Report, ReportAndSteps, Json };
 /// unknown settings, OperationFailed when a step fails or the run is stopped).
 int repairBuffer(KEXTriangleMeshBuffer& buffer, const RepairSettings& settings, ReportOutput output);
 int repairBuffer(KEXTriangleMeshBuffer& buffer, const RepairSettings& settings, bool verbose);
+/// Settings of the point cloud reduction (`reduce`, and `reconstruct --reduce`).
+struct ReduceSettings {
+  double tolerance = 0.0;
+  double minDot = 0.9;
+  double spacing = -1.0; ///< negative: the cloud's own mean sampling distance
+};
+/// Thins the oriented point cloud b in place and prints what it kept. Returns the exit code of the
+/// reduction step.
+int reduceBuffer(KEXTriangleMeshBuffer& b, const ReduceSettings& s);
+
 /// Settings of `render`, also used for the demo's pictures.
 struct PictureSettings {
   std::string view = "iso";

@@ -13,14 +13,6 @@
 
 namespace kexmeshtool {
 
-namespace {
-
-struct ReduceSettings {
-  double tolerance = 0.0;
-  double minDot = 0.9;
-  double spacing = -1.0; ///< negative: the cloud's own mean sampling distance
-};
-
 int reduceBuffer(KEXTriangleMeshBuffer& b, const ReduceSettings& s)
 {
   KEXVector3<float> spacing(float(s.spacing), float(s.spacing), float(s.spacing));
@@ -37,8 +29,6 @@ int reduceBuffer(KEXTriangleMeshBuffer& b, const ReduceSettings& s)
                  s.tolerance, double(spacing.x), double(spacing.y), double(spacing.z));
   return code;
 }
-
-} // namespace
 
 void addReduceCommands(CLI::App& app, Options& o)
 {

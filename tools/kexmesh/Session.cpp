@@ -156,6 +156,8 @@ KEXTaskMonitor::Reply TerminalMonitor::progress(const KEXTask& task, double abso
   std::string bar(size_t(filled), '#');
   bar.append(size_t(width - filled), '.');
   std::string text = task.getMessageText();
+  if (m_roundsOf && m_round > 0)
+    text = "Round " + std::to_string(m_round) + ": " + text;
   if (int(text.size()) > room)
     text = text.substr(0, size_t(room - 1)) + "~";
   std::fprintf(stderr, "\r\033[K%-*s [%s]%s", room, text.c_str(), bar.c_str(), tail);
@@ -166,7 +168,32 @@ KEXTaskMonitor::Reply TerminalMonitor::progress(const KEXTask& task, double abso
 
 KEXTaskMonitor::Reply TerminalMonitor::message(const KEXTask&, const KEXTaskInfo::Message&) { return reply(); }
 
-KEXTaskMonitor::Reply TerminalMonitor::taskEnded(const KEXTask&, KEXTaskInfo::Status, KEXenum) { return reply(); }
+void TerminalMonitor::begun(const KEXTask& task, const char* subTaskMessage, int depth)
+{
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (!m_roundsOf) {
+    if (std::strcmp(task.getMessage(), "Constructing triangulation") == 0) {
+      m_roundsOf = &task;
+      m_roundDepth = -1;
+      m_round = 0;
+    }
+    return;
+  }
+  if (!subTaskMessage || std::strcmp(subTaskMessage, "Generating triangles") != 0)
+    return;
+  if (m_roundDepth < 0)
+    m_roundDepth = depth;
+  if (depth == m_roundDepth)
+    ++m_round;
+}
+
+KEXTaskMonitor::Reply TerminalMonitor::taskEnded(const KEXTask& task, KEXTaskInfo::Status, KEXenum)
+{
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (&task == m_roundsOf)
+    m_roundsOf = nullptr;
+  return reply();
+}
 
 void TerminalMonitor::diagnostic(const KEXTask*, KEXenum severity, const char*, const char* text)
 {

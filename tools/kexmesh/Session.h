@@ -33,6 +33,7 @@ class TerminalMonitor : public KEXTaskMonitor {
 public:
   explicit TerminalMonitor(bool quiet);
   ~TerminalMonitor() override;
+  void begun(const KEXTask& task, const char* subTaskMessage, int depth) override;
   Reply progress(const KEXTask& task, double absolute) override;
   Reply message(const KEXTask& task, const KEXTaskInfo::Message& message) override;
   void diagnostic(const KEXTask* task, KEXenum severity, const char* format, const char* text) override;
@@ -45,6 +46,11 @@ public:
 private:
   Reply reply() const;
   std::mutex m_mutex;
+  // The surface reconstruction's rounds, shown before the bar's message: the outermost
+  // "Constructing triangulation" task, the depth of its per-round sub-tasks (the reconstructions of
+  // small holes nested deeper have rounds of their own, which are not counted) and the round.
+  const KEXTask* m_roundsOf = nullptr;
+  int m_roundDepth = -1, m_round = 0;
   bool m_quiet, m_terminal, m_muted = false, m_barShown = false;
   std::chrono::steady_clock::time_point m_start, m_lastDraw;
 };

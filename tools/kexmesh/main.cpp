@@ -39,6 +39,7 @@ int main(int argc, char** argv)
   addEditCommands(app, o);
   addRepairCommands(app, o);
   addReduceCommands(app, o);
+  addReconstructCommands(app, o);
   addExtractCommands(app, o);
   addSimplifyCommands(app, o);
   addSmoothCommands(app, o);
