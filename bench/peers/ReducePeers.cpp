@@ -19,6 +19,7 @@
 // The coverage column is that largest distance in units of m.
 #include "../FixInputs.h"
 #include "../PeerProcess.h"
+#include "PeerClouds.h"
 #include "kexmesh/reconstruct/ReducePointCloudAlgorithm.h"
 #include "support/OffReader.h"
 
@@ -55,97 +56,6 @@ using Kernel = CGAL::Exact_predicates_inexact_constructions_kernel;
 constexpr int peerLimit = 120;
 constexpr int runs = 3;
 constexpr double slowRun = 20.0;
-
-/// An oriented cloud: points and their normals.
-struct Cloud {
-  std::vector<KEXVector3<float>> points, normals;
-};
-
-/// x y z nx ny nz per line (.xyz, .pwn), or an ASCII PLY whose first six vertex properties are
-/// those; empty when the file is anything else.
-Cloud readCloud(const std::string& path)
-{
-  Cloud c;
-  std::ifstream in(path);
-  std::string line;
-  if (path.size() > 4 && path.substr(path.size() - 4) == ".ply") {
-    bool ascii = false;
-    while (std::getline(in, line) && line.rfind("end_header", 0) != 0)
-      ascii = ascii || line.rfind("format ascii", 0) == 0;
-    if (!ascii)
-      return Cloud();
-  }
-  while (std::getline(in, line)) {
-    std::istringstream s(line);
-    float v[6];
-    if (s >> v[0] >> v[1] >> v[2] >> v[3] >> v[4] >> v[5]) {
-      c.points.emplace_back(v[0], v[1], v[2]);
-      c.normals.emplace_back(v[3], v[4], v[5]);
-    }
-  }
-  return c;
-}
-
-/// count points on the triangles of mesh, area-weighted, each with its triangle's unit normal.
-Cloud sampleCloud(const KEXTriangleMeshBuffer& mesh, int count, unsigned seed)
-{
-  using D = KEXVector3<double>;
-  std::vector<double> area;
-  double total = 0.0;
-  for (const KEXTriangle<int>& t : mesh.triangleList) {
-    const D p0(mesh.vertexList[t[0]]), p1(mesh.vertexList[t[1]]), p2(mesh.vertexList[t[2]]);
-    total += 0.5 * (p1 - p0).cross(p2 - p0).length();
-    area.push_back(total);
-  }
-  std::mt19937_64 rng(seed);
-  std::uniform_real_distribution<double> u(0.0, 1.0);
-  Cloud c;
-  while (int(c.points.size()) < count) {
-    const size_t t = std::min(area.size() - 1, size_t(std::lower_bound(area.begin(), area.end(), u(rng) * total) - area.begin()));
-    const KEXTriangle<int>& tri = mesh.triangleList[int(t)];
-    const D p0(mesh.vertexList[tri[0]]), p1(mesh.vertexList[tri[1]]), p2(mesh.vertexList[tri[2]]);
-    const D n = (p1 - p0).cross(p2 - p0);
-    if (!(n.length() > 0.0))
-      continue;
-    double r1 = u(rng), r2 = u(rng);
-    if (r1 + r2 > 1.0) {
-      r1 = 1.0 - r1;
-      r2 = 1.0 - r2;
-    }
-    const D p = p0 + (p1 - p0) * r1 + (p2 - p0) * r2, nu = n * (1.0 / n.length());
-    c.points.emplace_back(float(p.x), float(p.y), float(p.z));
-    c.normals.emplace_back(float(nu.x), float(nu.y), float(nu.z));
-  }
-  return c;
-}
-
-KEXTriangleMeshBuffer toBuffer(const Cloud& c)
-{
-  KEXTriangleMeshBuffer b;
-  b.vertexList.setCount(int(c.points.size()));
-  std::copy(c.points.begin(), c.points.end(), b.vertexList.getData());
-  b.vertexNormalList.setCount(int(c.normals.size()));
-  std::copy(c.normals.begin(), c.normals.end(), b.vertexNormalList.getData());
-  return b;
-}
-
-/// The library's estimate of the sampling distance, computed in a child like every library run.
-KEXVector3<float> samplingDistance(const Cloud& c)
-{
-  const PeerRun r = runInChild(
-      "sampling distance",
-      [&] {
-        PeerOutput out;
-        KEXVector3<float> m;
-        if (toBuffer(c).calculateMeanSamplingDistance(m)) {
-          out.vertices.push_back(m);
-          out.seconds = 0.0;
-        }
-        return out;
-      },
-      peerLimit);
-  return r.output.vertices.empty() ? KEXVector3<float>(0, 0, 0) : r.output.vertices[0];
-}
 
 PeerOutput runKexmesh(const Cloud& c, const KEXVector3<float>& m, double)
 {
@@ -315,7 +225,7 @@ void compare(const std::string& name, const Cloud& c)
     std::printf("\n%s: not read (missing or not an oriented cloud)\n", name.c_str());
     return;
   }
-  const KEXVector3<float> m = samplingDistance(c);
+  const KEXVector3<float> m = samplingDistance(c, peerLimit);
   const double spacing = (double(m.x) + m.y + m.z) / 3.0;
   KEXTriangleMeshBuffer asMesh;
   asMesh.vertexList.setCount(int(c.points.size()));
