@@ -25,7 +25,7 @@
 #include "kexmesh/reconstruct/Polyhedron.h"
 #include "kexmesh/repair/CloseGapsAlgorithm.h"
 #include "kexmesh/repair/ClusterVerticesAlgorithm.h"
-#include "kexmesh/repair/VertexTree.h"
+#include "kexmesh/core/internal/ParallelBlocks.h"
 
 #include <algorithm>
 #include <cmath>
@@ -70,12 +70,6 @@ void toggleMark(KEXTriangle<int>& t)
 // A progress report for n elements; false (the step ends through kexEndRefused) on a refusal.
 bool advance(KEXTask& task, double n) { return task.incProgress(n, true); }
 
-// A clipping plane of a vertex's cell: towards the candidate vertex, at candidate position rank.
-struct Plane {
-  double distance2;
-  int rank, vertex;
-};
-
 bool contains(const KEXCompactIndexArray& list, int value)
 {
   for (int x : list)
@@ -83,6 +77,32 @@ bool contains(const KEXCompactIndexArray& list, int value)
       return true;
   return false;
 }
+
+// The rounds append triangles one by one and use the unsaturated list as a stack; lists grow and
+// shrink their storage in steps of their block size, so with small blocks every few appends or
+// pops would move the whole list. Large steps while the run lasts; the caller's sizes come back
+// (with storage fitted to them) at the end.
+template <class T>
+class BlockSizeScope {
+public:
+  BlockSizeScope(KEXValueList<T>& list, int blockSize) : m_list(list), m_old(list.getBlockSize())
+  {
+    list.setBlockSize(blockSize);
+  }
+  ~BlockSizeScope()
+  {
+    m_list.setBlockSize(m_old);
+    m_list.setCount(m_list.getCount()); // a shrink to the count refits the storage
+  }
+  BlockSizeScope(const BlockSizeScope&) = delete;
+  BlockSizeScope& operator=(const BlockSizeScope&) = delete;
+
+private:
+  KEXValueList<T>& m_list;
+  int m_old;
+};
+
+constexpr int GROWTH_BLOCK = 1 << 16;
 
 } // namespace
 
@@ -137,7 +157,6 @@ KEXConstructTriangulationAlgorithm::operator=(const KEXConstructTriangulationAlg
 
 KEXConstructTriangulationAlgorithm::~KEXConstructTriangulationAlgorithm()
 {
-  delete vertexTree;
 }
 
 bool KEXConstructTriangulationAlgorithm::setMaximumDistance(float distance)
@@ -198,9 +217,7 @@ void KEXConstructTriangulationAlgorithm::cleanup(bool success)
   triangleTensionList.clear();
   unsaturatedFlags.clear();
   transientTriangleFlags.clear();
-  rankScratch.clear();
-  delete vertexTree;
-  vertexTree = nullptr;
+  pointTree.release();
 }
 
 // --- run --------------------------------------------------------------------------------------------
@@ -216,6 +233,11 @@ bool KEXConstructTriangulationAlgorithm::run(void*)
     KEXTask::Diagnostics d(KEX::Error, "Triangle mesh reconstruction requires a vertex normal list");
     return task.error(KEX::InvalidValue, &d);
   }
+  BlockSizeScope<KEXTriangle<int>> triangles(b.triangleList, GROWTH_BLOCK);
+  BlockSizeScope<KEXTriangle<int>> partners(b.triangleAdjacencyList, GROWTH_BLOCK);
+  BlockSizeScope<KEXRGBA<float>> colours(b.triangleColorList, GROWTH_BLOCK);
+  BlockSizeScope<int> stack(unsaturatedVertexList, GROWTH_BLOCK);
+  BlockSizeScope<char> transient(transientTriangleFlags, GROWTH_BLOCK);
   bool result = true;
   // One stage under its sub-task; false when run ends here (with result set).
   auto stage = [&](const char* message, double share, bool (KEXConstructTriangulationAlgorithm::*step)()) {
@@ -318,18 +340,19 @@ bool KEXConstructTriangulationAlgorithm::removeDuplicateVertices()
 
 bool KEXConstructTriangulationAlgorithm::guessMaximumDistance()
 {
-  if (maximumDistance >= 0.0f) {
-    connectionDistance = maximumDistance;
-    normalTolerance = double(maximumDistance) * GIVEN_DISTANCE_TOLERANCE;
-    return true;
-  }
   KEXInterval<KEXVector3<float>> box;
   if (!m_buffer.calculateBoundingBox(box))
     return false;
   const double D = box.getDiameter();
   const int V = m_buffer.getVertexCount();
+  spacing = D / std::max(1.0, std::sqrt(double(V)) * 0.5);
+  if (maximumDistance >= 0.0f) {
+    connectionDistance = maximumDistance;
+    normalTolerance = double(maximumDistance) * GIVEN_DISTANCE_TOLERANCE;
+    return true;
+  }
   connectionDistance = estimateDistance(D, V);
-  normalTolerance = D / std::max(1.0, std::sqrt(double(V)) * 0.5) * 0.25;
+  normalTolerance = spacing * 0.25;
   return true;
 }
 
@@ -352,6 +375,11 @@ bool KEXConstructTriangulationAlgorithm::calculateVertexNormalList()
   return task.ok();
 }
 
+bool KEXConstructTriangulationAlgorithm::ensurePointTree()
+{
+  return pointTree.isBuilt() || pointTree.create(m_buffer.vertexList.getData(), m_buffer.getVertexCount());
+}
+
 bool KEXConstructTriangulationAlgorithm::calculateVertexEdgeFlagList()
 {
   KEXTriangleMeshBuffer& b = m_buffer;
@@ -361,7 +389,7 @@ bool KEXConstructTriangulationAlgorithm::calculateVertexEdgeFlagList()
   KEXTask task("Calculating vertex edge flag list", 2.0 * V + 1.0, 0x10000);
   {
     KEXSubTask sub("Creating additional data structure", double(V));
-    if (!vertexTree && !(vertexTree = KEXVertexTree::create(b.vertexList)))
+    if (!ensurePointTree())
       return task.statusOf(sub, KEX::GenericError);
   }
   if (!b.vertexEdgeFlagList.setCount(V))
@@ -372,24 +400,22 @@ bool KEXConstructTriangulationAlgorithm::calculateVertexEdgeFlagList()
   }
   const Vec3* p = b.vertexList.getData();
   char* flags = b.vertexEdgeFlagList.getData();
-  for (int first = 0; first < V; first += BLOCK) {
-    const int end = std::min(V, first + BLOCK);
+  // Each point's flag depends on the positions alone: the points are shared out among the threads.
+  bool stopped = false;
+  const bool ok = kexmeshcore::parallelBlocks(task, V, BLOCK, 1.0, stopped, [&](int first, int end) {
     for (int i = first; i < end; ++i) {
       // A point without a position has no surface around it: a border point, never connected.
-      if (!isFinite(p[i])) {
+      if (!isFinite(p[i]))
         flags[i] = char(255);
-        continue;
-      }
-      if (!estimateEdgeFlag(flags[i], p[i])) {
-        b.vertexEdgeFlagList.clear();
-        return task.error(KEX::GenericError);
-      }
+      else if (!estimateEdgeFlag(flags[i], p[i]))
+        return false;
     }
-    if (!advance(task, end - first)) {
-      // Half-computed flags would pass for the caller's own on the next run.
-      b.vertexEdgeFlagList.clear();
-      return kexEndRefused(task);
-    }
+    return true;
+  });
+  if (!ok) {
+    // Half-computed flags would pass for the caller's own on the next run.
+    b.vertexEdgeFlagList.clear();
+    return stopped ? kexEndRefused(task) : task.error(KEX::GenericError);
   }
   return task.ok();
 }
@@ -438,40 +464,37 @@ bool KEXConstructTriangulationAlgorithm::estimateSignedDistance(float& distance,
 
 bool KEXConstructTriangulationAlgorithm::findNearestVertex(int& index, const Vec3& q) const
 {
-  if (!vertexTree || !isFinite(q))
+  if (!pointTree.isBuilt() || pointTree.getPointCount() == 0 || !isFinite(q))
     return false;
-  const KEXTriangleMeshBuffer& b = m_buffer;
-  // The true nearest vertex, found with small boxes: the first box is about one cell of the tree
-  // and doubles until it holds a vertex; the nearest one found at distance s is then certain once
-  // a box of half size s has been searched (every nearer vertex lies inside it). A box the size of
-  // the connection distance would visit every cell of the tree when that distance is large, as
-  // it is for small clouds, and this runs sixteen times per point.
-  const Vec3 lo = vertexTree->getBottom(), hi = vertexTree->getTop();
-  const double extent = std::max({double(hi.x) - lo.x, double(hi.y) - lo.y, double(hi.z) - lo.z, 0.0});
-  const double offset = std::max({std::fabs(double(q.x) - lo.x), std::fabs(double(q.x) - hi.x),
-                                  std::fabs(double(q.y) - lo.y), std::fabs(double(q.y) - hi.y),
-                                  std::fabs(double(q.z) - lo.z), std::fabs(double(q.z) - hi.z)});
-  const double reach = extent + offset; // a box of this half size covers the whole tree
-  double half = extent > 0.0 ? extent / KEXVertexTree::RESOLUTION_X : std::max(reach, 1e-30);
-  const Vec3d qd = toDouble(q);
-  KEXValueList<int>& found = nearestScratch;
-  double best = std::numeric_limits<double>::infinity();
-  index = -1;
+  // The true nearest point, found with small boxes: the first box is about the point spacing and
+  // doubles until it holds a point; the nearest one found at distance s is certain once a box of
+  // half size s has been searched (every nearer point lies inside it). Equal distances keep the
+  // point met first.
+  const KEXInterval<Vec3>& bounds = pointTree.getBoundingBox();
+  const Vec3 lo = bounds.getMin(), hi = bounds.getMax();
+  const double reach = std::max({std::fabs(double(q.x) - lo.x), std::fabs(double(q.x) - hi.x),
+                                 std::fabs(double(q.y) - lo.y), std::fabs(double(q.y) - hi.y),
+                                 std::fabs(double(q.z) - lo.z), std::fabs(double(q.z) - hi.z)});
+  double half = std::max(spacing * 0.5, reach * 1e-6);
+  if (!(half > 0.0))
+    half = 1e-30;
+  const KEXPointBSPTree::Entry* entries = pointTree.getEntries();
   for (;;) {
     const float h = float(half);
-    found.clear();
-    const KEXVertexTree::Box box(Vec3(q.x - h, q.y - h, q.z - h), Vec3(q.x + h, q.y + h, q.z + h));
-    if (vertexTree->getVertexList(box, found) < 0)
-      return false;
-    best = std::numeric_limits<double>::infinity();
-    for (int k : found) {
-      const Vec3d e = toDouble(b.vertexList[k]) - qd;
-      const double d2 = e.dot(e);
-      if (d2 < best) {
-        best = d2;
-        index = k;
+    const float boxLo[3] = {q.x - h, q.y - h, q.z - h}, boxHi[3] = {q.x + h, q.y + h, q.z + h};
+    double best = std::numeric_limits<double>::infinity();
+    index = -1;
+    pointTree.forEachLeaf(boxLo, boxHi, [&](int first, int count) {
+      for (int k = first; k < first + count; ++k) {
+        const double dx = double(entries[k].p[0]) - q.x, dy = double(entries[k].p[1]) - q.y,
+                     dz = double(entries[k].p[2]) - q.z;
+        const double d2 = dx * dx + dy * dy + dz * dz;
+        if (d2 < best) {
+          best = d2;
+          index = entries[k].index;
+        }
       }
-    }
+    });
     if (index >= 0) {
       const double s = std::sqrt(best);
       if (s <= half || half > reach)
@@ -480,7 +503,7 @@ bool KEXConstructTriangulationAlgorithm::findNearestVertex(int& index, const Vec
       continue;
     }
     if (half > reach)
-      return false; // the tree holds no finite vertex
+      return false;
     half *= 2.0;
   }
 }
@@ -590,20 +613,20 @@ bool KEXConstructTriangulationAlgorithm::updateUnsaturatedVertexList()
 
 bool KEXConstructTriangulationAlgorithm::updateUnsaturatedVertexTree()
 {
-  // The cells are cut by every vertex nearby, not by the unsaturated ones only, so the search uses
-  // the tree over all vertices (built once: vertices never move during the rounds). Cut by the
-  // unsaturated vertices alone, the cells of the few vertices left in late rounds would reach over
-  // finished surface to other unsaturated vertices far away, and the triangles between them would
-  // overlap finished triangles without sharing a vertex with them, which no collision test at a
-  // common vertex can see. Only faces towards unsaturated vertices become connections.
+  // The cells are cut by every point nearby, not by the unsaturated ones only, so the search uses
+  // the tree over all points (built once). Cut by the unsaturated points alone, the cells of the
+  // few points left in late rounds would reach over finished surface to unsaturated points far
+  // away, and the triangles between them would overlap finished triangles without sharing a
+  // vertex with them, which no collision test at a common vertex can see. Only faces towards
+  // unsaturated points become connections.
   const int U = unsaturatedVertexList.getCount();
   KEXTask task("Updating unsaturated vertex tree", 2.0 * U + 1.0, 0x1010000);
   if (!advance(task, 1.0))
     return kexEndRefused(task);
-  if (U < 1 || vertexTree)
+  if (U < 1 || pointTree.isBuilt())
     return task.ok();
   KEXSubTask sub("Calculating vertex tree", 2.0 * U);
-  if (!(vertexTree = KEXVertexTree::create(m_buffer.vertexList)))
+  if (!ensurePointTree())
     return task.statusOf(sub, KEX::GenericError);
   return task.ok();
 }
@@ -620,6 +643,94 @@ bool KEXConstructTriangulationAlgorithm::connect(int a, int b)
   return true;
 }
 
+int KEXConstructTriangulationAlgorithm::cellFaces(int v, KEXPolyhedron& cell, KEXValueList<Plane>& planes,
+                                                  KEXValueList<int>& ids) const
+{
+  const KEXTriangleMeshBuffer& b = m_buffer;
+  const Vec3* p = b.vertexList.getData();
+  const Vec3* normals = b.vertexNormalList.getData();
+  const double c = connectionDistance, d = normalTolerance;
+  const float r = float(std::sqrt(2.0 * c * c + d * d));
+  const float epsilon = r * 1.52587890625e-05f;
+  const Vec3 pv = p[v], n = normals[v];
+  // The tangent frame from the axis of the least normal component.
+  Vec3 axis;
+  const float ax = std::fabs(n.x), ay = std::fabs(n.y), az = std::fabs(n.z);
+  if (ax < ay)
+    axis = ax < az ? Vec3(1, 0, 0) : Vec3(0, 0, 1);
+  else
+    axis = ay < az ? Vec3(0, 1, 0) : Vec3(0, 0, 1);
+  Vec3 t1 = n.cross(axis);
+  t1.normalize();
+  const Vec3 t2 = n.cross(t1);
+  const float cf = float(c), df = float(d);
+  if (!cell.createCube(pv - t1 * cf - t2 * cf - n * df, t1 * (2.0f * cf), t2 * (2.0f * cf), n * (2.0f * df)))
+    return -1;
+  // Neighbours are taken in shells of growing radius, nearest first within a shell. A plane lies at
+  // least 0.48 of its neighbour's distance from v, so once that exceeds the cell's reach (its
+  // farthest corner from v) no farther neighbour can cut the cell: the search ends there, usually
+  // after the first shell. The cell does not depend on the order of its planes (up to the
+  // epsilon rule); its faces come out nearest first.
+  const Vec3d pd = toDouble(pv), nd = toDouble(n);
+  double reach = r;
+  const double limit = double(r) / 0.48 * (1.0 + 1e-6);
+  double half = std::min(limit, std::max(spacing, c * 1e-3));
+  double inner2 = -1.0;
+  const KEXPointBSPTree::Entry* entries = pointTree.getEntries();
+  bool full = false;
+  for (bool done = false; !done;) {
+    const double half2 = half * half;
+    const float h = float(half);
+    const float lo[3] = {pv.x - h, pv.y - h, pv.z - h}, hi[3] = {pv.x + h, pv.y + h, pv.z + h};
+    planes.clear();
+    pointTree.forEachLeaf(lo, hi, [&](int first, int count) {
+      for (int k = first; k < first + count; ++k) {
+        const int j = entries[k].index;
+        const Vec3d offset(pd.x - entries[k].p[0], pd.y - entries[k].p[1], pd.z - entries[k].p[2]);
+        const double l2 = offset.dot(offset);
+        if (!(l2 > inner2 && l2 <= half2) || j == v)
+          continue;
+        if (!(std::fabs(offset.dot(nd)) <= d) || !(double(normals[j].dot(n)) >= roundMinimumDotProduct))
+          continue;
+        if (!planes.append(Plane{l2, j}))
+          full = true;
+      }
+    });
+    if (full)
+      return -1;
+    std::sort(planes.begin(), planes.end(), [](const Plane& l, const Plane& r) {
+      return l.distance2 < r.distance2 || (l.distance2 == r.distance2 && l.vertex < r.vertex);
+    });
+    for (const Plane& plane : planes) {
+      if (0.48 * std::sqrt(plane.distance2) > reach + epsilon) {
+        done = true;
+        break;
+      }
+      const int j = plane.vertex;
+      const float w = j < v ? 0.52f : 0.5f;
+      const Vec3 q = p[j] + (pv - p[j]) * w;
+      Vec3 m = pv - p[j];
+      m.normalize();
+      if (!cell.applyClippingPlane(q, m, j, epsilon))
+        return -1;
+      double reach2 = 0.0;
+      for (int i = 0; i < cell.getVertexCount(); ++i) {
+        const Vec3d e = cell.getVertex(i) - pd;
+        reach2 = std::max(reach2, e.dot(e));
+      }
+      reach = std::sqrt(reach2);
+    }
+    if (half >= limit || 0.48 * half > reach + epsilon)
+      done = true;
+    inner2 = half2;
+    half = std::min(limit, half * 2.0);
+  }
+  const int faces = cell.getFaceCount();
+  if (ids.getCount() < faces && !ids.setCount(faces))
+    return -1;
+  return cell.getFaceList(ids.getData(), faces, 0);
+}
+
 bool KEXConstructTriangulationAlgorithm::addUnsaturatedVertexConnections()
 {
   const int U = unsaturatedVertexList.getCount();
@@ -627,117 +738,75 @@ bool KEXConstructTriangulationAlgorithm::addUnsaturatedVertexConnections()
     return true;
   KEXConnectingVerticesTask task("Searching for posssible vertex connections", double(U), 0x1010000);
   const KEXTriangleMeshBuffer& b = m_buffer;
-  const Vec3* p = b.vertexList.getData();
-  const Vec3* normals = b.vertexNormalList.getData();
-  const double c = connectionDistance, d = normalTolerance;
-  if (!(c > 0.0 && d > 0.0) || !vertexTree)
+  if (!(connectionDistance > 0.0 && normalTolerance > 0.0) || !pointTree.isBuilt())
     return task.ok(); // a cell of no extent touches no other cell
-  const float r = float(std::sqrt(2.0 * c * c + d * d));
-  const float epsilon = r * 1.52587890625e-05f;
-  // A plane between v and pj cuts v's cell only when it passes within the cell's reach r of v: the
-  // plane lies 0.48 |p - pj| or more from v, so farther candidates are skipped unexamined.
-  const double farthest = double(r) / 0.48 * (1.0 + 1e-6);
-  const double farthest2 = farthest * farthest;
-  const float cf = float(c), df = float(d);
-  KEXValueList<int>& candidates = candidateScratch;
-  KEXValueList<int>& ids = idScratch;
-  KEXPolyhedron& cell = cellScratch;
-  KEXValueList<Plane> planes(256, true);
-  // Per vertex its position in the current candidate list (only read for this vertex's planes).
-  KEXValueList<int>& rank = rankScratch;
-  if (rank.getCount() != b.getVertexCount() && !rank.setCount(b.getVertexCount()))
+  // The cells are found on the worker threads, chunk by chunk, each block of vertices into its own
+  // list; the connections are then made in list order on this thread, so the lists come out the
+  // same for any thread count.
+  constexpr int CHUNK = 64 * CONNECT_BLOCK;
+  KEXValueList<KEXValueList<int>> found;
+  KEXValueList<int> counts;
+  if (!found.setCount(CHUNK / CONNECT_BLOCK) || !counts.setCount(CHUNK))
     return kexEndOutOfMemory(task);
-  for (int first = 0; first < U; first += CONNECT_BLOCK) {
-    const int end = std::min(U, first + CONNECT_BLOCK);
-    for (int i = first; i < end; ++i) {
-      const int v = unsaturatedVertexList[i];
-      const Vec3 pv = p[v], n = normals[v];
-      candidates.clear();
-      if (!candidates.append(-1) ||
-          vertexTree->getVertexList(KEXVertexTree::Box(Vec3(pv.x - r, pv.y - r, pv.z - r),
-                                                                  Vec3(pv.x + r, pv.y + r, pv.z + r)),
-                                               candidates) < 1)
-        return kexEndOutOfMemory(task);
-      // The tangent frame from the axis of the least normal component.
-      Vec3 axis;
-      const float ax = std::fabs(n.x), ay = std::fabs(n.y), az = std::fabs(n.z);
-      if (ax < ay)
-        axis = ax < az ? Vec3(1, 0, 0) : Vec3(0, 0, 1);
-      else
-        axis = ay < az ? Vec3(0, 1, 0) : Vec3(0, 0, 1);
-      Vec3 t1 = n.cross(axis);
-      t1.normalize();
-      const Vec3 t2 = n.cross(t1);
-      if (!cell.createCube(pv - t1 * cf - t2 * cf - n * df, t1 * (2.0f * cf), t2 * (2.0f * cf), n * (2.0f * df)))
-        return kexEndOutOfMemory(task);
-      // The planes are applied nearest first: the cell shrinks at once and most farther planes
-      // miss it (a cheap test). The cell does not depend on the order, but its face list is in the
-      // order the planes were applied; it is put back into candidate order, which is the order the
-      // connections are made in.
-      const Vec3d pd = toDouble(pv), nd = toDouble(n);
-      const int count = candidates.getCount();
-      planes.clear();
-      for (int k = 1; k < count; ++k) {
-        const int j = candidates[k];
-        if (j == v)
-          continue;
-        const Vec3d offset = pd - toDouble(p[j]);
-        if (!(std::fabs(offset.dot(nd)) <= d))
-          continue;
-        if (!(double(normals[j].dot(n)) >= roundMinimumDotProduct))
-          continue;
-        const double l2 = offset.dot(offset);
-        if (l2 > farthest2)
-          continue;
-        if (!planes.append(Plane{l2, k, j}))
-          return kexEndOutOfMemory(task);
-        rank[j] = k;
+  for (int chunk = 0; chunk < U; chunk += CHUNK) {
+    const int n = std::min(U, chunk + CHUNK) - chunk;
+    bool stopped = false;
+    const bool ok = kexmeshcore::parallelBlocks(task, n, CONNECT_BLOCK, 1.0, stopped, [&](int first, int end) {
+      KEXPolyhedron cell;
+      KEXValueList<Plane> planes(256, true);
+      KEXValueList<int> ids(64, true);
+      KEXValueList<int>& out = found[first / CONNECT_BLOCK];
+      out.clear();
+      for (int i = first; i < end; ++i) {
+        const int faces = cellFaces(unsaturatedVertexList[chunk + i], cell, planes, ids);
+        if (faces < 0)
+          return false;
+        counts[i] = faces;
+        const int at = out.getCount();
+        if (!out.setCount(at + faces))
+          return false;
+        std::copy(ids.begin(), ids.begin() + faces, out.begin() + at);
       }
-      std::sort(planes.begin(), planes.end(), [](const Plane& l, const Plane& r) {
-        return l.distance2 < r.distance2 || (l.distance2 == r.distance2 && l.rank < r.rank);
-      });
-      for (const Plane& plane : planes) {
-        const int j = plane.vertex;
-        const float w = j < v ? 0.52f : 0.5f;
-        const Vec3 q = p[j] + (pv - p[j]) * w;
-        Vec3 m = pv - p[j];
-        m.normalize();
-        if (!cell.applyClippingPlane(q, m, j, epsilon))
-          return kexEndOutOfMemory(task);
-      }
-      if (ids.getCount() < count && !ids.setCount(count))
-        return kexEndOutOfMemory(task);
-      const int faces = cell.getFaceList(ids.getData(), count, 0);
-      std::sort(ids.begin(), ids.begin() + faces, [&](int l, int r) { return rank[l] < rank[r]; });
-      KEXCompactIndexArray& cv = vertexConnectionList[v];
-      for (int f = 0; f < faces; ++f) {
-        const int j = ids[f];
-        if (unsaturatedFlags[j] && !contains(cv, j) && !connect(v, j))
-          return kexEndOutOfMemory(task);
-      }
-      // Keep the border of the existing surface connected.
-      const KEXCompactIndexArray& corners = b.vertexAdjacencyList[v];
-      for (int kc : corners) {
-        if (b.triangleAdjacencyList[kc / 3][kc % 3] != -1)
-          continue;
-        const int u = b.cornerVertex(KEXTriangleMeshBuffer::previousCorner(kc));
-        if (u >= 0 && u < unsaturatedFlags.getCount() && unsaturatedFlags[u] && !contains(cv, u) && !connect(v, u))
-          return kexEndOutOfMemory(task);
+      return true;
+    });
+    if (!ok)
+      return stopped ? kexEndRefused(task) : kexEndOutOfMemory(task);
+    for (int block = 0; block * CONNECT_BLOCK < n; ++block) {
+      const int* ids = found[block].getData();
+      for (int i = block * CONNECT_BLOCK; i < std::min(n, (block + 1) * CONNECT_BLOCK); ++i) {
+        const int v = unsaturatedVertexList[chunk + i];
+        KEXCompactIndexArray& cv = vertexConnectionList[v];
+        for (int f = 0; f < counts[i]; ++f) {
+          const int j = *ids++;
+          if (unsaturatedFlags[j] && !contains(cv, j) && !connect(v, j))
+            return kexEndOutOfMemory(task);
+        }
+        // Keep the border of the existing surface connected.
+        for (int kc : b.vertexAdjacencyList[v]) {
+          if (b.triangleAdjacencyList[kc / 3][kc % 3] != -1)
+            continue;
+          const int u = b.cornerVertex(KEXTriangleMeshBuffer::previousCorner(kc));
+          if (u >= 0 && u < unsaturatedFlags.getCount() && unsaturatedFlags[u] && !contains(cv, u) &&
+              !connect(v, u))
+            return kexEndOutOfMemory(task);
+        }
       }
     }
-    if (!advance(task, end - first))
-      return kexEndRefused(task);
   }
   return task.ok();
 }
 
-bool KEXConstructTriangulationAlgorithm::hasDirectedEdge(int a, int b) const
+void KEXConstructTriangulationAlgorithm::directedEdges(int a, int b, bool& ab, bool& ba) const
 {
+  // Both directions in one walk over a's corners: a -> b where b follows a, b -> a where it precedes.
   const KEXTriangleMeshBuffer& buffer = m_buffer;
-  for (int k : buffer.vertexAdjacencyList[a])
-    if (buffer.cornerVertex(KEXTriangleMeshBuffer::nextCorner(k)) == b)
-      return true;
-  return false;
+  ab = ba = false;
+  for (int k : buffer.vertexAdjacencyList[a]) {
+    const KEXTriangle<int>& t = buffer.triangleList[k / 3];
+    const int corner = k % 3;
+    ab = ab || t[corner == 2 ? 0 : corner + 1] == b;
+    ba = ba || t[corner == 0 ? 2 : corner - 1] == b;
+  }
 }
 
 bool KEXConstructTriangulationAlgorithm::hasTriangle(int a, int b, int c) const
@@ -810,7 +879,8 @@ bool KEXConstructTriangulationAlgorithm::updateTriangleList()
         const Vec3d pa = toDouble(p[a]), na = toDouble(normals[a]);
         for (int ib = 0; ib < ca.getCount(); ++ib) {
           const int bv = ca[ib];
-          const bool ba = hasDirectedEdge(bv, a), ab = hasDirectedEdge(a, bv);
+          bool ab = false, ba = false;
+          directedEdges(a, bv, ab, ba);
           if (ba && ab)
             continue;
           int best1 = -1, best2 = -1;
@@ -1176,10 +1246,8 @@ bool KEXConstructTriangulationAlgorithm::addTransientTriangles()
       b.triangleList[index] = KEXTriangle<int>(list[t[0]], list[t[1]], list[t[2]]);
     }
   }
-  if (b.getVertexCount() != V) { // centre vertices were added: the tree over all vertices is stale
-    delete vertexTree;
-    vertexTree = nullptr;
-  }
+  if (b.getVertexCount() != V) // centre vertices were added: the tree over all points is stale
+    pointTree.release();
   KEXSubTask sub("Creating triangle adjacency list", 1.0);
   b.vertexAdjacencyList.clear();
   if (!b.createTriangleAdjacencyList()) {

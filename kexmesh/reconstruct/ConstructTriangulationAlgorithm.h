@@ -17,8 +17,7 @@
 #include "kexmesh/core/CompactIndexArray.h"
 #include "kexmesh/core/TriangleMeshAlgorithmIF.h"
 #include "kexmesh/reconstruct/Polyhedron.h"
-
-class KEXVertexTree;
+#include "kexmesh/repair/PointBSPTree.h"
 
 /// The progress task of the connection search: "Connecting vertices (%1 of %2)" with the current
 /// and the maximum progress as unsigned integers.
@@ -110,11 +109,20 @@ private:
 
   // Round helpers.
   bool connect(int a, int b);
-  bool hasDirectedEdge(int a, int b) const;
+  /// Whether some triangle runs a -> b (ab) and some runs b -> a (ba).
+  void directedEdges(int a, int b, bool& ab, bool& ba) const;
   bool hasTriangle(int a, int b, int c) const;
   /// Whether the marked triangle w -> x -> y and the unmarked triangle u overlap at w.
   bool collide(int w, int x, int y, int u) const;
   bool createAdjacency();
+  bool ensurePointTree();
+  /// The cell of unsaturated vertex v: ids of the vertices whose planes bound it, nearest first,
+  /// into ids (the block's own storage). -1 when memory runs out.
+  struct Plane {
+    double distance2;
+    int vertex;
+  };
+  int cellFaces(int v, KEXPolyhedron& cell, KEXValueList<Plane>& planes, KEXValueList<int>& ids) const;
   /// Undoes an unfinished round: connections emptied, marks taken off, new triangles cut.
   void rollBackRound(int triangleCount);
   /// Triangle exchange and cut that carry the transient flags along.
@@ -133,7 +141,13 @@ private:
   KEXValueList<int> unsaturatedVertexList;
   KEXValueList<KEXCompactIndexArray> vertexConnectionList;
   KEXValueList<float> triangleTensionList;
-  KEXVertexTree* vertexTree = nullptr;
+  // The points of the cloud in an adaptive tree (leaves of at most 8 points), built on first need
+  // and kept for the whole run (vertices never move during the rounds). All searches go through
+  // it: nearest points for the edge flags and the neighbours that cut a vertex's cell.
+  KEXPointBSPTree pointTree;
+  // A typical distance between neighbouring points (the box diagonal over sqrt(V)/2): where the
+  // searches start.
+  double spacing = 0.0;
   double connectionDistance = 0.0;
   double normalTolerance = 0.0;
   double roundMinimumDotProduct = 0.0;
@@ -144,10 +158,4 @@ private:
   // Per triangle, while inner holes are covered: whether it is transient. The rounds exchange
   // triangles, so indices recorded when they were added would go stale.
   KEXValueList<char> transientTriangleFlags;
-  // Scratch reused by every vertex of a round (no allocation in the steady state).
-  mutable KEXValueList<int> nearestScratch{256, false};
-  KEXValueList<int> candidateScratch{256, false};
-  KEXValueList<int> idScratch{256, false};
-  KEXValueList<int> rankScratch;
-  KEXPolyhedron cellScratch;
 };
