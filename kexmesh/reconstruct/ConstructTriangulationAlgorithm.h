@@ -116,6 +116,22 @@ private:
   bool collide(int w, int x, int y, int u) const;
   bool createAdjacency();
   bool ensurePointTree();
+  /// Puts the vertices into space-filling-curve order for the run and back when it ends.
+  class SpatialOrderScope {
+  public:
+    explicit SpatialOrderScope(KEXConstructTriangulationAlgorithm& a) : m_algorithm(a) {}
+    ~SpatialOrderScope();
+    SpatialOrderScope(const SpatialOrderScope&) = delete;
+    SpatialOrderScope& operator=(const SpatialOrderScope&) = delete;
+    /// False when memory runs out (nothing changed).
+    bool apply();
+
+  private:
+    KEXConstructTriangulationAlgorithm& m_algorithm;
+    bool m_applied = false;
+  };
+  /// Vertex j takes the old vertex map[j]; triangle indices x become inverse[x].
+  void permuteVertices(const int* map, const int* inverse);
   /// The cell of unsaturated vertex v: ids of the vertices whose planes bound it, nearest first,
   /// into ids (the block's own storage). -1 when memory runs out.
   struct Plane {
@@ -145,6 +161,11 @@ private:
   // and kept for the whole run (vertices never move during the rounds). All searches go through
   // it: nearest points for the edge flags and the neighbours that cut a vertex's cell.
   KEXPointBSPTree pointTree;
+  // During a run: spatialOrder[j] the caller's index of vertex j, spatialRank its inverse, and the
+  // marks the permutation walk needs (allocated before the first move so that the way back is
+  // free of failures).
+  KEXValueList<int> spatialOrder, spatialRank;
+  KEXValueList<char> permuteScratch;
   // A typical distance between neighbouring points (the box diagonal over sqrt(V)/2): where the
   // searches start.
   double spacing = 0.0;

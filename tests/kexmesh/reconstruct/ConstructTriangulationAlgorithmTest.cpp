@@ -110,7 +110,14 @@ TEST(ConstructTriangulation, ClosedSurfacesFromRandomSamples)
     if (c.torus && c.noiseDegrees > 0) // noisy normals for the torus too
       for (V3& n : b.vertexNormalList)
         n = V3(n.x + 0.05f * std::sin(13.0f * n.y), n.y, n.z + 0.05f * std::cos(7.0f * n.x));
+    const KEXTriangleMeshBuffer input(b);
     const Outcome o = reconstruct(b, c.torus ? torusDistance(2.0, 0.6) : sphereDistance);
+    // The points come back in the caller's order with their own normals (scaled to unit length).
+    ASSERT_EQ(b.getVertexCount(), input.getVertexCount());
+    for (int i = 0; i < b.getVertexCount(); ++i) {
+      ASSERT_EQ(b.vertexList[i], input.vertexList[i]) << i;
+      ASSERT_NEAR((b.vertexNormalList[i] - input.vertexNormalList[i]).length() * (c.torus ? 0.0f : 1.0f), 0.0f, 1e-6f);
+    }
     // Noisy normals may leave a point or two out; exact ones none.
     expectClosedOutward(o, c.noiseDegrees > 0 ? c.count - c.count / 1000 : c.count, c.noiseDegrees > 0);
     // Triangles hug the surface: their centres lie within a fraction of an edge of it.

@@ -7,6 +7,7 @@
 #include "kex/Class.h"
 #include "kexmesh/core/TransformListAlgorithmBase.h"
 #include "kexmesh/core/TriangleMeshAlgorithmIF.h"
+#include "kexmesh/reconstruct/ConstructTriangulationAlgorithm.h"
 #include "kexmesh/reconstruct/ReducePointCloudAlgorithm.h"
 #include "kexmesh/repair/ClusterVerticesAlgorithm.h"
 #include "kexmesh/simplify/ContractVertexPairsAlgorithm.h"
@@ -274,6 +275,21 @@ const Row rows[] = {
      },
      Row::StopSucceeds},
     {"KEXReducePointCloudAlgorithm", planeCloud, reduceSettings, keptInOrder, Row::StopFails, 6, 6},
+    // Reconstruction: a failure empties the triangles and keeps the points; a stop keeps the rounds
+    // that finished, a manifold patch over the same points.
+    {"KEXConstructTriangulationAlgorithm", [] {
+       std::mt19937 rng(12);
+       return makeSphereCloud(rng, 150, 0.0);
+     },
+     nullptr,
+     [](const KEXTriangleMeshBuffer& b, const KEXTriangleMeshBuffer& in) {
+       EXPECT_EQ(b.getVertexCount(), in.getVertexCount());
+       EXPECT_TRUE(manifoldEdgesConsistent(b));
+       for (int t = 0; t < b.getTriangleCount(); ++t)
+         for (int k = 0; k < 3; ++k)
+           EXPECT_TRUE(b.isValidVertex(b.triangleList[t][k]));
+     },
+     Row::StopSucceeds, 5, 5},
     // The contraction commits contraction by contraction: a run cut short keeps a valid mesh
     // between the input and the result.
     {"KEXContractVertexPairsAlgorithm", [] { return withNormals(makeTorus(40, 24)); },
