@@ -43,7 +43,6 @@ using Vec3d = KEXVector3<double>;
 
 constexpr float DUPLICATE_DISTANCE = 1.1920929e-07f;
 constexpr double COS_160 = -0.9396926207859083;
-constexpr float NO_SURFACE = 3.4028235e38f;
 constexpr int BLOCK = 8192;
 constexpr int TREE_BLOCK = 32768;
 constexpr int CONNECT_BLOCK = 256;
@@ -518,126 +517,29 @@ bool KEXConstructTriangulationAlgorithm::calculateVertexEdgeFlagList()
   const int V = b.getVertexCount();
   if (b.vertexEdgeFlagList.getCount() == V)
     return true;
+  // A point is on the border of the cloud when one of the corners of the cube of half size d
+  // around it, projected into the tangent plane of its nearest point, has no point within the
+  // connection distance c. The corners lie within sqrt(3) d of the point and their projections
+  // within twice that, and the point itself is a candidate: with d at most a quarter of c (the
+  // estimate gives exactly a quarter, a given distance the same) every projection has a point
+  // within 0.87 c. So every point with a position is interior, and the flags need no search; a
+  // point without a position is a border point, never connected.
   KEXTask task("Calculating vertex edge flag list", 2.0 * V + 1.0, 0x10000);
-  {
-    KEXSubTask sub("Creating additional data structure", double(V));
-    if (!ensurePointTree())
-      return task.statusOf(sub, KEX::GenericError);
-  }
   if (!b.vertexEdgeFlagList.setCount(V))
     return kexEndOutOfMemory(task);
-  if (!advance(task, 1.0)) {
-    b.vertexEdgeFlagList.clear();
-    return kexEndRefused(task);
-  }
   const Vec3* p = b.vertexList.getData();
   char* flags = b.vertexEdgeFlagList.getData();
-  // Each point's flag depends on the positions alone: the points are shared out among the threads.
-  bool stopped = false;
-  const bool ok = kexmeshcore::parallelBlocks(task, V, BLOCK, 1.0, stopped, [&](int first, int end) {
-    for (int i = first; i < end; ++i) {
-      // A point without a position has no surface around it: a border point, never connected.
-      if (!isFinite(p[i]))
-        flags[i] = char(255);
-      else if (!estimateEdgeFlag(flags[i], p[i]))
-        return false;
+  for (int first = 0; first < V; first += BLOCK) {
+    const int end = std::min(V, first + BLOCK);
+    for (int i = first; i < end; ++i)
+      flags[i] = isFinite(p[i]) ? char(0) : char(255);
+    if (!advance(task, 2.0 * (end - first))) {
+      // Half-computed flags would pass for the caller's own on the next run.
+      b.vertexEdgeFlagList.clear();
+      return kexEndRefused(task);
     }
-    return true;
-  });
-  if (!ok) {
-    // Half-computed flags would pass for the caller's own on the next run.
-    b.vertexEdgeFlagList.clear();
-    return stopped ? kexEndRefused(task) : task.error(KEX::GenericError);
   }
   return task.ok();
-}
-
-bool KEXConstructTriangulationAlgorithm::estimateEdgeFlag(char& flag, const Vec3& p) const
-{
-  const float d = float(normalTolerance);
-  for (int corner = 0; corner < 8; ++corner) {
-    const Vec3 q(p.x + ((corner & 4) ? d : -d), p.y + ((corner & 2) ? d : -d), p.z + ((corner & 1) ? d : -d));
-    float distance = 0.0f;
-    if (!estimateSignedDistance(distance, q))
-      return false;
-    if (!(distance < NO_SURFACE)) {
-      flag = char(255);
-      return true;
-    }
-  }
-  flag = 0;
-  return true;
-}
-
-bool KEXConstructTriangulationAlgorithm::estimateSignedDistance(float& distance, const Vec3& q) const
-{
-  int i = -1;
-  if (!findNearestVertex(i, q))
-    return false;
-  const KEXTriangleMeshBuffer& b = m_buffer;
-  const Vec3d v = toDouble(b.vertexList[i]);
-  Vec3d n = toDouble(b.vertexNormalList[i]);
-  const double l2 = n.dot(n);
-  if (!(l2 >= 0.75))
-    return false;
-  n = n / std::sqrt(l2);
-  const Vec3d qd = toDouble(q);
-  const double s = (qd - v).dot(n);
-  const Vec3d projected = qd - n * s;
-  int j = -1;
-  const Vec3 qp(float(projected.x), float(projected.y), float(projected.z));
-  if (!findNearestVertex(j, qp))
-    return false;
-  const Vec3d w = toDouble(b.vertexList[j]);
-  const Vec3d e = projected - w;
-  distance = std::sqrt(e.dot(e)) < connectionDistance ? float(s) : NO_SURFACE;
-  return true;
-}
-
-bool KEXConstructTriangulationAlgorithm::findNearestVertex(int& index, const Vec3& q) const
-{
-  if (!pointTree.isBuilt() || pointTree.getPointCount() == 0 || !isFinite(q))
-    return false;
-  // The true nearest point, found with small boxes: the first box is about the point spacing and
-  // doubles until it holds a point; the nearest one found at distance s is certain once a box of
-  // half size s has been searched (every nearer point lies inside it). Equal distances keep the
-  // point met first.
-  const KEXInterval<Vec3>& bounds = pointTree.getBoundingBox();
-  const Vec3 lo = bounds.getMin(), hi = bounds.getMax();
-  const double reach = std::max({std::fabs(double(q.x) - lo.x), std::fabs(double(q.x) - hi.x),
-                                 std::fabs(double(q.y) - lo.y), std::fabs(double(q.y) - hi.y),
-                                 std::fabs(double(q.z) - lo.z), std::fabs(double(q.z) - hi.z)});
-  double half = std::max(spacing * 0.5, reach * 1e-6);
-  if (!(half > 0.0))
-    half = 1e-30;
-  const KEXPointBSPTree::Entry* entries = pointTree.getEntries();
-  for (;;) {
-    const float h = float(half);
-    const float boxLo[3] = {q.x - h, q.y - h, q.z - h}, boxHi[3] = {q.x + h, q.y + h, q.z + h};
-    double best = std::numeric_limits<double>::infinity();
-    index = -1;
-    pointTree.forEachLeaf(boxLo, boxHi, [&](int first, int count) {
-      for (int k = first; k < first + count; ++k) {
-        const double dx = double(entries[k].p[0]) - q.x, dy = double(entries[k].p[1]) - q.y,
-                     dz = double(entries[k].p[2]) - q.z;
-        const double d2 = dx * dx + dy * dy + dz * dz;
-        if (d2 < best) {
-          best = d2;
-          index = entries[k].index;
-        }
-      }
-    });
-    if (index >= 0) {
-      const double s = std::sqrt(best);
-      if (s <= half || half > reach)
-        return true;
-      half = s * (1.0 + 1e-6); // one more search settles it
-      continue;
-    }
-    if (half > reach)
-      return false;
-    half *= 2.0;
-  }
 }
 
 bool KEXConstructTriangulationAlgorithm::repairTriangulation()

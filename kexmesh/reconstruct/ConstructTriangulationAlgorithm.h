@@ -92,9 +92,6 @@ private:
   bool guessMaximumDistance();
   bool calculateVertexNormalList();
   bool calculateVertexEdgeFlagList();
-  bool estimateEdgeFlag(char& flag, const KEXVector3<float>& p) const;
-  bool estimateSignedDistance(float& distance, const KEXVector3<float>& q) const;
-  bool findNearestVertex(int& index, const KEXVector3<float>& q) const;
   bool addTransientTriangles();
   bool removeTransientTriangles();
   bool generateTriangulation();
@@ -159,7 +156,7 @@ private:
   KEXValueList<float> triangleTensionList;
   // The points of the cloud in an adaptive tree (leaves of at most 8 points), built on first need
   // and kept for the whole run (vertices never move during the rounds). All searches go through
-  // it: nearest points for the edge flags and the neighbours that cut a vertex's cell.
+  // it: the neighbours that cut a vertex's cell.
   KEXPointBSPTree pointTree;
   // During a run: spatialOrder[j] the caller's index of vertex j, spatialRank its inverse, and the
   // marks the permutation walk needs (allocated before the first move so that the way back is
