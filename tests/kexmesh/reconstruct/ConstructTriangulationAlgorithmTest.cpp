@@ -13,6 +13,9 @@
 #include <functional>
 #include <limits>
 #include <random>
+#include <vector>
+
+#include "kex/Thread.h"
 
 using namespace kexmeshtest;
 
@@ -397,4 +400,25 @@ TEST(ConstructTriangulation, StopAfterARoundKeepsItsTriangles)
   for (const std::string& m : monitor.begunMessages())
     named = named || m.rfind("Connecting vertices (", 0) == 0;
   EXPECT_TRUE(named);
+}
+
+// The cells are found on the worker threads: the triangles are the same for any thread count.
+TEST(ConstructTriangulation, SameTrianglesForAnyThreadCount)
+{
+  std::mt19937 rng(13);
+  const KEXTriangleMeshBuffer input = makeTorusCloud(rng, 20000, 2.0, 0.5);
+  const int previous = KEXMultiThread::getDefaultNumberOfThreads();
+  std::vector<KEXTriangle<int>> first;
+  for (int threads : {1, 2, 7}) {
+    SCOPED_TRACE(threads);
+    KEXMultiThread::setDefaultNumberOfThreads(threads);
+    KEXTriangleMeshBuffer b(input);
+    ASSERT_TRUE(runAlgorithm<KEXConstructTriangulationAlgorithm>(b));
+    const std::vector<KEXTriangle<int>> now(b.triangleList.begin(), b.triangleList.end());
+    if (first.empty())
+      first = now;
+    EXPECT_TRUE(now == first);
+  }
+  KEXMultiThread::setDefaultNumberOfThreads(previous);
+  EXPECT_GT(first.size(), 39000u);
 }
