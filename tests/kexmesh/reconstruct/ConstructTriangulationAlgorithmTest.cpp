@@ -354,6 +354,7 @@ TEST(ConstructTriangulation, LabelledInnerHolesStayOpen)
     cut.vertexEdgeFlagList.append(p.z > 0.87f ? char(1) : p.z < -0.87f ? char(2) : char(0));
   }
   const int V = cut.getVertexCount();
+  const KEXTriangleMeshBuffer cutInput(cut);
   const Outcome o = reconstruct(cut, sphereDistance, [](KEXConstructTriangulationAlgorithm& a) { a.setTransientFlag(true); });
   EXPECT_TRUE(o.ok);
   EXPECT_EQ(cut.getVertexCount(), V); // no centre vertex left
@@ -367,9 +368,22 @@ TEST(ConstructTriangulation, LabelledInnerHolesStayOpen)
     const float z = (cut.vertexList[t[0]].z + cut.vertexList[t[1]].z + cut.vertexList[t[2]].z) / 3.0f;
     EXPECT_LT(std::fabs(z), 0.9f);
   }
-  // A hole of one point cannot be covered: the run fails with its own message.
-  KEXTriangleMeshBuffer single = makeSphereCloud(rng, 600, 0.0);
-  single.vertexEdgeFlagList.setCount(600, char(0));
+  // A stop after the first round still takes the covers out again.
+  {
+    KEXTriangleMeshBuffer stopped(cutInput);
+    kexTest::RecordingScope monitor;
+    monitor.stopWhenEnded("Generating triangulation");
+    KEXConstructTriangulationAlgorithm a;
+    a.setTransientFlag(true);
+    EXPECT_TRUE(runAlgorithm(stopped, a));
+    EXPECT_EQ(stopped.getVertexCount(), V);
+    for (const KEXTriangle<int>& t : stopped.triangleList)
+      for (int k = 0; k < 3; ++k)
+        EXPECT_LT(t[k], V);
+  }
+  // A hole of one point cannot be covered: the run fails with its own message, and the centre
+  // vertex already added for the ring labelled 1 is gone again.
+  KEXTriangleMeshBuffer single(cutInput);
   single.vertexEdgeFlagList[17] = char(5);
   kexTest::RecordingScope monitor;
   KEXConstructTriangulationAlgorithm a;
@@ -377,6 +391,7 @@ TEST(ConstructTriangulation, LabelledInnerHolesStayOpen)
   EXPECT_FALSE(runAlgorithm(single, a));
   EXPECT_TRUE(monitor.hasDiagnostic("Could not triangulate inner hole"));
   EXPECT_EQ(single.getTriangleCount(), 0);
+  EXPECT_EQ(single.getVertexCount(), V);
 }
 
 // A stop after the first round keeps that round's triangles, skips the final repair and leaves a
