@@ -6,6 +6,11 @@
 #include "../PeerProcess.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
 
+#ifdef KEXMESH_PEER_PCL
+#include <pcl/point_cloud.h>
+#include <pcl/point_types.h>
+#endif
+
 #include <algorithm>
 #include <fstream>
 #include <random>
@@ -108,5 +113,26 @@ inline KEXVector3<float> samplingDistance(const Cloud& c, int limit)
       limit);
   return r.output.vertices.empty() ? KEXVector3<float>(0, 0, 0) : r.output.vertices[0];
 }
+
+#ifdef KEXMESH_PEER_PCL
+/// The cloud as PCL points with normals (one row).
+inline pcl::PointCloud<pcl::PointNormal>::Ptr toPclCloud(const Cloud& c)
+{
+  pcl::PointCloud<pcl::PointNormal>::Ptr in(new pcl::PointCloud<pcl::PointNormal>);
+  in->points.resize(c.points.size());
+  for (size_t i = 0; i < c.points.size(); ++i) {
+    pcl::PointNormal& p = in->points[i];
+    p.x = c.points[i].x;
+    p.y = c.points[i].y;
+    p.z = c.points[i].z;
+    p.normal_x = c.normals[i].x;
+    p.normal_y = c.normals[i].y;
+    p.normal_z = c.normals[i].z;
+  }
+  in->width = uint32_t(in->points.size());
+  in->height = 1;
+  return in;
+}
+#endif
 
 } // namespace kexmeshbench

@@ -118,19 +118,7 @@ PeerOutput runCgalHierarchy(const Cloud& c, const KEXVector3<float>&, double cel
 #ifdef KEXMESH_PEER_PCL
 PeerOutput runPcl(const Cloud& c, const KEXVector3<float>&, double cell)
 {
-  pcl::PointCloud<pcl::PointNormal>::Ptr in(new pcl::PointCloud<pcl::PointNormal>);
-  in->points.resize(c.points.size());
-  for (size_t i = 0; i < c.points.size(); ++i) {
-    pcl::PointNormal& p = in->points[i];
-    p.x = c.points[i].x;
-    p.y = c.points[i].y;
-    p.z = c.points[i].z;
-    p.normal_x = c.normals[i].x;
-    p.normal_y = c.normals[i].y;
-    p.normal_z = c.normals[i].z;
-  }
-  in->width = uint32_t(in->points.size());
-  in->height = 1;
+  pcl::PointCloud<pcl::PointNormal>::Ptr in = toPclCloud(c);
   pcl::PointCloud<pcl::PointNormal> kept;
   pcl::VoxelGrid<pcl::PointNormal> grid;
   grid.setInputCloud(in);

@@ -105,6 +105,21 @@ private:
 
 constexpr int GROWTH_BLOCK = 1 << 16;
 
+// Runs a repair algorithm on the working buffer as one step of task, under sub: a nested
+// algorithm that cannot take the buffer is an internal error, its failure is the step's.
+bool runNested(KEXTask& task, const KEXSubTask& sub, KEXTriangleMeshAlgorithmIF& nested, KEXTriangleMeshBuffer& buffer)
+{
+  if (!nested.isUsable() || !nested.setBuffer(&buffer)) {
+    task.addDiagnostics(KEX::Error, "%s", "Internal error");
+    return task.statusOf(sub, KEX::GenericError);
+  }
+  const bool ok = nested.execute(nullptr);
+  nested.setBuffer(nullptr);
+  if (!ok)
+    return task.statusOf(sub, KEX::GenericError);
+  return task.wasStopped() ? task.stopped() : task.ok();
+}
+
 } // namespace
 
 // --- the progress task of the connection search --------------------------------------------------
@@ -457,16 +472,8 @@ bool KEXConstructTriangulationAlgorithm::removeDuplicateVertices()
   KEXTask task("Removing duplicate vertices", 1.0, 0x1030000);
   KEXSubTask sub("Clustering vertices", 1.0);
   KEXClusterVerticesAlgorithm cluster;
-  if (!cluster.isUsable() || !cluster.setBuffer(&m_buffer)) {
-    task.addDiagnostics(KEX::Error, "%s", "Internal error");
-    return task.statusOf(sub, KEX::GenericError);
-  }
   cluster.setMaximumDistance(DUPLICATE_DISTANCE);
-  const bool ok = cluster.execute(nullptr);
-  cluster.setBuffer(nullptr);
-  if (!ok)
-    return task.statusOf(sub, KEX::GenericError);
-  return task.wasStopped() ? task.stopped() : task.ok();
+  return runNested(task, sub, cluster, m_buffer);
 }
 
 bool KEXConstructTriangulationAlgorithm::guessMaximumDistance()
@@ -547,15 +554,7 @@ bool KEXConstructTriangulationAlgorithm::repairTriangulation()
   KEXTask task("Repairing triangulation", 1.0, 0x1030000);
   KEXSubTask sub("Closing holes", task.getMaximum() - task.getProgress());
   KEXCloseGapsAlgorithm gaps;
-  if (!gaps.isUsable() || !gaps.setBuffer(&m_buffer)) {
-    task.addDiagnostics(KEX::Error, "%s", "Internal error");
-    return task.statusOf(sub, KEX::GenericError);
-  }
-  const bool ok = gaps.execute(nullptr);
-  gaps.setBuffer(nullptr);
-  if (!ok)
-    return task.statusOf(sub, KEX::GenericError);
-  return task.wasStopped() ? task.stopped() : task.ok();
+  return runNested(task, sub, gaps, m_buffer);
 }
 
 // --- one round --------------------------------------------------------------------------------------
