@@ -16,11 +16,15 @@
 // operation. A result is WRONG when it keeps no point, more points than the input, a non-finite
 // point, or (for the tools that select input points: kexmesh and CGAL) a point that is not an
 // input point, or when an input point is farther than 0.05 of the diagonal from every kept point.
-// The coverage column is that largest distance in units of m.
+// The coverage column is that largest distance in units of m. For the tools that keep input points,
+// the surface error column reconstructs the kept points (kexmesh's reconstruction, the same for all)
+// and gives the mean and the 99th percentile of the input points' distances from that surface, in m.
 #include "../FixInputs.h"
 #include "../PeerProcess.h"
 #include "PeerClouds.h"
+#include "kexmesh/reconstruct/ConstructTriangulationAlgorithm.h"
 #include "kexmesh/reconstruct/ReducePointCloudAlgorithm.h"
+#include "support/MeshQuality.h"
 #include "support/OffReader.h"
 
 #include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
@@ -194,6 +198,50 @@ double coverage(const std::vector<KEXVector3<float>>& from, const std::vector<KE
   return worst;
 }
 
+// What a thinning costs the surface: the kept points, with their input normals, are reconstructed
+// (kexmesh's reconstruction with its defaults, the same for every tool) and every input point's
+// distance from that surface is taken, capped at 10 m. Returns the mean and the 99th percentile in
+// units of m; negative when the kept points are not input points or nothing was reconstructed.
+std::pair<double, double> reconstructionError(const Cloud& c, const std::vector<KEXVector3<float>>& kept, double m)
+{
+  auto less = [&c](int a, int b) {
+    const KEXVector3<float>&p = c.points[size_t(a)], &q = c.points[size_t(b)];
+    return p.x != q.x ? p.x < q.x : p.y != q.y ? p.y < q.y : p.z < q.z;
+  };
+  std::vector<int> order(c.points.size());
+  for (size_t i = 0; i < order.size(); ++i)
+    order[i] = int(i);
+  std::sort(order.begin(), order.end(), less);
+  KEXTriangleMeshBuffer b;
+  for (const KEXVector3<float>& p : kept) {
+    const auto at = std::lower_bound(order.begin(), order.end(), p, [&c](int i, const KEXVector3<float>& q) {
+      const KEXVector3<float>& o = c.points[size_t(i)];
+      return o.x != q.x ? o.x < q.x : o.y != q.y ? o.y < q.y : o.z < q.z;
+    });
+    if (at == order.end() || !(c.points[size_t(*at)] == p))
+      return {-1.0, -1.0};
+    b.vertexList.append(p);
+    b.vertexNormalList.append(c.normals[size_t(*at)]);
+  }
+  KEXConstructTriangulationAlgorithm construct;
+  construct.setBuffer(&b);
+  const bool ok = construct.execute(nullptr);
+  construct.setBuffer(nullptr);
+  if (!ok || b.getTriangleCount() == 0)
+    return {-1.0, -1.0};
+  const kexmeshtest::SurfaceDistance surface(b);
+  std::vector<double> d;
+  d.reserve(c.points.size());
+  double sum = 0.0;
+  for (const KEXVector3<float>& p : c.points) {
+    const double e = std::min(surface.within(KEXVector3<double>(p), 10.0 * m), 10.0 * m) / m;
+    d.push_back(e);
+    sum += e;
+  }
+  std::nth_element(d.begin(), d.begin() + long(0.99 * double(d.size())), d.end());
+  return {sum / double(d.size()), d[size_t(0.99 * double(d.size()))]};
+}
+
 bool allInputPoints(const std::vector<KEXVector3<float>>& kept, const Cloud& c)
 {
   auto less = [](const KEXVector3<float>& a, const KEXVector3<float>& b) {
@@ -247,8 +295,8 @@ void compare(const std::string& name, const Cloud& c)
       {"open3d", [&] { return runOpen3D(c, m, cell); }, false},
 #endif
   };
-  std::printf("  %-10s %9s %5s %13s %10s %8s %11s  %s\n", "tool", "time s", "runs", "peer/kexmesh", "kept", "kept %",
-              "coverage/m", "verdict");
+  std::printf("  %-10s %9s %5s %13s %10s %8s %11s %19s  %s\n", "tool", "time s", "runs", "peer/kexmesh", "kept",
+              "kept %", "coverage/m", "surface err/m 99%", "verdict");
   bool oursValid = false;
   for (int i = -1; i < int(tools.size()); ++i) {
     const char* toolName = i < 0 ? "kexmesh" : tools[size_t(i)].name;
@@ -270,8 +318,14 @@ void compare(const std::string& name, const Cloud& c)
     char ratio[32] = "-";
     if (i >= 0 && ours.seconds > 0)
       std::snprintf(ratio, sizeof ratio, "%.2f%s", r.seconds / ours.seconds, oursValid && valid ? "" : " (n/a)");
-    std::printf("  %-10s %9.4f %5d %13s %10zu %7.1f%% %11.2f  %s\n", toolName, r.seconds, i < 0 ? oursMade : made, ratio,
-                kept.size(), 100.0 * double(kept.size()) / double(c.points.size()), cover / spacing,
+    char error[40] = "-";
+    if (valid && (i < 0 || tools[size_t(i)].selects)) {
+      const auto [mean, p99] = reconstructionError(c, kept, spacing);
+      if (mean >= 0.0)
+        std::snprintf(error, sizeof error, "%.3f %.3f", mean, p99);
+    }
+    std::printf("  %-10s %9.4f %5d %13s %10zu %7.1f%% %11.2f %19s  %s\n", toolName, r.seconds, i < 0 ? oursMade : made,
+                ratio, kept.size(), 100.0 * double(kept.size()) / double(c.points.size()), cover / spacing, error,
                 valid ? "VALID" : "WRONG");
   }
   std::fflush(stdout);
