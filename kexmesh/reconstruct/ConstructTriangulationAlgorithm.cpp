@@ -264,7 +264,6 @@ bool KEXConstructTriangulationAlgorithm::run(void*)
         result = task.aborted();
       } else if (task.wasStopped()) {
         // A stop inside the step: the step left the buffer consistent; keep what was made before.
-        dropTransients();
         result = task.stopped();
       } else {
         result = task.statusOf(sub, KEX::GenericError);
@@ -272,7 +271,6 @@ bool KEXConstructTriangulationAlgorithm::run(void*)
       return false;
     }
     if (task.wasStopped()) {
-      dropTransients();
       result = task.stopped();
       return false;
     }
@@ -304,7 +302,6 @@ bool KEXConstructTriangulationAlgorithm::run(void*)
   KEXDerivedListScope adjacency = KEXDerivedListScope::vertexAdjacency(b, true);
   if (!stage("Creating vertex adjacency list", 0.02, &KEXConstructTriangulationAlgorithm::createAdjacency))
     return result;
-  (void)adjacency;
 
   finalRoundFlag = false;
   for (int r = 1;; ++r) {
@@ -387,10 +384,12 @@ void permute(KEXValueList<T>& list, const int* map, char* visited, int n, Swap&&
 
 KEXConstructTriangulationAlgorithm::SpatialOrderScope::~SpatialOrderScope()
 {
+  KEXConstructTriangulationAlgorithm& a = m_algorithm;
+  // However the run ends, the covers of inner holes go: they are scaffolding, never a result, and
+  // their centre vertices have no place in the caller's order.
+  a.dropTransients();
   if (!m_applied)
     return;
-  KEXConstructTriangulationAlgorithm& a = m_algorithm;
-  a.dropTransients(); // centre vertices have no place in the caller's order
   if (a.m_buffer.getVertexCount() == a.spatialOrder.getCount())
     a.permuteVertices(a.spatialRank.getData(), a.spatialOrder.getData());
   a.spatialOrder.clear();

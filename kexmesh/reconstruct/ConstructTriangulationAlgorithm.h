@@ -113,7 +113,8 @@ private:
   bool collide(int w, int x, int y, int u) const;
   bool createAdjacency();
   bool ensurePointTree();
-  /// Puts the vertices into space-filling-curve order for the run and back when it ends.
+  /// Puts the vertices into space-filling-curve order for the run and back when it ends; takes the
+  /// covers of inner holes out however the run ends.
   class SpatialOrderScope {
   public:
     explicit SpatialOrderScope(KEXConstructTriangulationAlgorithm& a) : m_algorithm(a) {}
