@@ -18,10 +18,10 @@ inline KEXTriangleMeshBuffer bufferOf(const KEXTriangleMeshData& mesh)
   return b;
 }
 
-/// Constructs Filter once per allocation it makes, that allocation failing: each failure must be
-/// reported as OutOfMemory on the error channel. Returns the number of allocations swept.
-template <class Filter>
-int sweepConstructionFaults()
+/// Constructs Filter once per allocation it makes, that allocation failing, and calls
+/// check(filter, errors) after each failed one. Returns the number of allocations swept.
+template <class Filter, class Check>
+int sweepConstructionFaults(Check check)
 {
   int faults = 0;
   for (long n = 1; n < 200; ++n) {
@@ -31,9 +31,18 @@ int sweepConstructionFaults()
     if (!fault.fired())
       break;
     ++faults;
-    EXPECT_TRUE(errors.has(KEX::OutOfMemory)) << "allocation " << n;
+    SCOPED_TRACE(::testing::Message() << "allocation " << n);
+    check(f, errors);
   }
   return faults;
+}
+
+/// The same where each failure must be reported as OutOfMemory on the error channel.
+template <class Filter>
+int sweepConstructionFaults()
+{
+  return sweepConstructionFaults<Filter>(
+      [](Filter&, const kexTest::ErrorCapture& errors) { EXPECT_TRUE(errors.has(KEX::OutOfMemory)); });
 }
 
 } // namespace kexmeshtest

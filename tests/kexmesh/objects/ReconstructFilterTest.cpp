@@ -256,29 +256,17 @@ TEST(ReconstructTriangleMesh, CopiesHaveTheirOwnActionAndOtherClassesAreRefused)
 TEST(ReconstructTriangleMesh, EveryFailedAllocationWhileConstructingIsReported)
 {
   NoLeakScope noLeak;
-  int faults = 0;
   bool actionLost = false, registrationLost = false;
-  for (long n = 1; n < 200; ++n) {
-    kexTest::ErrorCapture errors;
-    bool fired = false;
-    {
-      kexTest::AllocationFault fault(n);
-      KEXReconstructTriangleMesh f;
-      fired = fault.fired();
-      if (fired) {
-        ++faults;
-        EXPECT_TRUE(errors.has(KEX::OutOfMemory) || errors.has(KEX::GenericError)) << "allocation " << n;
+  const int faults = sweepConstructionFaults<KEXReconstructTriangleMesh>(
+      [&](KEXReconstructTriangleMesh& f, const kexTest::ErrorCapture& errors) {
+        EXPECT_TRUE(errors.has(KEX::OutOfMemory) || errors.has(KEX::GenericError));
         actionLost = actionLost || errors.has(KEX::OutOfMemory, &f);
         registrationLost = registrationLost || errors.has(KEX::GenericError, &f);
         if (!f.getAction(KEX::Filter)) {
           kexTest::RecordingScope monitor;
           EXPECT_FALSE(f.reconstruct());
         }
-      }
-    }
-    if (!fired)
-      break;
-  }
+      });
   EXPECT_GT(faults, 0);
   EXPECT_TRUE(actionLost) << "no sweep step failed the action's own allocation";
   EXPECT_TRUE(registrationLost) << "no sweep step failed the action's registration";
