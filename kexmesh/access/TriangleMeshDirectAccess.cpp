@@ -1,11 +1,13 @@
 // The plain mesh access object: a private copy of the mesh's positions and triangles plus one
 // position per corner, so that a reader walks the corners of consecutive triangles in one pass
 // without indirection. The copy is taken again whenever one of the two lists carries a newer
-// modification stamp (or was replaced) than at the last build.
+// modification stamp (or was replaced) than at the last build; the corner pages are filled on the
+// worker threads.
 #include "kexmesh/access/TriangleMeshDirectAccess.h"
 
 #include "kex/Error.h"
 #include "kex/Properties.h"
+#include "kex/Thread.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
 #include "kexmesh/objects/TriangleMesh.h"
 #include "kexmesh/objects/Vocabulary.h"
@@ -48,22 +50,26 @@ bool sizePages(KEXValueList<KEXTriangleMeshBuffer::Page>& pages, long long total
   return true;
 }
 
-/// Fills the corner pages from the buffer's own vertex and triangle lists: positions, and as
-/// normals each triangle's unit normal (zero for a degenerate one), which is all a reader of
-/// this access needs and keeps the two page lists parallel as the buffer requires. A triangle with
-/// an index out of range gets NaN at all three corners instead of a read past the vertex list.
-bool fillCornerPages(KEXTriangleMeshBuffer& buffer)
+/// Fills the corner pages of triangles [first, end) from the buffer's own vertex and triangle
+/// lists: positions, and as normals each triangle's unit normal (zero for a degenerate one), which
+/// is all a reader of this access needs and keeps the two page lists parallel as the buffer
+/// requires. A triangle with an index out of range gets NaN at all three corners instead of a read
+/// past the vertex list.
+void fillCorners(KEXTriangleMeshBuffer& buffer, int first, int end)
 {
+  if (first >= end)
+    return;
   const int P = KEXTriangleMeshBuffer::PAGE_SIZE;
-  const int T = buffer.getTriangleCount();
-  if (!sizePages(buffer.cornerVertexPages, 3LL * T) || !sizePages(buffer.cornerNormalPages, 3LL * T))
-    return false;
   const unsigned V = unsigned(buffer.getVertexCount());
   const KEXVector3<float>* vertices = buffer.vertexList.getData();
   const KEXTriangle<int>* triangles = buffer.triangleList.getData();
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const KEXVector3<float> unread(nan, nan, nan);
-  for (int t = 0; t < T; ++t) {
+  long long corner = 3LL * first;
+  int page = int(corner / P), slot = int(corner % P);
+  KEXVector3<float>* positions = buffer.cornerVertexPages[page].getData();
+  KEXVector3<float>* normals = buffer.cornerNormalPages[page].getData();
+  for (int t = first; t < end; ++t) {
     const KEXTriangle<int>& tri = triangles[t];
     const bool valid = unsigned(tri[0]) < V && unsigned(tri[1]) < V && unsigned(tri[2]) < V;
     KEXVector3<float> normal = unread;
@@ -74,13 +80,51 @@ bool fillCornerPages(KEXTriangleMeshBuffer& buffer)
       normal = length > 0.0 ? KEXVector3<float>(n / length) : KEXVector3<float>();
     }
     for (int k = 0; k < 3; ++k) {
-      const long long corner = 3LL * t + k;
-      buffer.cornerVertexPages[int(corner / P)][int(corner % P)] = valid ? vertices[tri[k]] : unread;
-      buffer.cornerNormalPages[int(corner / P)][int(corner % P)] = normal;
+      // A triangle's corners may straddle two pages (the page size is not a multiple of 3).
+      if (slot == P) {
+        ++page;
+        slot = 0;
+        positions = buffer.cornerVertexPages[page].getData();
+        normals = buffer.cornerNormalPages[page].getData();
+      }
+      positions[slot] = valid ? vertices[tri[k]] : unread;
+      normals[slot] = normal;
+      ++slot;
     }
   }
-  return true;
 }
+
+/// Sizes the corner pages and fills them on the worker threads in blocks of triangles; every
+/// block writes its own corners, so the pages are the same for any number of workers.
+class CornerFill : public KEXMultiThread {
+public:
+  static constexpr int BLOCK = 16384;
+  explicit CornerFill(KEXTriangleMeshBuffer& buffer) : m_buffer(buffer) {}
+  bool fill()
+  {
+    const int T = m_buffer.getTriangleCount();
+    if (!sizePages(m_buffer.cornerVertexPages, 3LL * T) || !sizePages(m_buffer.cornerNormalPages, 3LL * T))
+      return false;
+    if (T <= 2 * BLOCK || getNumberOfThreads() < 2) {
+      fillCorners(m_buffer, 0, T);
+      return true;
+    }
+    return runAll(0);
+  }
+  bool run() override
+  {
+    const int T = m_buffer.getTriangleCount();
+    for (;;) {
+      const long long first = (long long)getAtomic() * BLOCK;
+      if (first >= T)
+        return true;
+      fillCorners(m_buffer, int(first), int(std::min<long long>(T, first + BLOCK)));
+    }
+  }
+
+private:
+  KEXTriangleMeshBuffer& m_buffer;
+};
 } // namespace
 
 struct KEXTriangleMeshDirectAccess::Private : KEXClassMember {
@@ -96,9 +140,11 @@ struct KEXTriangleMeshDirectAccess::Private : KEXClassMember {
     built = false;
   }
 
+  /// Takes the copy again into the storage of the last one: a mesh whose size did not change
+  /// gets its pages refilled, not allocated anew.
   bool rebuild()
   {
-    invalidate();
+    built = false;
     const int V = mesh->getVertexCount();
     const int T = mesh->getNumberOfTriangles();
     if (T < 0)
@@ -109,7 +155,7 @@ struct KEXTriangleMeshDirectAccess::Private : KEXClassMember {
     bool ok = buffer.vertexList.setCount(V) && buffer.triangleList.setCount(T);
     ok = ok && (V == 0 || mesh->getVertexList(0, V - 1, buffer.vertexList.getData()));
     ok = ok && (T == 0 || mesh->getTriangles(0, T - 1, buffer.triangleList.getData()));
-    ok = ok && fillCornerPages(buffer);
+    ok = ok && CornerFill(buffer).fill();
     if (!ok) {
       invalidate();
       return false;

@@ -6,6 +6,7 @@
 // evenly over the box's faces), whichever is smaller and still a normal float. Tolerances of the
 // repair and simplification algorithms are expressed in it, so that they scale with the data.
 #include "kexmesh/core/TriangleMeshBuffer.h"
+#include "kexmesh/core/internal/Prefetch.h"
 #include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Task.h"
@@ -66,6 +67,7 @@ bool KEXTriangleMeshBuffer::calculateMeanSamplingDistance(const KEXVector3<float
     long long count = 0;
     const unsigned uv = unsigned(V);
     for (int t = 0; t < T; ++t) {
+      kexmeshcore::prefetchCorners(vertices, uv, triangles, t + kexmeshcore::PREFETCH_DISTANCE, T);
       const int a = triangles[t][0], b = triangles[t][1], c = triangles[t][2];
       if (a == b || a == c || b == c || unsigned(a) >= uv || unsigned(b) >= uv || unsigned(c) >= uv)
         continue;

@@ -2,11 +2,17 @@
 // invalid when a coordinate is infinite or NaN; a triangle when an index lies outside 0 ... V-1
 // (repeated indices are allowed here). Triangles whose area is at most that of a right isosceles
 // triangle with legs 1/128 of the mesh's smallest sampling distance count as empty: they are only
-// reported, since later repair steps remove them. Nothing in the buffer changes.
+// reported, since later repair steps remove them. Nothing in the buffer changes. The three counting
+// passes run on the worker threads; the mean sampling distance, a floating-point sum in triangle
+// order, stays on the calling thread.
 #include "kexmesh/repair/CheckTriangleMeshAlgorithm.h"
 
 #include "kex/Task.h"
 #include "kexmesh/core/TriangleCalculus.h"
+#include "kexmesh/core/internal/ParallelBlocks.h"
+#include "kexmesh/core/internal/Prefetch.h"
+
+#include <atomic>
 
 #include <cmath>
 
@@ -16,6 +22,22 @@ namespace {
 constexpr int BLOCK = 16384;
 
 bool halted(const KEXTask& task) { return task.wasStopped() || task.wasAborted(); }
+
+/// Adds to count the items i of [0, n) for which bad(i) holds, in blocks on the worker threads
+/// (a count does not depend on which thread took which block), advancing task by one per item.
+/// False when the task was stopped.
+template <class Bad>
+bool countInBlocks(KEXTask& task, int n, std::atomic<int>& count, Bad bad)
+{
+  bool stopped = false;
+  return kexmeshcore::parallelBlocks(task, n, BLOCK, 1.0, stopped, [&](int first, int end) {
+    int found = 0;
+    for (int i = first; i < end; ++i)
+      found += bad(i) ? 1 : 0;
+    count.fetch_add(found, std::memory_order_relaxed);
+    return true;
+  });
+}
 
 void report(int count, KEXenum severity, const char* one, const char* many)
 {
@@ -48,15 +70,11 @@ bool KEXCheckTriangleMeshAlgorithm::run(void*)
   const KEXTriangle<int>* tri = m_buffer.triangleList.getData();
   {
     KEXSubTask phase(nullptr, double(V));
-    int count = 0;
-    for (int first = 0; first < V; first += BLOCK) {
-      const int end = std::min(V, first + BLOCK);
-      for (int i = first; i < end; ++i)
-        if (!std::isfinite(pos[i].x) || !std::isfinite(pos[i].y) || !std::isfinite(pos[i].z))
-          ++count;
-      if (!task.incProgress(end - first, true))
-        return task.aborted();
-    }
+    std::atomic<int> count{0};
+    if (!countInBlocks(task, V, count, [pos](int i) {
+          return !std::isfinite(pos[i].x) || !std::isfinite(pos[i].y) || !std::isfinite(pos[i].z);
+        }))
+      return task.aborted();
     m_invalidVertices = count;
     report(count, KEX::Error, "Found an invalid vertex", "Found %i invalid vertices");
   }
@@ -65,15 +83,11 @@ bool KEXCheckTriangleMeshAlgorithm::run(void*)
   {
     KEXSubTask phase(nullptr, double(T));
     const unsigned uv = unsigned(V);
-    int count = 0;
-    for (int first = 0; first < T; first += BLOCK) {
-      const int end = std::min(T, first + BLOCK);
-      for (int t = first; t < end; ++t)
-        if (unsigned(tri[t][0]) >= uv || unsigned(tri[t][1]) >= uv || unsigned(tri[t][2]) >= uv)
-          ++count;
-      if (!task.incProgress(end - first, true))
-        return task.aborted();
-    }
+    std::atomic<int> count{0};
+    if (!countInBlocks(task, T, count, [tri, uv](int t) {
+          return unsigned(tri[t][0]) >= uv || unsigned(tri[t][1]) >= uv || unsigned(tri[t][2]) >= uv;
+        }))
+      return task.aborted();
     m_invalidTriangles = count;
     report(count, KEX::Error, "Found an invalid triangle", "Found %i invalid triangles");
   }
@@ -95,18 +109,14 @@ bool KEXCheckTriangleMeshAlgorithm::run(void*)
     KEXSubTask phase(nullptr, double(T));
     const double q = s / 128.0;
     const double threshold = q * q * 0.5;
-    int count = 0;
-    for (int first = 0; first < T; first += BLOCK) {
-      const int end = std::min(T, first + BLOCK);
-      for (int t = first; t < end; ++t) {
-        double area;
-        KEXTriangleCalculus3<float>::area(area, pos[tri[t][0]], pos[tri[t][1]], pos[tri[t][2]]);
-        if (area <= threshold)
-          ++count;
-      }
-      if (!task.incProgress(end - first, true))
-        return task.aborted();
-    }
+    std::atomic<int> count{0};
+    if (!countInBlocks(task, T, count, [pos, tri, threshold, V, T](int t) {
+          kexmeshcore::prefetchCorners(pos, unsigned(V), tri, t + kexmeshcore::PREFETCH_DISTANCE, T);
+          double area;
+          KEXTriangleCalculus3<float>::area(area, pos[tri[t][0]], pos[tri[t][1]], pos[tri[t][2]]);
+          return area <= threshold;
+        }))
+      return task.aborted();
     m_emptyTriangles = count;
     report(count, KEX::Warning, "Found an empty triangle", "Found %i empty triangles");
   }

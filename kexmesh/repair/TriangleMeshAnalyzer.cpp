@@ -56,23 +56,51 @@ constexpr int UNKNOWN_COUNT = -1;
 constexpr float UNKNOWN_AREA = -1.0f;
 const Vec3 UNKNOWN_DIMENSIONS(-1.0f, -1.0f, -1.0f);
 
-/// The bin of an angle in [0, pi]. An angle of exactly pi (a triangle folded flat) belongs to the
-/// last bin, not one past it.
-int binOf(double angle)
+/// The bin at a position (an angle times bins per radian). An angle of exactly pi (a triangle
+/// folded flat) belongs to the last bin, not one past it.
+int binAt(double position)
 {
-  int bin = int(angle * BINS_PER_RADIAN);
+  const int bin = int(position);
   return bin < BINS ? (bin < 0 ? 0 : bin) : BINS - 1;
 }
 
-/// acos of a cosine computed from a dot product and two lengths. A zero-length edge gives NaN
-/// here; "c < 1 ? c : 1" turns that into 1, so the angle at a collapsed edge counts as 0 and the
-/// third angle takes the rest (pi).
-double angleOf(double dot, double lengths)
+int binOf(double angle) { return binAt(angle * BINS_PER_RADIAN); }
+
+/// The cosine of an angle from a dot product and two lengths, clamped into [-1, 1]. A zero-length
+/// edge gives NaN here; "c < 1 ? c : 1" turns that into 1, so the angle at a collapsed edge counts
+/// as 0 and the third angle takes the rest (pi).
+double cosineOf(double dot, double lengths)
 {
   double c = dot / lengths;
   c = c < 1.0 ? c : 1.0;
-  c = c > -1.0 ? c : -1.0;
-  return std::acos(c);
+  return c > -1.0 ? c : -1.0;
+}
+
+/// acos on [-1, 1] within 2.2e-8 (a minimax polynomial times sqrt(1 - |c|)), branch-free so that a
+/// loop over a batch vectorises. It only ever decides a bin: see binsOf.
+double roughAcos(double c)
+{
+  const double x = std::fabs(c);
+  double p = -0.0012624911;
+  p = p * x + 0.0066700901;
+  p = p * x - 0.0170881256;
+  p = p * x + 0.0308918810;
+  p = p * x - 0.0501743046;
+  p = p * x + 0.0889789874;
+  p = p * x - 0.2145988016;
+  p = p * x + 1.5707963050;
+  const double r = std::sqrt(1.0 - x) * p;
+  return c < 0.0 ? std::numbers::pi - r : r;
+}
+
+/// How far (in bins) a bin position computed from roughAcos may lie from the one computed from
+/// std::acos: 2.2e-8 rad per angle, twice that for the third, times 573 bins per radian, with room
+/// to spare. A position closer than this to a bin edge is decided by std::acos.
+constexpr double ROUGH_MARGIN = 1e-4;
+
+bool nearEdge(double position)
+{
+  return std::fabs(position - std::nearbyint(position)) < ROUGH_MARGIN;
 }
 
 bool finite(const Vec3& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
@@ -193,6 +221,7 @@ struct alignas(KEXMathKernel::ALIGNMENT) Batch {
   alignas(KEXMathKernel::ALIGNMENT) double ex[3][BATCH], ey[3][BATCH], ez[3][BATCH];
   alignas(KEXMathKernel::ALIGNMENT) double cx[BATCH], cy[BATCH], cz[BATCH];
   alignas(KEXMathKernel::ALIGNMENT) double doubleArea[BATCH], length[3][BATCH], dot01[BATCH], dot02[BATCH];
+  alignas(KEXMathKernel::ALIGNMENT) double position[3][BATCH]; // angle times bins per radian
   int count = 0;
 
   void add(const Vec3& a, const Vec3& b, const Vec3& c)
@@ -385,12 +414,26 @@ void KEXTriangleMeshAnalyzer::Private::CalculateActionAttr::measureBatch(Batch& 
   KEXMathKernel::dotProducts(b.ex[0], b.ey[0], b.ez[0], b.ex[1], b.ey[1], b.ez[1], b.dot01, padded);
   KEXMathKernel::dotProducts(b.ex[0], b.ey[0], b.ez[0], b.ex[2], b.ey[2], b.ez[2], b.dot02, padded);
 
+  // The bins of the three angles from roughAcos; a triangle with an angle near a bin edge is
+  // measured again with std::acos, so every count is the one std::acos gives.
   constexpr double PI = std::numbers::pi;
   for (int i = 0; i < n; ++i) {
-    area += 0.5 * b.doubleArea[i];
     // Corner 0 lies between e0 and e1, corner 1 between -e0 and e2.
-    const double a0 = angleOf(b.dot01[i], b.length[0][i] * b.length[1][i]);
-    const double a1 = angleOf(-b.dot02[i], b.length[0][i] * b.length[2][i]);
+    const double a0 = roughAcos(cosineOf(b.dot01[i], b.length[0][i] * b.length[1][i]));
+    const double a1 = roughAcos(cosineOf(-b.dot02[i], b.length[0][i] * b.length[2][i]));
+    b.position[0][i] = a0 * BINS_PER_RADIAN;
+    b.position[1][i] = a1 * BINS_PER_RADIAN;
+    b.position[2][i] = (PI - a0 - a1) * BINS_PER_RADIAN;
+  }
+  for (int i = 0; i < n; ++i) {
+    area += 0.5 * b.doubleArea[i];
+    if (!nearEdge(b.position[0][i]) && !nearEdge(b.position[1][i]) && !nearEdge(b.position[2][i])) {
+      for (int k = 0; k < 3; ++k)
+        ++partial.histogram[binAt(b.position[k][i])];
+      continue;
+    }
+    const double a0 = std::acos(cosineOf(b.dot01[i], b.length[0][i] * b.length[1][i]));
+    const double a1 = std::acos(cosineOf(-b.dot02[i], b.length[0][i] * b.length[2][i]));
     double a2 = PI - a0 - a1;
     a2 = a2 > 0.0 ? a2 : 0.0;
     ++partial.histogram[binOf(a0)];
@@ -416,11 +459,21 @@ bool KEXTriangleMeshAnalyzer::Private::CalculateActionAttr::run()
       break;
     const long long end = std::min(corners, first + ITEM_CORNERS);
     double area = 0.0;
+    // Walk the corners with a page and a slot: a triangle's corners may straddle two pages
+    // (87381 is not a multiple of 3).
+    int page = int(first / P), slot = int(first % P);
+    const Vec3* corners = buffer.cornerVertexPages[page].getData();
+    auto next = [&]() -> const Vec3& {
+      if (slot == P) {
+        corners = buffer.cornerVertexPages[++page].getData();
+        slot = 0;
+      }
+      return corners[slot++];
+    };
     for (long long c = first; c < end; c += 3) {
-      // A triangle's corners may straddle two pages (87381 is not a multiple of 3).
-      const Vec3& a = buffer.cornerVertexPages[int(c / P)][int(c % P)];
-      const Vec3& b = buffer.cornerVertexPages[int((c + 1) / P)][int((c + 1) % P)];
-      const Vec3& d = buffer.cornerVertexPages[int((c + 2) / P)][int((c + 2) % P)];
+      const Vec3& a = next();
+      const Vec3& b = next();
+      const Vec3& d = next();
       if (!finite(a) || !finite(b) || !finite(d)) {
         ++partial.skipped;
         continue;
