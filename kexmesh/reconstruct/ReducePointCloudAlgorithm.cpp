@@ -66,12 +66,19 @@ public:
   {
     pointTree.release();
     keepFlags.clear();
+    releaseEntryLists();
     releaseSchedule();
   }
 
   KEXTriangleMeshBuffer buffer;
   KEXPointBSPTree pointTree;
   KEXValueList<char> keepFlags{4096, true};
+  // The flags and normals again in the tree's entry order, so that a query reads those of its
+  // candidates from a few contiguous runs rather than from anywhere in the cloud; and per point its
+  // entry (-1: not in the tree, a non-finite point). keepFlags takes the decisions after a pass.
+  KEXValueList<char> entryKeep{4096, true};
+  KEXValueList<KEXVector3<float>> entryNormals{4096, true};
+  KEXValueList<int> entryOf{4096, true};
   KEXVector3<float> meanSamplingDistance{1.0f, 1.0f, 1.0f};
   KEXVector3<float> passExtent{0.0f, 0.0f, 0.0f};
   float tolerance = 0.0f;
@@ -93,7 +100,13 @@ private:
     pointOrder.clear();
   }
   void compact();
-  bool isRedundant(int i);
+  bool isRedundant(int i, int self);
+  void releaseEntryLists()
+  {
+    entryKeep.clear();
+    entryNormals.clear();
+    entryOf.clear();
+  }
 
   // The pass's constants, shared read-only by the workers.
   float half[3] = {0.0f, 0.0f, 0.0f}; // w / 2
@@ -102,7 +115,7 @@ private:
   // blocks blockOrder[runFirst ... runEnd - 1].
   KEXValueList<int> blockOrder{16, true};
   KEXValueList<int> colourStart{16, true};
-  KEXValueList<int> pointOrder{16, true}; ///< per tree entry its point; each block sorted by its worker
+  KEXValueList<int> pointOrder{16, true}; ///< the tree's entries; each block sorted by point by its worker
   int runFirst = 0, runEnd = 0;
 };
 
@@ -184,11 +197,22 @@ bool KEXReducePointCloudAlgorithmPrivate::updateTree(int V)
   }
   {
     KEXSubTask sub("", 1.0);
-    if (!keepFlags.setCount(V, char(1))) {
+    const int E = pointTree.getPointCount();
+    if (!keepFlags.setCount(V, char(1)) || !entryKeep.setCount(E) || !entryNormals.setCount(E) ||
+        !entryOf.setCount(V)) {
       pointTree.release();
+      releaseEntryLists();
       return kexEndOutOfMemory(task);
     }
     std::fill(keepFlags.begin(), keepFlags.end(), char(1));
+    std::fill(entryKeep.begin(), entryKeep.end(), char(1));
+    std::fill(entryOf.begin(), entryOf.end(), -1);
+    const Entry* entries = pointTree.getEntries();
+    const KEXVector3<float>* normals = buffer.vertexNormalList.getData();
+    for (int k = 0; k < E; ++k) {
+      entryNormals[k] = normals[entries[k].index];
+      entryOf[entries[k].index] = k;
+    }
   }
   return task.ok();
 }
@@ -224,6 +248,9 @@ bool KEXReducePointCloudAlgorithmPrivate::reducePoints(int V)
   task = nullptr;
   if (!ran)
     return kexEndRefused(pass); // workers end only on a refused progress report
+  const Entry* entries = pointTree.getEntries();
+  for (int k = 0; k < pointTree.getPointCount(); ++k)
+    keepFlags[entries[k].index] = entryKeep[k];
   return pass.ok();
 }
 
@@ -243,7 +270,7 @@ bool KEXReducePointCloudAlgorithmPrivate::makeSchedule(KEXTask& pass)
     return kexEndOutOfMemory(pass);
   }
   for (int k = 0; k < E; ++k)
-    pointOrder[k] = entries[k].index;
+    pointOrder[k] = k;
   for (int bl = 0; bl < B; ++bl) {
     float* box = &boxes[6 * bl];
     const int first = bl * BLOCK_SIZE, end = std::min(E, first + BLOCK_SIZE);
@@ -303,10 +330,11 @@ bool KEXReducePointCloudAlgorithmPrivate::run()
         break;
       first = blockOrder[runFirst + n] * BLOCK_SIZE;
       end = std::min(pointTree.getPointCount(), first + BLOCK_SIZE);
-      int* points = pointOrder.getData();
-      std::sort(points + first, points + end);
+      int* order = pointOrder.getData();
+      const Entry* entries = pointTree.getEntries();
+      std::sort(order + first, order + end, [entries](int a, int b) { return entries[a].index < entries[b].index; });
       for (int k = first; k < end; ++k)
-        removed += isRedundant(points[k]) ? 1 : 0;
+        removed += isRedundant(entries[order[k]].index, order[k]) ? 1 : 0;
     } else {
       const int V = keepFlags.getCount();
       if (n >= (V + BLOCK_SIZE - 1) / BLOCK_SIZE)
@@ -314,7 +342,8 @@ bool KEXReducePointCloudAlgorithmPrivate::run()
       first = n * BLOCK_SIZE;
       end = std::min(V, first + BLOCK_SIZE);
       for (int i = first; i < end; ++i)
-        removed += isRedundant(i) ? 1 : 0;
+        if (entryOf[i] >= 0) // a point outside the tree has no neighbours: kept
+          removed += isRedundant(i, entryOf[i]) ? 1 : 0;
     }
     remainingCount.fetch_sub(removed, std::memory_order_relaxed);
     if (!task->incProgress(double(end - first), true))
@@ -323,17 +352,18 @@ bool KEXReducePointCloudAlgorithmPrivate::run()
   return true;
 }
 
-// Decides point i: its keep flag is 0 while it is decided and stays 0 when it is redundant.
-bool KEXReducePointCloudAlgorithmPrivate::isRedundant(int i)
+// Decides point i, the tree's entry self: its keep flag is 0 while it is decided and stays 0 when
+// it is redundant.
+bool KEXReducePointCloudAlgorithmPrivate::isRedundant(int i, int self)
 {
   const KEXVector3<float>& pf = buffer.vertexList[i];
-  const KEXVector3<float>* normals = buffer.vertexNormalList.getData();
-  char* keep = keepFlags.getData();
+  const KEXVector3<float>* normals = entryNormals.getData();
+  char* keep = entryKeep.getData();
   const Entry* entries = pointTree.getEntries();
-  storeFlag(keep[i], 0);
+  storeFlag(keep[self], 0);
 
   const double px = pf.x, py = pf.y, pz = pf.z;
-  const double nx = normals[i].x, ny = normals[i].y, nz = normals[i].z;
+  const double nx = normals[self].x, ny = normals[self].y, nz = normals[self].z;
   const float lo[3] = {pf.x - half[0], pf.y - half[1], pf.z - half[2]};
   const float hi[3] = {pf.x + half[0], pf.y + half[1], pf.z + half[2]};
   const double r2 = radius2, t = tolerance, minDot = minNormalScalarProduct;
@@ -343,16 +373,16 @@ bool KEXReducePointCloudAlgorithmPrivate::isRedundant(int i)
     pointTree.forEachLeaf(lo, hi, [&](int first, int count) {
       for (int k = first; k < first + count; ++k) {
         const Entry& e = entries[k];
-        if (e.index == i || !(e.p[0] >= lo[0] && e.p[0] <= hi[0] && e.p[1] >= lo[1] && e.p[1] <= hi[1] &&
+        if (k == self || !(e.p[0] >= lo[0] && e.p[0] <= hi[0] && e.p[1] >= lo[1] && e.p[1] <= hi[1] &&
                               e.p[2] >= lo[2] && e.p[2] <= hi[2]))
           continue;
-        if (loadFlag(keep[e.index]) != 1)
+        if (loadFlag(keep[k]) != 1)
           continue;
         const double dx = double(e.p[0]) - px, dy = double(e.p[1]) - py, dz = double(e.p[2]) - pz;
         const double d2 = dx * dx + dy * dy + dz * dz;
         if (!(d2 <= r2))
           continue;
-        const KEXVector3<float>& m = normals[e.index];
+        const KEXVector3<float>& m = normals[k];
         const double dot = nx * m.x + ny * m.y + nz * m.z;
         const bool valid = dot >= minDot && std::fabs(dx * nx + dy * ny + dz * nz) <= t &&
                            std::fabs(dx * m.x + dy * m.y + dz * m.z) <= t;
@@ -361,14 +391,28 @@ bool KEXReducePointCloudAlgorithmPrivate::isRedundant(int i)
     });
   };
 
+  // The first scan keeps its candidates (as long as they fit) so that the second reads them back
+  // in the same order instead of walking the tree again; no flag but i's own changes in between.
+  struct Candidate {
+    double dx, dy, dz, d2;
+    bool valid;
+  };
+  constexpr int CACHED = 256;
+  Candidate cache[CACHED];
+  int cached = 0;
+  bool overflow = false;
   double limit = r2;
-  forCandidates([&](double, double, double, double d2, bool valid) {
+  forCandidates([&](double dx, double dy, double dz, double d2, bool valid) {
     if (!valid && d2 < limit)
       limit = d2;
+    if (cached < CACHED)
+      cache[cached++] = Candidate{dx, dy, dz, d2, valid};
+    else
+      overflow = true;
   });
   double sx = 0.0, sy = 0.0, sz = 0.0, g = 0.0;
   int count = 0;
-  forCandidates([&](double dx, double dy, double dz, double d2, bool valid) {
+  auto add = [&](double dx, double dy, double dz, double d2, bool valid) {
     if (!valid || !(d2 <= limit))
       return;
     const double w = r2 - d2;
@@ -377,10 +421,15 @@ bool KEXReducePointCloudAlgorithmPrivate::isRedundant(int i)
     sz += dz * w;
     g += w;
     ++count;
-  });
+  };
+  if (overflow)
+    forCandidates(add);
+  else
+    for (int c = 0; c < cached; ++c)
+      add(cache[c].dx, cache[c].dy, cache[c].dz, cache[c].d2, cache[c].valid);
   if (count >= 2 && g * g * centreLimit > sx * sx + sy * sy + sz * sz)
     return true;
-  storeFlag(keep[i], 1);
+  storeFlag(keep[self], 1);
   return false;
 }
 
