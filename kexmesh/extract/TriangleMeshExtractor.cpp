@@ -148,11 +148,8 @@ KEXTriangleMeshExtractor::Result::~Result() { delete m_private; }
 
 void KEXTriangleMeshExtractor::Result::construct()
 {
-  m_private = new Private;
-  if (!m_private) {
-    KEXError::emitError(KEXError::Message(this, KEX::GenericError));
+  if (!kexmeshobjects::createPrivate(*this, m_private, KEX::GenericError))
     return;
-  }
   Private& p = *m_private;
   if (kexmeshobjects::addMembers(*this, {{KEX::TriangleList, &p.triangles},
                                          {KEX::VertexList, &p.vertices},
@@ -654,32 +651,12 @@ void KEXTriangleMeshExtractor::Private::CalculateActionAttr::cleanup(KEXenum sta
 
 // --- the extractor -------------------------------------------------------------------------------------
 
-KEXTriangleMeshExtractor::KEXTriangleMeshExtractor() { construct(); }
-
-KEXTriangleMeshExtractor::KEXTriangleMeshExtractor(const KEXTriangleMeshExtractor& other) : KEXObject(other)
-{
-  construct();
-  copyValues(other);
-}
-
-KEXTriangleMeshExtractor& KEXTriangleMeshExtractor::operator=(const KEXTriangleMeshExtractor& other)
-{
-  if (this != &other) {
-    KEXObject::operator=(other);
-    copyValues(other);
-  }
-  return *this;
-}
-
-KEXTriangleMeshExtractor::~KEXTriangleMeshExtractor() { delete m_private; }
+KEXMESH_DEFINE_OBJECT_COPIES(KEXTriangleMeshExtractor, KEXObject)
 
 void KEXTriangleMeshExtractor::construct()
 {
-  m_private = new Private;
-  if (!m_private) {
-    KEXError::emitError(KEXError::Message(this, KEX::GenericError));
+  if (!kexmeshobjects::createPrivate(*this, m_private, KEX::GenericError))
     return;
-  }
   Private& p = *m_private;
   const KEXenum code = kexmeshobjects::addMembers(*this,
                                                   {{KEX::IsoValue, &p.iso},

@@ -4,6 +4,7 @@
 #include "kexmesh/io/GeometryColorMaterialSide.h"
 
 #include "kex/Error.h"
+#include "kexmesh/objects/internal/ObjectMembers.h"
 #include "kexmesh/objects/Vocabulary.h"
 
 #include <cmath>
@@ -52,32 +53,12 @@ const KEXenum* KEXGeometryColorMaterialSide::propertyNames(int& count)
   return g_names;
 }
 
-KEXGeometryColorMaterialSide::KEXGeometryColorMaterialSide() { construct(); }
-
-KEXGeometryColorMaterialSide::KEXGeometryColorMaterialSide(const KEXGeometryColorMaterialSide& other) : KEXObject(other)
-{
-  construct();
-  copyValues(other);
-}
-
-KEXGeometryColorMaterialSide& KEXGeometryColorMaterialSide::operator=(const KEXGeometryColorMaterialSide& other)
-{
-  if (this != &other) {
-    KEXObject::operator=(other);
-    copyValues(other);
-  }
-  return *this;
-}
-
-KEXGeometryColorMaterialSide::~KEXGeometryColorMaterialSide() { delete m_private; }
+KEXMESH_DEFINE_OBJECT_COPIES(KEXGeometryColorMaterialSide, KEXObject)
 
 void KEXGeometryColorMaterialSide::construct()
 {
-  m_private = new Private;
-  if (!m_private) {
-    KEXError::emitError(KEXError::Message(this, KEX::OutOfMemory));
+  if (!kexmeshobjects::createPrivate(*this, m_private, KEX::OutOfMemory))
     return;
-  }
   for (int i = 0; i < 9; ++i) {
     KEXenum code = addProperty(g_names[i], m_private->at(i));
     if (code != KEX::NoError) {

@@ -3,6 +3,7 @@
 // the algorithms' own, an untouched filter behaves exactly as the plain algorithms do.
 #include "kexmesh/objects/ModifyTriangleMesh.h"
 #include "kex/Error.h"
+#include "kexmesh/objects/internal/ObjectMembers.h"
 #include "kexmesh/core/CalculateTriangleNormalsAlgorithm.h"
 #include "kexmesh/core/CalculateVertexNormalsAlgorithm.h"
 #include "kexmesh/core/HarmonizeTriangleNormalsAlgorithm.h"
@@ -74,11 +75,8 @@ KEXModifyTriangleMesh::~KEXModifyTriangleMesh() { delete m_private; }
 
 void KEXModifyTriangleMesh::construct()
 {
-  m_private = new Private;
-  if (!m_private) {
-    KEXError::emitError(KEXError::Message(this, KEX::OutOfMemory));
+  if (!kexmeshobjects::createPrivate(*this, m_private, KEX::OutOfMemory))
     return;
-  }
   Private& p = *m_private;
   bool ok = addProperty(KEX::VectorLength, &p.vectorLength) == KEX::NoError;
   ok = addAction(KEX::CalculateVertexNormals, &p.calculateVertexNormals) == KEX::NoError && ok;

@@ -5,6 +5,7 @@
 // written once and a failing step writes nothing.
 #include "kexmesh/objects/TransformTriangleMesh.h"
 #include "kex/Error.h"
+#include "kexmesh/objects/internal/ObjectMembers.h"
 #include "kexmesh/core/TransformTriangleNormalListAlgorithm.h"
 #include "kexmesh/core/TransformVertexListAlgorithm.h"
 #include "kexmesh/core/TransformVertexNormalListAlgorithm.h"
@@ -83,32 +84,12 @@ struct KEXTransformTriangleMesh::Private : KEXClassMember {
   TransformActionAttr<KEXTransformVertexNormalListAlgorithm> transformVertexNormalList;
 };
 
-KEXTransformTriangleMesh::KEXTransformTriangleMesh() { construct(); }
-
-KEXTransformTriangleMesh::KEXTransformTriangleMesh(const KEXTransformTriangleMesh& other) : KEXTriangleMeshFilter(other)
-{
-  construct();
-  copyValues(other);
-}
-
-KEXTransformTriangleMesh& KEXTransformTriangleMesh::operator=(const KEXTransformTriangleMesh& other)
-{
-  if (this != &other) {
-    KEXTriangleMeshFilter::operator=(other);
-    copyValues(other);
-  }
-  return *this;
-}
-
-KEXTransformTriangleMesh::~KEXTransformTriangleMesh() { delete m_private; }
+KEXMESH_DEFINE_OBJECT_COPIES(KEXTransformTriangleMesh, KEXTriangleMeshFilter)
 
 void KEXTransformTriangleMesh::construct()
 {
-  m_private = new Private;
-  if (!m_private) {
-    KEXError::emitError(KEXError::Message(this, KEX::OutOfMemory));
+  if (!kexmeshobjects::createPrivate(*this, m_private, KEX::OutOfMemory))
     return;
-  }
   Private& p = *m_private;
   bool ok = addProperty(KEX::TransformMatrix, &p.transformMatrix) == KEX::NoError;
   ok = addProperty(KEX::VectorLength, &p.vectorLength) == KEX::NoError && ok;

@@ -3,6 +3,7 @@
 // owns its lists and on a reference mesh given arbitrary list properties.
 #include "kexmesh/objects/TriangleMesh.h"
 #include "kex/Error.h"
+#include "kexmesh/objects/internal/ObjectMembers.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
 #include "kexmesh/objects/TriangleArrayPropertyIF.h"
 #include "kexmesh/objects/TriangleMeshAction.h"
@@ -121,11 +122,8 @@ KEXTriangleMesh::~KEXTriangleMesh() { delete m_private; }
 
 void KEXTriangleMesh::registerProperties()
 {
-  m_private = new Private;
-  if (!m_private) {
-    KEXError::emitError(KEXError::Message(this, KEX::OutOfMemory));
+  if (!kexmeshobjects::createPrivate(*this, m_private, KEX::OutOfMemory))
     return;
-  }
   Private& p = *m_private;
   if (!p.renderer.isInitialized() || !p.material.isInitialized() || !p.boundingBox.setMeta(KEX::Quantity, KEX::Length) ||
       !p.meanSamplingDistance.setMeta(KEX::Quantity, KEX::Length)) {

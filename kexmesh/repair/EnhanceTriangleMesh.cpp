@@ -2,6 +2,7 @@
 // offered on their own with the same limits (and the same forwarding of them to the algorithm).
 #include "kexmesh/repair/EnhanceTriangleMesh.h"
 #include "kex/Error.h"
+#include "kexmesh/objects/internal/ObjectMembers.h"
 #include "kexmesh/objects/Vocabulary.h"
 #include "kexmesh/repair/FixTriangleMesh.h"
 #include "kexmesh/repair/RepairBadTrianglesAlgorithm.h"
@@ -27,32 +28,12 @@ struct KEXEnhanceTriangleMesh::Private : KEXClassMember {
   RemoveDegenerateTrianglesActionAttr removeDegenerateTriangles;
 };
 
-KEXEnhanceTriangleMesh::KEXEnhanceTriangleMesh() { construct(); }
-
-KEXEnhanceTriangleMesh::KEXEnhanceTriangleMesh(const KEXEnhanceTriangleMesh& other) : KEXTriangleMeshFilter(other)
-{
-  construct();
-  copyValues(other);
-}
-
-KEXEnhanceTriangleMesh& KEXEnhanceTriangleMesh::operator=(const KEXEnhanceTriangleMesh& other)
-{
-  if (this != &other) {
-    KEXTriangleMeshFilter::operator=(other);
-    copyValues(other);
-  }
-  return *this;
-}
-
-KEXEnhanceTriangleMesh::~KEXEnhanceTriangleMesh() { delete m_private; }
+KEXMESH_DEFINE_OBJECT_COPIES(KEXEnhanceTriangleMesh, KEXTriangleMeshFilter)
 
 void KEXEnhanceTriangleMesh::construct()
 {
-  m_private = new Private;
-  if (!m_private) {
-    KEXError::emitError(KEXError::Message(this, KEX::OutOfMemory));
+  if (!kexmeshobjects::createPrivate(*this, m_private, KEX::OutOfMemory))
     return;
-  }
   Private& p = *m_private;
   bool ok = addProperty(KEX::AngleLimits, &p.angleLimits) == KEX::NoError;
   ok = addProperty(KEX::CapAngleLimits, &p.capAngleLimits) == KEX::NoError && ok;

@@ -6,6 +6,7 @@
 // source, every step on it, one write to the destination, nothing written after a failure.
 #include "kexmesh/repair/FixTriangleMesh.h"
 #include "kex/Error.h"
+#include "kexmesh/objects/internal/ObjectMembers.h"
 #include "kexmesh/core/CalculateTriangleNormalsAlgorithm.h"
 #include "kexmesh/core/CalculateVertexNormalsAlgorithm.h"
 #include "kexmesh/core/FlipOrientationAlgorithm.h"
@@ -207,32 +208,12 @@ const KEXenum* KEXFixTriangleMesh::getDefaultSequence()
   return table;
 }
 
-KEXFixTriangleMesh::KEXFixTriangleMesh() { construct(); }
-
-KEXFixTriangleMesh::KEXFixTriangleMesh(const KEXFixTriangleMesh& other) : KEXTriangleMeshFilter(other)
-{
-  construct();
-  copyValues(other);
-}
-
-KEXFixTriangleMesh& KEXFixTriangleMesh::operator=(const KEXFixTriangleMesh& other)
-{
-  if (this != &other) {
-    KEXTriangleMeshFilter::operator=(other);
-    copyValues(other);
-  }
-  return *this;
-}
-
-KEXFixTriangleMesh::~KEXFixTriangleMesh() { delete m_private; }
+KEXMESH_DEFINE_OBJECT_COPIES(KEXFixTriangleMesh, KEXTriangleMeshFilter)
 
 void KEXFixTriangleMesh::construct()
 {
-  m_private = new Private;
-  if (!m_private) {
-    KEXError::emitError(KEXError::Message(this, KEX::OutOfMemory));
+  if (!kexmeshobjects::createPrivate(*this, m_private, KEX::OutOfMemory))
     return;
-  }
   Private& p = *m_private;
   bool ok = p.actionList.reset();
   const struct {

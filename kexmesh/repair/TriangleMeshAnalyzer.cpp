@@ -176,11 +176,8 @@ KEXTriangleMeshAnalyzer::Result::~Result() { delete m_private; }
 
 void KEXTriangleMeshAnalyzer::Result::construct()
 {
-  m_private = new Private;
-  if (!m_private) {
-    KEXError::emitError(KEXError::Message(this, KEX::GenericError));
+  if (!kexmeshobjects::createPrivate(*this, m_private, KEX::GenericError))
     return;
-  }
   Private& p = *m_private;
   if (kexmeshobjects::addMembers(*this, {{KEX::BadEdges, &p.badEdges},
                                          {KEX::BadTriangles, &p.badTriangles},
@@ -580,32 +577,12 @@ void KEXTriangleMeshAnalyzer::Private::CalculateActionAttr::cleanup(KEXenum stat
 
 // --- the analyzer --------------------------------------------------------------------------------------
 
-KEXTriangleMeshAnalyzer::KEXTriangleMeshAnalyzer() { construct(); }
-
-KEXTriangleMeshAnalyzer::KEXTriangleMeshAnalyzer(const KEXTriangleMeshAnalyzer& other) : KEXObject(other)
-{
-  construct();
-  copyValues(other);
-}
-
-KEXTriangleMeshAnalyzer& KEXTriangleMeshAnalyzer::operator=(const KEXTriangleMeshAnalyzer& other)
-{
-  if (this != &other) {
-    KEXObject::operator=(other);
-    copyValues(other);
-  }
-  return *this;
-}
-
-KEXTriangleMeshAnalyzer::~KEXTriangleMeshAnalyzer() { delete m_private; }
+KEXMESH_DEFINE_OBJECT_COPIES(KEXTriangleMeshAnalyzer, KEXObject)
 
 void KEXTriangleMeshAnalyzer::construct()
 {
-  m_private = new Private;
-  if (!m_private) {
-    KEXError::emitError(KEXError::Message(this, KEX::GenericError));
+  if (!kexmeshobjects::createPrivate(*this, m_private, KEX::GenericError))
     return;
-  }
   Private& p = *m_private;
   const KEXenum code = kexmeshobjects::addMembers(
       *this, {{KEX::Geometry, &p.geometry}, {KEX::GeometryToCurrentViewTransform, &p.transform}, {KEX::Result, &p.result}},

@@ -132,32 +132,12 @@ bool KEXSimplifyTriangleMesh::Private::FilterActionAttr::prepare(KEXTriangleMesh
   return contraction->setQuality(quality);
 }
 
-KEXSimplifyTriangleMesh::KEXSimplifyTriangleMesh() { construct(); }
-
-KEXSimplifyTriangleMesh::KEXSimplifyTriangleMesh(const KEXSimplifyTriangleMesh& other) : KEXTriangleMeshFilter(other)
-{
-  construct();
-  copyValues(other);
-}
-
-KEXSimplifyTriangleMesh& KEXSimplifyTriangleMesh::operator=(const KEXSimplifyTriangleMesh& other)
-{
-  if (this != &other) {
-    KEXTriangleMeshFilter::operator=(other);
-    copyValues(other);
-  }
-  return *this;
-}
-
-KEXSimplifyTriangleMesh::~KEXSimplifyTriangleMesh() { delete m_private; }
+KEXMESH_DEFINE_OBJECT_COPIES(KEXSimplifyTriangleMesh, KEXTriangleMeshFilter)
 
 void KEXSimplifyTriangleMesh::construct()
 {
-  m_private = new Private;
-  if (!m_private) {
-    KEXError::emitError(KEXError::Message(this, KEX::OutOfMemory));
+  if (!kexmeshobjects::createPrivate(*this, m_private, KEX::OutOfMemory))
     return;
-  }
   Private& p = *m_private;
   const bool ok = kexmeshobjects::addMembers(*this,
                                              {{KEX::MaximumDistance, &p.maximumDistance},

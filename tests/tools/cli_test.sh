@@ -146,7 +146,7 @@ for sig in INT TERM HUP; do
   stopped $sig 0.5 weld big.ply big-welded.ply; absent big-welded.ply
   ls big-welded.ply.part* >/dev/null 2>&1 && fail "a weld stopped by SIG$sig left a temporary file"
 done
-stopped INT 2 info big.ply
+stopped INT 0.5 info big.ply
 
 # Replacing an output keeps a symbolic link and the file mode, and leaves a look-alike temporary alone.
 t 0 --quiet generate sphere s.off -n 200

@@ -12,6 +12,17 @@
 
 namespace kexmeshobjects {
 
+/// Creates an object's private part into slot; a failure goes to the framework's error channel
+/// with the object and code. False when there is none.
+template <class P>
+bool createPrivate(KEXObject& owner, P*& slot, KEXenum code)
+{
+  slot = new P;
+  if (!slot)
+    KEXError::emitError(KEXError::Message(&owner, code));
+  return slot != nullptr;
+}
+
 struct Member {
   KEXenum name;
   KEXProperty* property;
@@ -50,3 +61,23 @@ inline uint64_t propertyStamp(const KEXObject* object, KEXenum name)
 }
 
 } // namespace kexmeshobjects
+
+/// The constructors, assignment and destructor of an object class Class (derived from Base) whose
+/// members live in a private part made by construct() and whose values copyValues(other) takes
+/// over: a copy is a fresh object with the other's values, never a shared private part.
+#define KEXMESH_DEFINE_OBJECT_COPIES(Class, Base)                                                              \
+  Class::Class() { construct(); }                                                                              \
+  Class::Class(const Class& other) : Base(other)                                                               \
+  {                                                                                                            \
+    construct();                                                                                               \
+    copyValues(other);                                                                                         \
+  }                                                                                                            \
+  Class& Class::operator=(const Class& other)                                                                  \
+  {                                                                                                            \
+    if (this != &other) {                                                                                      \
+      Base::operator=(other);                                                                                  \
+      copyValues(other);                                                                                       \
+    }                                                                                                          \
+    return *this;                                                                                              \
+  }                                                                                                            \
+  Class::~Class() { delete m_private; }
