@@ -306,12 +306,14 @@ void KEXTriangleMeshBuffer::swap(KEXTriangleMeshBuffer& o) noexcept
   triangleAngleList.swap(o.triangleAngleList);
   cornerVertexPages.swap(o.cornerVertexPages);
   cornerNormalPages.swap(o.cornerNormalPages);
+  std::swap(m_adjacencyKept, o.m_adjacencyKept);
 }
 
 bool KEXTriangleMeshBuffer::clear()
 {
   KEXTriangleMeshBuffer empty;
   swap(empty);
+  m_adjacencyKept = empty.m_adjacencyKept;
   return true; // the old content goes with empty
 }
 
@@ -871,8 +873,13 @@ bool KEXDerivedListScope::restore()
   if (!m_buffer)
     return false;
   const bool present = (m_buffer->*m_present)();
-  if (present && !m_wasPresent)
+  if (present && !m_wasPresent) {
+    const bool adjacency = m_remove == &KEXTriangleMeshBuffer::removeVertexAdjacencyList ||
+                           m_remove == &KEXTriangleMeshBuffer::removeTriangleAdjacencyList;
+    if (adjacency && m_buffer->isAdjacencyKept())
+      return true; // left for the next step of the sequence
     return (m_buffer->*m_remove)();
+  }
   if (!present && m_wasPresent)
     return (m_buffer->*m_create)();
   return true;

@@ -123,9 +123,20 @@ public:
   int cornerVertex(int c) const { return triangleList[c / 3][c % 3]; }
   bool isValidVertex(int v) const { return v >= 0 && v < vertexList.getCount(); }
 
+  // --- adjacency kept across operations ----------------------------------------------------------
+  /// While set, an adjacency list (vertex or triangle) that an operation builds for itself stays
+  /// when the operation ends, for the next operation of a sequence; the sequence removes it after
+  /// its last step. The operations keep a present list equal to a fresh build, so what they
+  /// compute does not change. The setting travels with the lists in swap() and survives clear();
+  /// a copy starts without it.
+  void setAdjacencyKept(bool kept) { m_adjacencyKept = kept; }
+  bool isAdjacencyKept() const { return m_adjacencyKept; }
+
 private:
   bool isVertexList(int count) const { return count >= 1 && count == vertexList.getCount(); }
   bool isTriangleList(int count) const { return count >= 1 && count == triangleList.getCount(); }
+
+  bool m_adjacencyKept = false;
 };
 
 /// Makes a derived list available for one operation and puts it back into its former state:

@@ -4,7 +4,8 @@
 // So a sequence of n algorithms converts the mesh twice, not 2n times, and a failure anywhere
 // leaves the destination object as it was. The observer hooks sit inside each step's sub-task,
 // right around the action, so what an observer measures is the step and not the conversion; without
-// an observer the routine pays one null test per step.
+// an observer the routine pays one null test per step. The adjacency lists a step builds stay for the
+// later steps and go after the last one.
 #include "kexmesh/objects/ExecuteSequenceAction.h"
 #include "kex/Error.h"
 #include "kex/Properties.h"
@@ -18,6 +19,46 @@ namespace {
 constexpr unsigned int SEQUENCE_ACTION_FLAGS = 0x4100050;
 constexpr unsigned int SEQUENCE_TASK_FLAGS = 0x1030000;
 constexpr double SETUP_WEIGHT = 0.01;
+
+/// Lets the steps leave the adjacency lists they build to the steps after them (a repair sequence
+/// would otherwise build the vertex adjacency of the same mesh at nearly every step), and takes
+/// away at the end, however the sequence ends, what the buffer did not have when it came to the
+/// sequence. Inside another sequence on the same buffer the outer one does that.
+class AdjacencyKeeper {
+public:
+  AdjacencyKeeper() = default;
+  AdjacencyKeeper(const AdjacencyKeeper&) = delete;
+  AdjacencyKeeper& operator=(const AdjacencyKeeper&) = delete;
+  ~AdjacencyKeeper() { release(); }
+
+  void attach(KEXTriangleMeshBuffer& b)
+  {
+    if (m_buffer)
+      return;
+    m_buffer = &b;
+    m_hadVertex = b.hasVertexAdjacencyList();
+    m_hadTriangle = b.hasTriangleAdjacencyList();
+    m_outer = b.isAdjacencyKept();
+    b.setAdjacencyKept(true);
+  }
+  void release()
+  {
+    if (!m_buffer)
+      return;
+    if (!m_outer) {
+      if (!m_hadVertex)
+        m_buffer->removeVertexAdjacencyList();
+      if (!m_hadTriangle)
+        m_buffer->removeTriangleAdjacencyList();
+    }
+    m_buffer->setAdjacencyKept(m_outer);
+    m_buffer = nullptr;
+  }
+
+private:
+  KEXTriangleMeshBuffer* m_buffer = nullptr;
+  bool m_hadVertex = false, m_hadTriangle = false, m_outer = false;
+};
 } // namespace
 
 KEXExecuteSequenceAction::KEXExecuteSequenceAction() : KEXActionAttr(SEQUENCE_ACTION_FLAGS) {}
@@ -67,6 +108,7 @@ bool KEXExecuteSequenceAction::executeSequence(KEXObject* owner, const KEXenum* 
   KEXTriangleMeshBuffer* callerBuffer = caller ? caller->getBuffer() : nullptr;
   KEXTriangleMeshAction::Parameters record(callerBuffer, callerBuffer ? caller->getData() : parameters);
   KEXTriangleMeshBuffer local;
+  AdjacencyKeeper adjacency; // after local: it lets go of the buffer before local goes
   KEXObjectLink source, destination;
   owner->getValue(KEX::FirstSource, source);
   owner->getValue(KEX::FirstDestination, destination);
@@ -79,6 +121,7 @@ bool KEXExecuteSequenceAction::executeSequence(KEXObject* owner, const KEXenum* 
           return task.statusOf(step, KEX::GenericError);
       }
       KEXTriangleMeshBuffer& buffer = *record.getBuffer();
+      adjacency.attach(buffer);
       if (observer)
         observer->stepBegins(i, names[i], buffer);
       const bool ok = actions[i]->execute(&record);
@@ -92,6 +135,7 @@ bool KEXExecuteSequenceAction::executeSequence(KEXObject* owner, const KEXenum* 
     if (task.wasStopped())
       break;
   }
+  adjacency.release();
   if (observer)
     observer->sequenceEnds(*record.getBuffer());
   if (record.getBuffer() == &local && !KEXTriangleMeshAction::objectFromBuffer(destination.get(), &local))
