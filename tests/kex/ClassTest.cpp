@@ -27,11 +27,7 @@ public:
 // A factory that counts its calls and constructs Shapes.
 struct ShapeFactory : KEXMetaClass::Factory {
   mutable int creates = 0, clones = 0, assigns = 0, destructs = 0;
-  KEXClass* create(void* place) const override
-  {
-    ++creates;
-    return place ? new (place) Shape(1) : new Shape(1);
-  }
+  KEXClass* create(void* place) const override { return ++creates, place ? new (place) Shape(1) : new Shape(1); }
   KEXClass* clone(const KEXClass* source, void* place) const override
   {
     ++clones;
@@ -42,20 +38,15 @@ struct ShapeFactory : KEXMetaClass::Factory {
   }
   bool assign(KEXClass* target, const KEXClass* source) const override
   {
-    ++assigns;
     *static_cast<Shape*>(target) = *static_cast<const Shape*>(source);
-    return true;
+    return ++assigns > 0;
   }
   bool destruct(KEXClass* object, bool deleteIt) const override
   {
     ++destructs;
-    if (!object)
-      return false;
-    if (deleteIt)
-      delete object;
-    else
-      object->~KEXClass();
-    return true;
+    if (object)
+      deleteIt ? delete object : object->~KEXClass();
+    return object != nullptr;
   }
 };
 
@@ -83,14 +74,9 @@ const KEXMetaClass& Circle::getMetaClass() const { return metaClass(); }
 
 TEST(ClassTest, IsOfTypeWalksTheParents)
 {
-  const KEXMetaClass& k = KEXClass::metaClass();
-  const KEXMetaClass& s = Shape::metaClass();
-  const KEXMetaClass& c = Circle::metaClass();
-  EXPECT_TRUE(c.isOfType(c));
-  EXPECT_TRUE(c.isOfType(s));
-  EXPECT_TRUE(c.isOfType(k));
-  EXPECT_FALSE(s.isOfType(c));
-  EXPECT_FALSE(k.isOfType(s));
+  const KEXMetaClass &k = KEXClass::metaClass(), &s = Shape::metaClass(), &c = Circle::metaClass();
+  EXPECT_TRUE(c.isOfType(c) && c.isOfType(s) && c.isOfType(k));
+  EXPECT_FALSE(s.isOfType(c) || k.isOfType(s));
   Circle circle;
   EXPECT_EQ(&static_cast<KEXClass&>(circle).getMetaClass(), &c);
 }
@@ -99,8 +85,7 @@ TEST(ClassTest, MetaclassForwardsToItsFactory)
 {
   ShapeFactory& f = shapeFactory();
   const KEXMetaClass& m = Shape::metaClass();
-  int creates = f.creates, clones = f.clones, assigns = f.assigns, destructs = f.destructs;
-
+  const int creates = f.creates, clones = f.clones, assigns = f.assigns, destructs = f.destructs;
   KEXClass* a = m.create();
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(static_cast<Shape*>(a)->value, 1);
@@ -111,27 +96,18 @@ TEST(ClassTest, MetaclassForwardsToItsFactory)
   Shape target(9);
   EXPECT_TRUE(m.assign(&target, a));
   EXPECT_EQ(target.value, 5);
-
   alignas(Shape) unsigned char place[sizeof(Shape)];
   KEXClass* inPlace = m.create(place);
   EXPECT_EQ(static_cast<void*>(inPlace), static_cast<void*>(place));
-  EXPECT_TRUE(m.destruct(inPlace, false));
-  EXPECT_TRUE(m.destruct(a, true));
-  EXPECT_TRUE(m.destruct(b, true));
+  EXPECT_TRUE(m.destruct(inPlace, false) && m.destruct(a, true) && m.destruct(b, true));
   EXPECT_FALSE(m.destruct(nullptr, true));
-
-  EXPECT_EQ(f.creates - creates, 2);
-  EXPECT_EQ(f.clones - clones, 1);
-  EXPECT_EQ(f.assigns - assigns, 1);
+  EXPECT_TRUE(f.creates - creates == 2 && f.clones - clones == 1 && f.assigns - assigns == 1);
   EXPECT_EQ(f.destructs - destructs, 4);
-
   // A metaclass without factory creates nothing and fails every operation.
   const KEXMetaClass& c = Circle::metaClass();
   Circle circle;
-  EXPECT_EQ(c.create(), nullptr);
-  EXPECT_EQ(c.clone(&circle), nullptr);
-  EXPECT_FALSE(c.assign(&circle, &circle));
-  EXPECT_FALSE(c.destruct(&circle, false));
+  EXPECT_TRUE(c.create() == nullptr && c.clone(&circle) == nullptr);
+  EXPECT_FALSE(c.assign(&circle, &circle) || c.destruct(&circle, false));
 }
 
 // A class allocated through the framework's memory.
@@ -142,25 +118,20 @@ public:
 
 TEST(ClassTest, ClassMembersAllocateThroughFrameworkMemory)
 {
-  long live = kexTest::liveAllocations();
+  const long live = kexTest::liveAllocations();
   Member* m = new Member;
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(kexTest::liveAllocations(), live + 1);
   delete m;
   EXPECT_EQ(kexTest::liveAllocations(), live);
-  {
+  for (bool nothrow : {false, true}) {
     kexTest::AllocationFault fault(1);
-    EXPECT_EQ(new Member, nullptr);
+    EXPECT_EQ(nothrow ? new (std::nothrow) Member : new Member, nullptr);
     EXPECT_TRUE(fault.fired());
   }
-  {
-    kexTest::AllocationFault fault(1);
-    EXPECT_EQ(new (std::nothrow) Member, nullptr);
-  }
-  Member* n = new (std::nothrow) Member;
-  ASSERT_NE(n, nullptr);
+  KEXClass* asBase = new (std::nothrow) Member;
+  ASSERT_NE(asBase, nullptr);
   EXPECT_EQ(kexTest::liveAllocations(), live + 1);
-  KEXClass* asBase = n;
   delete asBase; // through the virtual destructor, back to kexFree
   EXPECT_EQ(kexTest::liveAllocations(), live);
 }

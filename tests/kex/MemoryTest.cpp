@@ -17,22 +17,19 @@ TEST(Memory, LargeBlocksAreReusedWithinTheirContract)
   const long live = kexTest::liveAllocations();
   // Sizes around the reuse window: a freed block may serve the same size or a little less, never
   // more than it holds; each block is written end to end (ASan sees any overrun).
-  const size_t sizes[] = {5 * MiB, 5 * MiB, 4 * MiB, 7 * MiB, 3 * MiB, 9 * MiB, 6 * MiB + 17, 5 * MiB};
   std::vector<void*> kept;
-  for (size_t size : sizes) {
+  for (size_t size : {5 * MiB, 5 * MiB, 4 * MiB, 7 * MiB, 3 * MiB, 9 * MiB, 6 * MiB + 17, 5 * MiB}) {
     auto* p = static_cast<unsigned char*>(kexMalloc(size));
     ASSERT_NE(p, nullptr);
     std::memset(p, 0xA5, size);
-    if (kept.size() < 3) {
+    if (kept.size() < 3)
       kept.push_back(p);
-      continue;
-    }
-    kexFree(p);
+    else
+      kexFree(p);
   }
   for (void* p : kept)
     kexFree(p);
   EXPECT_EQ(kexTest::liveAllocations(), live);
-
   // realloc of a block that came from the kept ones: contents preserved over growth and shrink.
   auto* p = static_cast<unsigned char*>(kexMalloc(5 * MiB));
   ASSERT_NE(p, nullptr);

@@ -29,13 +29,11 @@ TEST(KexObject, RegistrationFailsCleanlyWhenMemoryIsShort)
       strings[i] = "P" + std::to_string(i);
       names[i] = KEXenum(strings[i].c_str());
       code = object.addProperty(names[i], &props[i]);
-      if (code == KEX::NoError)
-        ++registered;
+      registered += code == KEX::NoError;
     }
     EXPECT_EQ(object.getPropertyCount(), registered);
     if (!fault.fired()) {
-      EXPECT_EQ(code, KEX::NoError);
-      EXPECT_EQ(registered, 20);
+      EXPECT_TRUE(code == KEX::NoError && registered == 20);
       break;
     }
     EXPECT_EQ(code, KEX::OutOfMemory);
@@ -64,13 +62,11 @@ TEST(KexObject, ReferenceCountsAndLinksReleaseTargets)
     EXPECT_EQ(read.get(), target);
     read = KEXObjectLink();
     EXPECT_EQ(target->getRefCount(), 6);
-    items[0] = KEXObjectLink();
-    items[1] = KEXObjectLink();
+    items[0] = items[1] = KEXObjectLink();
     EXPECT_EQ(target->getRefCount(), 4);
     ASSERT_TRUE(list.removeItem(0));
     EXPECT_EQ(target->getRefCount(), 3);
     target->release(); // the creator lets go; the links keep it alive
-    EXPECT_EQ(Counted::destroyed, 0);
     ASSERT_TRUE(hard.setValue(KEXObjectLink()));
     EXPECT_EQ(Counted::destroyed, 0);
   }

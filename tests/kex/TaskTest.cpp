@@ -17,8 +17,6 @@ namespace {
 using kexTest::RecordingScope;
 using Status = KEXTaskInfo::Status;
 
-constexpr double EPS = 1e-12;
-
 // Opens a random chain root -> sub-task -> task -> sub-task -> task ... and compares every report
 // with the range arithmetic done by hand: a sub-task opened at local p with fraction f covers
 // [p, min(p + f, W)] of its task, and the task opened inside it spans exactly that share. Some
@@ -41,7 +39,7 @@ void runRandomChain(std::mt19937& rng, int depth, double a, double b, std::vecto
   task.incProgress(p, true);
   expected.push_back(a + (b - a) * p / W);
   if (rng() % 3 == 0)
-    zeroWidthTask(a + (b - a) * p / W);
+    zeroWidthTask(expected.back());
   if (depth > 0) {
     const double f = W * (0.01 + 0.6 * u(rng)), end = std::min(p + f, W);
     const double A = a + (b - a) * p / W, B = a + (b - a) * end / W;
@@ -79,11 +77,8 @@ TEST(TaskTest, RandomNestedChainsMapLikeTheRangeArithmetic)
     runRandomChain(rng, int(rng() % 5), 0.0, 1.0, expected);
     const std::vector<double> got = rec.progressValues();
     ASSERT_EQ(got.size(), expected.size());
-    double high = 0.0; // the tree reports the maximum so far
-    for (size_t i = 0; i < got.size(); ++i) {
-      high = std::max(high, expected[i]);
-      ASSERT_NEAR(got[i], high, 1e-9) << "trial " << trial << " report " << i;
-    }
+    for (size_t i = 0; i < got.size(); ++i) // the tree reports the maximum so far
+      ASSERT_NEAR(got[i], *std::max_element(expected.begin(), expected.begin() + long(i) + 1), 1e-9) << trial << " " << i;
     EXPECT_TRUE(rec.progressMonotone() && rec.misuses().empty() && rec.rootStatus() == KEXTaskInfo::Succeeded);
   }
 }
@@ -181,13 +176,13 @@ TEST(TaskTest, WorkerThreadReportsAreCountedExactly)
   for (int i = 0; i < threads; ++i)
     workers.emplace_back([&] {
       for (int k = 0; k < perThread; ++k)
-        refused.fetch_add(root.incProgress(1.0, true) ? 0 : 1);
+        refused += !root.incProgress(1.0, true);
     });
   for (std::thread& w : workers)
     w.join();
   // Every report counted; exactly the reports from the 500th on were refused.
   EXPECT_TRUE(rec.reportCount() == threads * perThread && refused.load() == threads * perThread - 499);
-  EXPECT_NEAR(root.getProgress(), double(threads * perThread), EPS);
+  EXPECT_NEAR(root.getProgress(), double(threads * perThread), 1e-12);
   EXPECT_TRUE(rec.progressMonotone());
   root.stopped();
 }
@@ -201,13 +196,9 @@ TEST(TaskTest, DoubleEndingAndUnendedTasksAreMisuse)
     t.ok(); // ignored: the first ending fixes the status
     EXPECT_TRUE(t.getStatus() == KEXTaskInfo::Failed && t.getCode() == KEX::InvalidValue);
   }
-  {
-    KEXTask u("Never ended", 1.0);
-    u.incProgress(1.0, true);
-  }
+  KEXTask("Never ended", 1.0).incProgress(1.0, true);
   EXPECT_EQ(rec.misuses(), (std::vector<std::string>{"Twice: ended twice", "Never ended: unended"}));
-  // Only one ending is reported for the task that ended twice; none for the unended one.
-  EXPECT_EQ(rec.endings().size(), 1u);
+  EXPECT_EQ(rec.endings().size(), 1u) << "one ending for the task that ended twice, none for the unended one";
 }
 
 } // namespace

@@ -24,12 +24,10 @@ KEXValueList<int> iota(int n, int block = 16)
 
 bool holdsIota(const KEXValueList<int>& l, int n)
 {
-  if (l.getCount() != n)
-    return false;
-  for (int i = 0; i < n; ++i)
+  for (int i = 0; i < n && l.getCount() == n; ++i)
     if (l[i] != i)
       return false;
-  return true;
+  return l.getCount() == n;
 }
 
 TEST(ValueListTest, GrowthFailureLeavesTheListUnchanged)
@@ -41,22 +39,14 @@ TEST(ValueListTest, GrowthFailureLeavesTheListUnchanged)
     EXPECT_FALSE(l.append(16));
     EXPECT_TRUE(fault.fired());
   }
-  EXPECT_TRUE(holdsIota(l, 16));
-  EXPECT_EQ(l.getData(), data);
-  EXPECT_EQ(l.getCapacity(), 16);
+  EXPECT_TRUE(holdsIota(l, 16) && l.getData() == data && l.getCapacity() == 16);
   {
     AllocationFault fault(1, true);
-    EXPECT_FALSE(l.setLastIndex(1000, -1));
-    EXPECT_FALSE(l.insert(3, 99));
-    EXPECT_FALSE(l.setCount(17));
+    EXPECT_FALSE(l.setLastIndex(1000, -1) || l.insert(3, 99) || l.setCount(17));
   }
   EXPECT_TRUE(holdsIota(l, 16));
   // Invalid requests fail without touching anything.
-  EXPECT_FALSE(l.setCount(-1));
-  EXPECT_FALSE(l.insert(17, 5));
-  EXPECT_FALSE(l.insert(-1, 5));
-  EXPECT_FALSE(l.remove(16));
-  EXPECT_FALSE(l.remove(-1));
+  EXPECT_FALSE(l.setCount(-1) || l.insert(17, 5) || l.insert(-1, 5) || l.remove(16) || l.remove(-1));
   EXPECT_TRUE(holdsIota(l, 16));
 }
 
@@ -70,13 +60,11 @@ TEST(ValueListTest, FailedShrinkingReallocStillShrinks)
     EXPECT_TRUE(fault.fired());
     EXPECT_TRUE(l.remove(9)); // also a shrink
   }
-  EXPECT_TRUE(holdsIota(l, 9));
-  EXPECT_EQ(l.getData(), data); // the old memory is kept
+  EXPECT_TRUE(holdsIota(l, 9) && l.getData() == data); // the old memory is kept
   EXPECT_GE(l.getCapacity(), 1000);
   // The list keeps working: it can grow again into the kept memory and beyond.
-  for (int i = 9; i < 2000; ++i) {
+  for (int i = 9; i < 2000; ++i)
     ASSERT_TRUE(l.append(i));
-  }
   EXPECT_TRUE(holdsIota(l, 2000));
   {
     AllocationFault fault(1, true);
@@ -93,65 +81,54 @@ TEST(ValueListTest, InsertAndRemoveMatchAReference)
   KEXValueList<int> l(4);
   std::vector<int> ref;
   for (int step = 0; step < 2000; ++step) {
-    int op = int(rng() % 3);
-    if (op < 2 || ref.empty()) {
-      int pos = int(rng() % (ref.size() + 1));
-      int v = int(rng() % 1000);
+    if (rng() % 3 < 2 || ref.empty()) {
+      const int pos = int(rng() % (ref.size() + 1)), v = int(rng() % 1000);
       ASSERT_TRUE(l.insert(pos, v));
       ref.insert(ref.begin() + pos, v);
     } else {
-      int pos = int(rng() % ref.size());
+      const int pos = int(rng() % ref.size());
       ASSERT_TRUE(l.remove(pos));
       ref.erase(ref.begin() + pos);
     }
   }
   ASSERT_EQ(l.getCount(), int(ref.size()));
-  for (int i = 0; i < l.getCount(); ++i) {
+  for (int i = 0; i < l.getCount(); ++i)
     ASSERT_EQ(l[i], ref[size_t(i)]);
-  }
 }
 
 TEST(ValueListTest, AddingAnElementOfTheListItselfSurvivesReallocation)
 {
   // The value passed in may live inside the list's own storage, which growing moves.
-  KEXValueList<int> l = iota(16);
+  KEXValueList<int> l = iota(16), f = iota(16), g = iota(32);
   ASSERT_EQ(l.getCapacity(), 16);
   ASSERT_TRUE(l.append(l[3]));
   EXPECT_EQ(l[16], 3);
-  KEXValueList<int> f = iota(16);
   ASSERT_TRUE(f.setLastIndex(40, f[5]));
-  for (int i = 16; i <= 40; ++i) {
+  for (int i = 16; i <= 40; ++i)
     ASSERT_EQ(f[i], 5);
-  }
-  KEXValueList<int> g = iota(32);
   ASSERT_TRUE(g.insert(0, g[31]));
-  EXPECT_EQ(g[0], 31);
-  EXPECT_EQ(g[32], 31);
+  EXPECT_TRUE(g[0] == 31 && g[32] == 31);
   // Nested: appending a copy of an own inner list.
   KEXValueList<KEXValueList<int>> n(1);
   n.append(iota(10));
-  for (int i = 0; i < 5; ++i) {
+  for (int i = 0; i < 5; ++i)
     ASSERT_TRUE(n.append(n[0]));
-  }
-  for (int i = 0; i < 6; ++i) {
+  for (int i = 0; i < 6; ++i)
     EXPECT_TRUE(holdsIota(n[i], 10));
-  }
 }
 
 // The allocator the lists grow through; its injected failures drive every out-of-memory test.
 TEST(ValueListTest, AllocatorSizeZeroAlignmentAndStickyFaults)
 {
-  long calls = kexTest::allocationCalls();
+  const long calls = kexTest::allocationCalls();
   EXPECT_EQ(kexMalloc(0), nullptr);
   EXPECT_EQ(kexTest::allocationCalls(), calls); // size 0 is not an allocation
   {
-    kexTest::AllocationFault fault(2, true); // the second and every later call fail
+    AllocationFault fault(2, true); // the second and every later call fail
     void* a = kexMalloc(24);
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(a) % 16, 0u);
-    EXPECT_EQ(kexMalloc(8), nullptr);
-    EXPECT_EQ(kexRealloc(a, 48), nullptr);
-    EXPECT_TRUE(fault.fired());
+    EXPECT_TRUE(kexMalloc(8) == nullptr && kexRealloc(a, 48) == nullptr && fault.fired());
     kexFree(a);
   }
   void* after = kexMalloc(8); // the fault ends with its scope

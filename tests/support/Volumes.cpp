@@ -1,6 +1,8 @@
 // Random exact sample values and their byte encodings (see Volumes.h).
 #include "support/Volumes.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -21,30 +23,23 @@ double randomSample(std::mt19937& rng, KEXSampleType t, double floatRange, int n
   return 0.0;
 }
 
-void encodeSample(double v, KEXSampleType t, bool bigEndian, unsigned char* out)
-{
-  unsigned char native[4];
-  const size_t n = kexSampleSize(t);
-  switch (t) {
-  case KEXSampleType::UInt8: native[0] = uint8_t(v); break;
-  case KEXSampleType::Int16: { const int16_t x = int16_t(v); std::memcpy(native, &x, 2); break; }
-  case KEXSampleType::UInt16: { const uint16_t x = uint16_t(v); std::memcpy(native, &x, 2); break; }
-  case KEXSampleType::Float32: { const float x = float(v); std::memcpy(native, &x, 4); break; }
-  }
-  const uint16_t one = 1;
-  unsigned char first;
-  std::memcpy(&first, &one, 1);
-  const bool hostBig = first == 0;
-  for (size_t b = 0; b < n; ++b)
-    out[b] = bigEndian == hostBig ? native[b] : native[n - 1 - b];
-}
-
 std::string encodeSamples(const std::vector<double>& values, KEXSampleType t, bool bigEndian)
 {
   const size_t n = kexSampleSize(t);
   std::string out(values.size() * n, '\0');
-  for (size_t i = 0; i < values.size(); ++i)
-    encodeSample(values[i], t, bigEndian, reinterpret_cast<unsigned char*>(out.data()) + i * n);
+  for (size_t i = 0; i < values.size(); ++i) {
+    const uint8_t u8 = uint8_t(values[i]);
+    const int16_t i16 = int16_t(values[i]);
+    const uint16_t u16 = uint16_t(values[i]);
+    const float f = float(values[i]);
+    const void* native = t == KEXSampleType::UInt8 ? static_cast<const void*>(&u8)
+                         : t == KEXSampleType::Int16 ? static_cast<const void*>(&i16)
+                         : t == KEXSampleType::UInt16 ? static_cast<const void*>(&u16) : static_cast<const void*>(&f);
+    char* to = out.data() + i * n;
+    std::memcpy(to, native, n);
+    if (bigEndian != (std::endian::native == std::endian::big))
+      std::reverse(to, to + n);
+  }
   return out;
 }
 

@@ -16,9 +16,7 @@ inline constexpr KEXSampleType kSampleTypes[] = {KEXSampleType::UInt8, KEXSample
 /// A random value of type t, exact in it: the whole range of an integer type, a float in
 /// [-floatRange, floatRange], a NaN one time in nanOneIn for Float32 (0: never).
 double randomSample(std::mt19937& rng, KEXSampleType t, double floatRange, int nanOneIn = 0);
-/// The kexSampleSize(t) bytes of v as type t in the given byte order.
-void encodeSample(double v, KEXSampleType t, bool bigEndian, unsigned char* out);
-/// The bytes of all values, one after the other.
+/// The kexSampleSize(t) bytes of each value as type t in the given byte order, one after the other.
 std::string encodeSamples(const std::vector<double>& values, KEXSampleType t, bool bigEndian);
 
 } // namespace kexmeshtest
