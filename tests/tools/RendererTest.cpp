@@ -7,6 +7,8 @@
 #include "kex/Thread.h"
 #include "kexmesh/io/GeometryColorMaterial.h"
 #include "support/Meshes.h"
+#include "support/ObjectsSweeps.h"
+#include "support/TemporaryFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +19,6 @@
 #include <random>
 #include <string>
 #include <tuple>
-#include <unistd.h>
 
 using namespace kexmeshtool;
 using kexmeshtest::makeBuffer;
@@ -57,8 +58,7 @@ RenderSettings frontView(int w, int h)
 bool samePixel(const Image& im, int x, int y, const RGB& c)
 {
   const unsigned char* p = im.at(x, y);
-  return p[0] == kexdetail::colorToByte(c.r) && p[1] == kexdetail::colorToByte(c.g) &&
-         p[2] == kexdetail::colorToByte(c.b);
+  return p[0] == kexdetail::colorToByte(c.r) && p[1] == kexdetail::colorToByte(c.g) && p[2] == kexdetail::colorToByte(c.b);
 }
 
 /// The front view's fit: the drawn vertices' extent centred, scaled to 90% of the tighter side.
@@ -76,15 +76,18 @@ struct FrontFit {
   double py(double y) const { return 0.5 * h - (y - cy) * factor; }
 };
 
-/// The smallest signed distance (pixels, positive inside) of a point to a screen triangle's edges.
-double insideDistance(const double (&x)[3], const double (&y)[3], double px, double py)
+/// The smallest signed distance (pixels, positive inside) of a point to a screen triangle's edges,
+/// and the depth z interpolated there.
+double insideDistance(const double (&x)[3], const double (&y)[3], const double (&z)[3], double px, double py, double& depth)
 {
   const double area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
   double d = 1e300;
+  depth = 0.0;
   for (int k = 0; k < 3; ++k) {
     const int i = (k + 1) % 3, j = (k + 2) % 3;
     const double cross = (x[j] - x[i]) * (py - y[i]) - (y[j] - y[i]) * (px - x[i]);
     d = std::min(d, (area > 0 ? cross : -cross) / std::hypot(x[j] - x[i], y[j] - y[i]));
+    depth += cross / area * z[k]; // the barycentric weight of corner k
   }
   return d;
 }
@@ -127,17 +130,13 @@ TEST(Renderer, TheDepthBufferShowsTheNearestTriangleAtEverySample)
         int winner = -1;
         bool ambiguous = false;
         for (int i = 0; i < n; ++i) {
-          double x[3], y[3], z[3];
+          double x[3], y[3], z[3], zz;
           for (int k = 0; k < 3; ++k)
             x[k] = fit.px(v[3 * i + k].x), y[k] = fit.py(v[3 * i + k].y), z[k] = v[3 * i + k].z;
-          const double d = insideDistance(x, y, px + 0.5, py + 0.5);
+          const double d = insideDistance(x, y, z, px + 0.5, py + 0.5, zz);
           ambiguous = ambiguous || std::fabs(d) <= 0.01;
           if (d <= 0.01)
             continue;
-          const double area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
-          const double w0 = ((x[2] - x[1]) * (py + 0.5 - y[1]) - (y[2] - y[1]) * (px + 0.5 - x[1])) / area;
-          const double w1 = ((x[0] - x[2]) * (py + 0.5 - y[2]) - (y[0] - y[2]) * (px + 0.5 - x[2])) / area;
-          const double zz = w0 * z[0] + w1 * z[1] + (1 - w0 - w1) * z[2];
           second = std::max(second, std::min(best, zz));
           std::tie(best, winner) = zz > best ? std::pair(zz, i) : std::pair(best, winner);
         }
@@ -157,9 +156,7 @@ TEST(Renderer, PicturesAreTheSameForEveryThreadCountAndSurviveAPngFile)
   std::mt19937 rng(3);
   const KEXTriangleMeshBuffer mesh = kexmeshtest::makeRandomMesh(rng, {300, 900, 0.02});
   RenderSettings s = frontView(160, 120);
-  s.view = View::Iso;
-  s.wireframe = true;
-  s.antialias = true;
+  s.view = View::Iso, s.wireframe = s.antialias = true;
   EdgeClasses edges;
   ASSERT_TRUE(classifyEdges(mesh, edges));
   for (const auto& e : edges.open)
@@ -171,30 +168,27 @@ TEST(Renderer, PicturesAreTheSameForEveryThreadCountAndSurviveAPngFile)
   for (int threads : {2, 3, 8}) {
     kexTest::setThreadCount(threads);
     Image im;
-    ASSERT_EQ(render(mesh, material, s, im), RenderStatus::Done);
-    ASSERT_EQ(kexTest::lastRunAllThreads(), threads);
+    ASSERT_TRUE(render(mesh, material, s, im) == RenderStatus::Done && kexTest::lastRunAllThreads() == threads);
     ASSERT_EQ(im.pixels.getCount(), reference.pixels.getCount());
     EXPECT_TRUE(std::equal(im.pixels.begin(), im.pixels.end(), reference.pixels.begin())) << threads;
   }
   kexTest::setThreadCount(0);
 
-  const std::string path = ::testing::TempDir() + "kexmesh_render_" + std::to_string(getpid()) + "_picture.png";
+  const std::string path = kexmeshtest::tempPath("picture.png");
   std::string error;
   for (int size : {33, 17}) { // odd sizes: no row padding assumed
-    s.width = size;
-    s.height = 50 - size;
+    s.width = size, s.height = 50 - size;
     Image im, back;
     ASSERT_EQ(render(mesh, material, s, im), RenderStatus::Done);
     ASSERT_TRUE(writePng(path, im, error)) << error;
-    EXPECT_NE(access((path + ".part").c_str(), F_OK), 0);
+    EXPECT_FALSE(kexmeshtest::exists(path + ".part") || kexmeshtest::temporaryLeft(path));
     ASSERT_TRUE(readPng(path, back, error)) << error;
     ASSERT_TRUE(back.width == s.width && back.height == s.height && back.pixels.getCount() == im.pixels.getCount());
     EXPECT_TRUE(std::equal(im.pixels.begin(), im.pixels.end(), back.pixels.begin()));
     std::remove(path.c_str());
   }
   Image none;
-  EXPECT_FALSE(writePng(path, none, error));
-  EXPECT_NE(access(path.c_str(), F_OK), 0);
+  EXPECT_FALSE(writePng(path, none, error) || kexmeshtest::exists(path));
 }
 
 // Nothing drawable gives the background; a NaN vertex costs only its own triangles.
@@ -205,9 +199,7 @@ TEST(Renderer, EmptyMeshesAndNonFiniteVerticesGiveTheBackgroundWhereNothingIsDra
   s.background = RGB(0.2f, 0.4f, 0.6f);
   KEXTriangleMeshBuffer mixed = kexmeshtest::makeIcosphere(1);
   mixed.vertexList[0].y = nan;
-  int using0 = 0;
-  for (const Tri& t : mixed.triangleList)
-    using0 += (t[0] == 0 || t[1] == 0 || t[2] == 0);
+  const int using0 = int(std::count_if(mixed.triangleList.begin(), mixed.triangleList.end(), [](const Tri& t) { return t[0] == 0 || t[1] == 0 || t[2] == 0; }));
   const KEXTriangleMeshBuffer meshes[] = {KEXTriangleMeshBuffer(), makeBuffer({{0, 0, 0}, {1, 0, 0}, {nan, 1, 0}}, {Tri(0, 1, 2), Tri(0, 1, 7)}), mixed};
   for (const KEXTriangleMeshBuffer& mesh : meshes) {
     const int skipped = &mesh == &meshes[2] ? using0 : mesh.getTriangleCount();
@@ -235,58 +227,34 @@ TEST(Renderer, RefusedSizesStopsAndFailedAllocationsEndWithoutAPicture)
     EXPECT_EQ(render(mesh, material, big, im), RenderStatus::InvalidSize) << w << "x" << h;
     EXPECT_TRUE(kexTest::allocationCalls() == calls && im.width == 0);
   }
-  RenderSettings s = frontView(40, 70); // 70 rows: 5 bands
-  long reports = 0;
-  {
-    kexTest::RecordingScope monitor;
-    Image im;
-    ASSERT_EQ(render(mesh, material, s, im), RenderStatus::Done);
-    reports = monitor.reportCount();
-    EXPECT_TRUE(monitor.progressMonotone());
-  }
-  ASSERT_EQ(reports, 6);
-  for (long n = 1; n <= reports + 1; ++n) {
+  RenderSettings s = frontView(40, 70); // 70 rows: 5 bands, 6 reports
+  for (long n = 1; n <= 7; ++n) {
     kexTest::RecordingScope monitor;
     monitor.stopAfterReports(n);
     Image im;
     const RenderStatus status = render(mesh, material, s, im);
-    EXPECT_EQ(status, n <= reports ? RenderStatus::Stopped : RenderStatus::Done) << n;
-    EXPECT_TRUE(status != RenderStatus::Stopped || (im.pixels.getCount() == 0 && monitor.rootStatus() == KEXTaskInfo::Stopped));
+    EXPECT_TRUE(n <= 6 ? status == RenderStatus::Stopped && im.pixels.getCount() == 0 && monitor.rootStatus() == KEXTaskInfo::Stopped
+                       : status == RenderStatus::Done && monitor.reportCount() == 6 && monitor.progressMonotone()) << n;
   }
   s.antialias = true;
-  int failures = 0;
-  for (long n = 1; n < 100; ++n) {
-    const long live = kexTest::liveAllocations();
+  EXPECT_GE(kexmeshtest::sweepFaults([&](long n) {
     kexTest::RecordingScope monitor;
     Image im;
-    RenderStatus status;
-    bool fired;
-    {
-      kexTest::AllocationFault fault(n);
-      status = render(mesh, material, s, im);
-      fired = fault.fired();
-    }
-    EXPECT_EQ(status, fired ? RenderStatus::OutOfMemory : RenderStatus::Done) << n;
-    if (!fired)
-      break;
-    ++failures;
-    EXPECT_EQ(im.pixels.getCount(), 0);
-    EXPECT_TRUE(monitor.rootCode() == KEX::OutOfMemory && monitor.hasDiagnostic("Out of memory"));
-    im.pixels.clear();
-    EXPECT_EQ(kexTest::liveAllocations(), live) << n;
-  }
-  EXPECT_GE(failures, 6);
+    kexTest::AllocationFault fault(n);
+    const RenderStatus status = render(mesh, material, s, im);
+    EXPECT_EQ(status, fault.fired() ? RenderStatus::OutOfMemory : RenderStatus::Done) << n;
+    EXPECT_TRUE(!fault.fired() || (im.pixels.getCount() == 0 && monitor.rootCode() == KEX::OutOfMemory && monitor.hasDiagnostic("Out of memory")));
+    return fault.fired();
+  }), 6);
 }
 
 // Lines: drawn over the background and over the surface they lie on, hidden behind a nearer one.
 TEST(Renderer, LinesAreDrawnWhereVisibleAndHiddenBehindNearerSurfaces)
 {
   const RGB green(0.0f, 1.0f, 0.0f), grey(0.5f, 0.5f, 0.5f);
-  // A square at z = 0 and a line across it at z = 0 (on it) and one at z = -1 (behind it), and a
-  // line beside the square over the background.
-  std::vector<Vec3> v = {{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0},       // square
-                         {1, 1, 0}, {3, 3, 0}, {1, 3, -1}, {3, 1, -1},     // lines on and behind it
-                         {4.15f, 0.5f, 0}, {4.15f, 3.5f, 0}};               // line beside it
+  // A square at z = 0, a line across it on it (z = 0) and one behind it (z = -1), and a line beside
+  // the square over the background.
+  std::vector<Vec3> v = {{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}, {1, 1, 0}, {3, 3, 0}, {1, 3, -1}, {3, 1, -1}, {4.15f, 0.5f, 0}, {4.15f, 3.5f, 0}};
   const KEXTriangleMeshBuffer mesh = makeBuffer(v, {Tri(0, 1, 2), Tri(0, 2, 3)});
   RenderSettings s = frontView(100, 100);
   for (int a : {4, 6, 8})
@@ -296,21 +264,16 @@ TEST(Renderer, LinesAreDrawnWhereVisibleAndHiddenBehindNearerSurfaces)
   ASSERT_EQ(render(mesh, material, s, im), RenderStatus::Done);
   const FrontFit fit({v.begin(), v.begin() + 4}, 100, 100); // the view fits the drawn triangles
   auto expectAt = [&](double x, double y, const RGB& c) { EXPECT_TRUE(samePixel(im, int(fit.px(x)), int(fit.py(y)), c)) << x << "," << y; };
-  expectAt(2.0, 2.0, green); // on the square
-  expectAt(4.15, 2.0, green); // beside it
-  expectAt(2.5, 1.5, grey);  // behind it
-  expectAt(1.0, 2.0, grey);  // the square alone
+  expectAt(2.0, 2.0, green), expectAt(4.15, 2.0, green); // on the square, beside it
+  expectAt(2.5, 1.5, grey), expectAt(1.0, 2.0, grey);    // behind it, the square alone
 }
 
 TEST(Renderer, EdgeClassesMatchABruteForceCount)
 {
   std::mt19937 rng(21);
   for (int round = 0; round < 30; ++round) {
-    kexmeshtest::RandomMeshOptions options;
-    options.vertices = 10 + int(rng() % 40);
-    options.triangles = 5 + int(rng() % 100);
-    options.invalidIndexRate = 0.05;
-    const KEXTriangleMeshBuffer mesh = kexmeshtest::makeRandomMesh(rng, options);
+    const int vertices = 10 + int(rng() % 40), triangles = 5 + int(rng() % 100);
+    const KEXTriangleMeshBuffer mesh = kexmeshtest::makeRandomMesh(rng, {vertices, triangles, 0.05});
     std::map<std::pair<int, int>, int> count;
     for (const Tri& t : mesh.triangleList)
       if (t[0] != t[1] && t[1] != t[2] && t[0] != t[2] && mesh.isValidVertex(t[0]) && mesh.isValidVertex(t[1]) &&
@@ -323,7 +286,6 @@ TEST(Renderer, EdgeClassesMatchABruteForceCount)
     for (const auto& [e, n] : count)
       if (n == 1 || n >= 3)
         (n == 1 ? open : nonManifold).emplace_back(e.first, e.second);
-    EXPECT_EQ(edges.open, open) << round;
-    EXPECT_EQ(edges.nonManifold, nonManifold) << round;
+    EXPECT_TRUE(edges.open == open && edges.nonManifold == nonManifold) << round;
   }
 }

@@ -38,20 +38,15 @@ TEST(BufferedFile, PositionAndSizeIncludeBufferedBytes)
   std::string path = tempPath("pos");
   KEXBufferedFile f(path.c_str(), "wb");
   ASSERT_TRUE(f.isOpen());
-  EXPECT_EQ(f.write("abcdefg", 1, 7), 7);
-  EXPECT_EQ(f.getBufferedCount(), 7);
-  EXPECT_EQ(f.getPos(), 7);
-  EXPECT_EQ(f.getBufferedCount(), 0);
-  EXPECT_EQ(f.write("hij", 1, 3), 3);
-  EXPECT_EQ(f.getSize(), 10);
+  EXPECT_TRUE(f.write("abcdefg", 1, 7) == 7 && f.getBufferedCount() == 7);
+  EXPECT_TRUE(f.getPos() == 7 && f.getBufferedCount() == 0);
+  EXPECT_TRUE(f.write("hij", 1, 3) == 3 && f.getSize() == 10);
   EXPECT_TRUE(f.seek(2, KEXBufferedFile::SeekSet) && f.write("XY", 1, 2) == 2);
   EXPECT_TRUE(f.setPos(10) && f.write("k", 1, 1) == 1);
   // Formatted writes take up to 1023 characters.
   std::string fits(1023, 'a'), tooLong(1024, 'b');
-  EXPECT_EQ(f.write("%d-%s", 42, "x"), 4);
-  EXPECT_EQ(f.write("%s", fits.c_str()), 1023);
-  EXPECT_EQ(f.write("%s", tooLong.c_str()), 0);
-  EXPECT_EQ(f.write("%s", ""), 0);
+  EXPECT_TRUE(f.write("%d-%s", 42, "x") == 4 && f.write("%s", fits.c_str()) == 1023);
+  EXPECT_TRUE(f.write("%s", tooLong.c_str()) == 0 && f.write("%s", "") == 0);
   EXPECT_TRUE(f.resize(1040) && f.close());
   EXPECT_EQ(readFile(path), std::string("abXYefghijk42-x", 15) + fits + std::string(2, '\0'));
   std::remove(path.c_str());
@@ -76,12 +71,10 @@ TEST(BufferedFile, ShortWriteKeepsUnwrittenBytesAndRetryCompletes)
   KEXBufferedFile f(path.c_str(), "wb");
   ASSERT_EQ(f.write(data.data(), 1, 1000), 1000);
   kexTest::failNextFileWrite(300);
-  EXPECT_FALSE(f.flush());
-  EXPECT_EQ(f.getBufferedCount(), 700);
+  EXPECT_TRUE(!f.flush() && f.getBufferedCount() == 700);
   // A positioning call must not move while bytes are pending (they would land elsewhere).
   kexTest::failNextFileWrite(0);
-  EXPECT_FALSE(f.setPos(0));
-  EXPECT_EQ(f.getBufferedCount(), 700);
+  EXPECT_TRUE(!f.setPos(0) && f.getBufferedCount() == 700);
   EXPECT_TRUE(f.flush() && f.getBufferedCount() == 0 && f.close());
   EXPECT_EQ(readFile(path), std::string(data.begin(), data.end()));
   std::remove(path.c_str());
@@ -94,11 +87,9 @@ TEST(BufferedFile, WriteReportsZeroWhenAFlushFails)
   ASSERT_TRUE(f.setBufferSize(16));
   kexTest::failNextFileWrite(0);
   std::vector<char> data = pattern(40, 3);
-  EXPECT_EQ(f.write(data.data(), 1, 40), 0);
-  EXPECT_EQ(f.getBufferedCount(), 16); // taken before the failure, still buffered
+  EXPECT_TRUE(f.write(data.data(), 1, 40) == 0 && f.getBufferedCount() == 16); // taken before the failure, still buffered
   EXPECT_EQ(f.write(static_cast<const void*>(nullptr), 1, 4) + f.write(data.data(), 0, 4) + f.write(data.data(), 4, 0), 0);
-  EXPECT_TRUE(f.close());
-  EXPECT_EQ(readFile(path), std::string(data.begin(), data.begin() + 16));
+  EXPECT_TRUE(f.close() && readFile(path) == std::string(data.begin(), data.begin() + 16));
   std::remove(path.c_str());
   kexTest::clearFileWriteFault();
 }
@@ -112,36 +103,34 @@ TEST(BufferedFile, BufferSizeChangesFlushAndRoundUp)
   ASSERT_TRUE(f.open(path.c_str(), "wb"));
   EXPECT_STREQ(f.getFileMode(), "wb");
   std::vector<char> data = pattern(250, 4);
-  EXPECT_EQ(f.write(data.data(), 1, 250), 250);
-  EXPECT_TRUE(f.setBufferSize(10));
+  EXPECT_TRUE(f.write(data.data(), 1, 250) == 250 && f.setBufferSize(10));
   EXPECT_EQ(log.get(), (std::vector<long long>{112, 112, 26})); // 100 rounded up to 112; the rest on resizing
   EXPECT_FALSE(f.setBufferSize(0));
-  EXPECT_TRUE(f.close() && f.getFileMode() == nullptr);
-  EXPECT_EQ(readFile(path), std::string(data.begin(), data.end()));
+  EXPECT_TRUE(f.close() && f.getFileMode() == nullptr && readFile(path) == std::string(data.begin(), data.end()));
   std::remove(path.c_str());
 }
 
 TEST(BufferedFile, RandomWriteSequencesMatchTheirConcatenation)
 {
   std::mt19937 rng(7);
+  const std::string path = tempPath("random");
   for (int round = 0; round < 20; ++round) {
-    std::string path = tempPath("random");
     WriteLog log;
     const int bufferSize = 1 + int(rng() % 5000), capacity = (bufferSize + 15) / 16 * 16;
     KEXBufferedFile f;
     ASSERT_TRUE(f.setBufferSize(bufferSize) && f.open(path.c_str(), "wb"));
     std::string expected;
     for (int i = 0; i < 50; ++i) {
-      int size = 1 + int(rng() % 4), count = 1 + int(rng() % 3000);
-      std::vector<char> data = pattern(size_t(size) * count, unsigned(rng()));
+      const int size = 1 + int(rng() % 4), count = 1 + int(rng() % 3000);
+      const std::vector<char> data = pattern(size_t(size) * count, unsigned(rng()));
       ASSERT_EQ(f.write(data.data(), size, count), size * count);
       expected.append(data.begin(), data.end());
     }
     for (long long n : log.get())
       EXPECT_EQ(n, capacity); // only full buffers are written while writing
     EXPECT_TRUE(f.close() && readFile(path) == expected);
-    std::remove(path.c_str());
   }
+  std::remove(path.c_str());
 }
 
 TEST(BufferedFile, MissingRecordOrBufferFailsEverything)
@@ -164,8 +153,7 @@ TEST(BufferedFile, MissingRecordOrBufferFailsEverything)
   ASSERT_TRUE(f.close());
   {
     kexTest::AllocationFault fault(perOpen);
-    EXPECT_FALSE(f.open(path.c_str(), "wb"));
-    EXPECT_TRUE(fault.fired());
+    EXPECT_TRUE(!f.open(path.c_str(), "wb") && fault.fired());
   }
   EXPECT_TRUE(!f.isOpen() && f.getFileMode() == nullptr && f.write("x", 1, 1) == 0);
   std::remove(path.c_str());

@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <tuple>
 #include <random>
 #include <string>
 #include <vector>
@@ -51,11 +52,7 @@ KEXTriangleMeshBuffer snapshot(const KEXObject& o) { return kexmeshtest::bufferO
 // that they travel through the file as bytes), put into a mesh object through its own accessors.
 void fillRandom(KEXObject& object, std::mt19937& rng, int vertices, int triangles)
 {
-  kexmeshtest::RandomMeshOptions o;
-  o.vertices = vertices;
-  o.triangles = triangles;
-  o.repeatedIndexRate = 0.0;
-  const KEXTriangleMeshBuffer b = kexmeshtest::makeRandomMesh(rng, o);
+  const KEXTriangleMeshBuffer b = kexmeshtest::makeRandomMesh(rng, {vertices, triangles, 0.0, 0.05, 0.0});
   std::uniform_real_distribution<float> unit(0.0f, 1.0f), coordinate(-1000.0f, 1000.0f);
   std::vector<Vec3> points, normals;
   std::vector<Colour> vertexColours, triangleColours;
@@ -71,6 +68,8 @@ void fillRandom(KEXObject& object, std::mt19937& rng, int vertices, int triangle
   EXPECT_TRUE(mesh.initTriangles(b.getTriangleCount(), b.triangleList.begin(), nullptr, triangleColours.data()));
 }
 
+bool has(const Report& r, const char* text) { return r.message.find(text) != std::string::npos; }
+
 HandlerPtr handlerFor(const std::string& path)
 {
   Report report;
@@ -81,17 +80,14 @@ HandlerPtr handlerFor(const std::string& path)
 
 TEST(TriangleMeshIO, ExtensionsAndReports)
 {
-  EXPECT_TRUE(KEXGeometryIO::matchesExtension("a/b.c/mesh.PLY", "ply"));
-  EXPECT_TRUE(KEXGeometryIO::matchesExtension("m.pwn", "xyz pwn"));
-  EXPECT_FALSE(KEXGeometryIO::matchesExtension("m.pw", "xyz pwn"));
-  EXPECT_FALSE(KEXGeometryIO::matchesExtension("ply", "ply"));
-  EXPECT_FALSE(KEXGeometryIO::matchesExtension("dir.ply/mesh", "ply"));
+  for (auto [path, list, matches] : {std::tuple("a/b.c/mesh.PLY", "ply", true), std::tuple("m.pwn", "xyz pwn", true), std::tuple("m.pw", "xyz pwn", false),
+                                      std::tuple("ply", "ply", false), std::tuple("dir.ply/mesh", "ply", false)})
+    EXPECT_EQ(KEXGeometryIO::matchesExtension(path, list), matches) << path;
   EXPECT_EQ(KEXGeometryIO::extensionOf(".hidden"), "");
   Report r;
   EXPECT_FALSE(r.fail(Report::Malformed, "%s:%d: first", "f", 3));
   r.fail(Report::Unreadable, "second");
-  EXPECT_EQ(r.kind, Report::Malformed); // the first failure wins
-  EXPECT_EQ(r.message, "f:3: first");
+  EXPECT_TRUE(r.kind == Report::Malformed && r.message == "f:3: first"); // the first failure wins
   for (int i = 0; i < 30; ++i)
     r.warn("w%d", i);
   EXPECT_EQ(r.warnings.size(), 20u);
@@ -107,8 +103,7 @@ TEST(TriangleMeshIO, HandlersAreReferenceCountedObjects)
   h.setEncoding(KEXGeometryIO::Ascii);
   h.addRef();
   NullHandler copy(h); // a new object: its own count, the source's settings
-  EXPECT_EQ(copy.getRefCount(), 1);
-  EXPECT_EQ(copy.getEncoding(), KEXGeometryIO::Ascii);
+  EXPECT_TRUE(copy.getRefCount() == 1 && copy.getEncoding() == KEXGeometryIO::Ascii);
   h.release();
   EXPECT_EQ(h.getRefCount(), 1);
 
@@ -117,8 +112,7 @@ TEST(TriangleMeshIO, HandlersAreReferenceCountedObjects)
   ASSERT_NE(ply, nullptr) << r.message;
   ply->addRef();
   KEXTriangleMeshIO::destroy(ply);
-  EXPECT_EQ(ply->getRefCount(), 1);
-  EXPECT_STREQ(ply->getFormatName(), "PLY");
+  EXPECT_TRUE(ply->getRefCount() == 1 && std::string(ply->getFormatName()) == "PLY");
   ply->release(); // the last reference destroys it through its metaclass (LeakSanitizer checks)
   KEXTriangleMeshIO::destroy(nullptr);
 }
@@ -141,8 +135,7 @@ TEST(TriangleMeshIO, MeshObjectsSurviveAFileRoundTrip)
     h->setEncoding(round % 3 == 0 ? KEXGeometryIO::Ascii : KEXGeometryIO::DefaultEncoding);
     Report report;
     ASSERT_TRUE(h->write(path.c_str(), source.get(), report)) << report.message;
-    EXPECT_TRUE(report.isOk());
-    EXPECT_TRUE(sameBuffer(snapshot(*source), written)) << "writing leaves the object as it was";
+    EXPECT_TRUE(report.isOk() && sameBuffer(snapshot(*source), written)) << "writing leaves the object as it was";
     ASSERT_TRUE(h->read(path.c_str(), target.get(), report)) << report.message;
     // The target's lists that the file does not carry are emptied.
     EXPECT_TRUE(sameBuffer(snapshot(*target), written)) << "round " << round;
@@ -159,21 +152,14 @@ TEST(TriangleMeshIO, InconsistentAndForeignObjectsAreRefused)
   ASSERT_NE(h, nullptr);
   // Each damage sets one list to a count that fits neither the vertices nor the triangles.
   using Damage = bool (*)(KEXTriangleMesh&, const KEXTriangleMeshBuffer&);
+  using B = const KEXTriangleMeshBuffer&;
+  static const Vec3 one(0, 0, 1);
   const std::pair<const char*, Damage> cases[] = {
-      {"vertex normal list has", [](KEXTriangleMesh& m, const KEXTriangleMeshBuffer& b) {
-         return m.initVertexNormals(b.getVertexCount() - 1, b.vertexNormalList.begin());
-       }},
-      {"vertex colour list has", [](KEXTriangleMesh& m, const KEXTriangleMeshBuffer& b) {
-         const std::vector<Colour> more(size_t(b.getVertexCount() + 1), Colour(0, 0, 0));
-         return m.initVertexColors(int(more.size()), more.data());
-       }},
-      {"triangle colour list has", [](KEXTriangleMesh& m, const KEXTriangleMeshBuffer& b) {
-         return m.initTriangleColors(b.getTriangleCount() - 1, b.triangleColorList.begin());
-       }},
-      {"triangle normal list has", [](KEXTriangleMesh& m, const KEXTriangleMeshBuffer& b) {
-         const Vec3 one(0, 0, 1);
-         return b.getTriangleCount() != 1 && m.initTriangleNormals(1, &one);
-       }},
+      {"vertex normal list has", [](KEXTriangleMesh& m, B b) { return m.initVertexNormals(b.getVertexCount() - 1, b.vertexNormalList.begin()); }},
+      {"vertex colour list has", [](KEXTriangleMesh& m, B b) {
+         return m.initVertexColors(b.getVertexCount() + 1, std::vector<Colour>(size_t(b.getVertexCount() + 1), Colour(0, 0, 0)).data()); }},
+      {"triangle colour list has", [](KEXTriangleMesh& m, B b) { return m.initTriangleColors(b.getTriangleCount() - 1, b.triangleColorList.begin()); }},
+      {"triangle normal list has", [](KEXTriangleMesh& m, B b) { return b.getTriangleCount() != 1 && m.initTriangleNormals(1, &one); }},
   };
   for (const auto& [list, damage] : cases) {
     ObjectPtr mesh = newMeshObject();
@@ -182,9 +168,7 @@ TEST(TriangleMeshIO, InconsistentAndForeignObjectsAreRefused)
     ASSERT_TRUE(damage(static_cast<KEXTriangleMesh&>(*mesh), snapshot(*mesh))) << list;
     Report report;
     EXPECT_FALSE(h->write(path.c_str(), mesh.get(), report)) << list;
-    EXPECT_EQ(report.kind, Report::Malformed);
-    EXPECT_NE(report.message.find(list), std::string::npos) << report.message;
-    EXPECT_NE(report.message.find(path), std::string::npos) << report.message;
+    EXPECT_TRUE(report.kind == Report::Malformed && has(report, list) && has(report, path.c_str())) << report.message;
     EXPECT_FALSE(exists(path) || kexmeshtest::temporaryLeft(path));
   }
   // Objects that are no meshes are refused by both entry points; the base's entry points refuse,
@@ -212,22 +196,18 @@ TEST(TriangleMeshIO, FailedReadsAndWritesLeaveObjectsAndFilesAsTheyWere)
   const KEXTriangleMeshBuffer before = snapshot(*mesh);
   // Malformed files (a count larger than the data, a face that names a missing vertex, garbage)
   // and no file at all (null).
-  const char* files[] = {
-      "ply\nformat ascii 1.0\nelement vertex 4\nproperty float x\nproperty float y\nproperty float z\n"
-      "end_header\n0 0 0\n1 0 0\n",
-      "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\nproperty float z\n"
-      "element face 1\nproperty list uchar int vertex_indices\nend_header\n0 0 0\n1 0 0\n0 1 0\n3 0 1 7\n",
-      "not a mesh at all\n",
-      nullptr,
-  };
+  const std::string vertices = "property float x\nproperty float y\nproperty float z\n";
+  const std::string files[] = {"ply\nformat ascii 1.0\nelement vertex 4\n" + vertices + "end_header\n0 0 0\n1 0 0\n",
+                               "ply\nformat ascii 1.0\nelement vertex 3\n" + vertices +
+                                   "element face 1\nproperty list uchar int vertex_indices\nend_header\n0 0 0\n1 0 0\n0 1 0\n3 0 1 7\n",
+                               "not a mesh at all\n", ""};
   Report report;
-  for (const char* text : files) {
+  for (const std::string& text : files) { // the empty one: no file at all
     std::remove(path.c_str());
-    if (text)
+    if (!text.empty())
       kexmeshtest::writeFile(path, text);
-    EXPECT_FALSE(h->read(path.c_str(), mesh.get(), report)) << (text ? text : "no file");
-    EXPECT_TRUE(text ? report.kind != Report::Ok : report.kind == Report::Unreadable) << report.message;
-    EXPECT_FALSE(report.message.empty());
+    EXPECT_FALSE(h->read(path.c_str(), mesh.get(), report)) << text;
+    EXPECT_TRUE((text.empty() ? report.kind == Report::Unreadable : report.kind != Report::Ok) && !report.message.empty()) << report.message;
     EXPECT_TRUE(sameBuffer(snapshot(*mesh), before));
   }
 
@@ -242,8 +222,7 @@ TEST(TriangleMeshIO, FailedReadsAndWritesLeaveObjectsAndFilesAsTheyWere)
   colours->setExtension(&readOnly);
   EXPECT_FALSE(h->read(path.c_str(), mesh.get(), report));
   colours->setExtension(nullptr);
-  EXPECT_EQ(report.kind, Report::Unsupported);
-  EXPECT_NE(report.message.find("vertex colour"), std::string::npos) << report.message;
+  EXPECT_TRUE(report.kind == Report::Unsupported && has(report, "vertex colour")) << report.message;
   EXPECT_TRUE(sameBuffer(snapshot(*mesh), before));
 
   // Memory running short anywhere in a read: the object holds either the file's mesh or its own.
@@ -270,16 +249,14 @@ TEST(TriangleMeshIO, FailedReadsAndWritesLeaveObjectsAndFilesAsTheyWere)
       EXPECT_TRUE(ok || fired) << n;
       if (ok) {
         EXPECT_TRUE(sameBuffer(now, fromFile) && (!sticky || !fired)) << n;
-      } else if (sticky && report.message.find("could not be restored") != std::string::npos) {
+      } else if (sticky && has(report, "could not be restored")) {
         sawNoRestore = true;
       } else {
-        sawFailure = true;
-        sawRestore |= report.message.find("keeps its former mesh") != std::string::npos;
+        sawFailure = true, sawRestore |= has(report, "keeps its former mesh");
         EXPECT_TRUE(sameBuffer(now, own)) << "fault at allocation " << n << ": " << report.message;
       }
     }
-  EXPECT_TRUE(sawFailure && sawNoRestore);
-  EXPECT_TRUE(sawRestore) << "a fault while storing the new lists must have been met";
+  EXPECT_TRUE(sawFailure && sawNoRestore && sawRestore) << "a fault while storing the new lists must have been met";
 
   // Writing with memory short: either a complete file or none, and a reason.
   bool sawTakeFailure = false;
@@ -290,11 +267,8 @@ TEST(TriangleMeshIO, FailedReadsAndWritesLeaveObjectsAndFilesAsTheyWere)
     fired = fault.fired();
     kexTest::clearAllocationFaults();
     EXPECT_TRUE(ok || fired);
-    if (!ok) {
-      EXPECT_FALSE(exists(written) || kexmeshtest::temporaryLeft(written)) << n << ": a failed write leaves no file";
-      EXPECT_FALSE(report.message.empty());
-      sawTakeFailure |= report.message.find("taking the mesh from the object") != std::string::npos;
-    }
+    EXPECT_TRUE(ok || !(exists(written) || kexmeshtest::temporaryLeft(written) || report.message.empty())) << n << ": a failed write leaves no file";
+    sawTakeFailure |= !ok && has(report, "taking the mesh from the object");
   }
   EXPECT_TRUE(sawTakeFailure);
   ObjectPtr back = newMeshObject();
