@@ -1,6 +1,7 @@
 #pragma once
 // Set-up shared by the tests of the core containers and the algorithm frame: a guard that every
-// allocation made in a scope is returned, and vector comparisons tolerant to float storage.
+// allocation made in a scope is returned, a worker count for a scope, and vector comparisons
+// tolerant to float storage.
 #include "kex/Testing.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
 
@@ -21,6 +22,14 @@ public:
 
 private:
   long m_live = kexTest::liveAllocations();
+};
+
+/// Sets the process-wide worker count for its lifetime (0, the default, again at its end).
+struct ThreadCount {
+  explicit ThreadCount(int n) { kexTest::setThreadCount(n); }
+  ~ThreadCount() { kexTest::setThreadCount(0); }
+  ThreadCount(const ThreadCount&) = delete;
+  ThreadCount& operator=(const ThreadCount&) = delete;
 };
 
 /// |got - want| within tol, relative to |want| when that exceeds 1.

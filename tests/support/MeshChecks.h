@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <set>
@@ -49,6 +50,17 @@ inline bool closedAndConsistent(const KEXTriangleMeshBuffer& b)
       return false;
   }
   return true;
+}
+
+/// All three coordinates finite.
+inline bool finitePoint(const KEXVector3<float>& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
+
+/// Every index of every triangle names a vertex of the buffer.
+inline bool allIndicesValid(const KEXTriangleMeshBuffer& b)
+{
+  return std::all_of(b.triangleList.begin(), b.triangleList.end(), [&](const KEXTriangle<int>& t) {
+    return b.isValidVertex(t[0]) && b.isValidVertex(t[1]) && b.isValidVertex(t[2]);
+  });
 }
 
 /// Euler characteristic of the used part: used vertices - edges + triangles.

@@ -1,3 +1,4 @@
+// The mesh generators and perturbations declared in Meshes.h; all deterministic for a given rng.
 #include "support/Meshes.h"
 #include "support/MeshChecks.h"
 
@@ -31,10 +32,9 @@ KEXTriangleMeshBuffer makeTetrahedron()
 
 KEXTriangleMeshBuffer makeCube()
 {
-  std::vector<Vec3> v = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}};
-  std::vector<Tri> t = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
-                        {1, 2, 6}, {1, 6, 5}, {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
-  return makeBuffer(v, t);
+  return makeBuffer({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}},
+                    {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
+                     {1, 2, 6}, {1, 6, 5}, {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}});
 }
 
 KEXTriangleMeshBuffer makeGrid(int nx, int ny)
@@ -141,11 +141,9 @@ KEXTriangleMeshBuffer makeSphere(int rings, int sectors)
 KEXTriangleMeshBuffer makeHemisphere(int rings, int sectors)
 {
   const KEXTriangleMeshBuffer sphere = makeSphere(2 * rings, sectors);
-  std::vector<bool> lower(size_t(sphere.getTriangleCount()));
-  for (int t = 0; t < sphere.getTriangleCount(); ++t) {
-    const Tri& f = sphere.triangleList[t];
-    lower[size_t(t)] = sphere.vertexList[f[0]].z + sphere.vertexList[f[1]].z + sphere.vertexList[f[2]].z < 0.0f;
-  }
+  std::vector<bool> lower;
+  for (const Tri& f : sphere.triangleList)
+    lower.push_back(sphere.vertexList[f[0]].z + sphere.vertexList[f[1]].z + sphere.vertexList[f[2]].z < 0.0f);
   return withoutTriangles(sphere, lower);
 }
 
@@ -163,10 +161,8 @@ KEXTriangleMeshBuffer toSoup(const KEXTriangleMeshBuffer& mesh)
   std::vector<Vec3> v;
   std::vector<Tri> t;
   for (const Tri& f : mesh.triangleList) {
-    int base = int(v.size());
-    for (int k = 0; k < 3; ++k)
-      v.push_back(mesh.vertexList[f[k]]);
-    t.push_back(Tri(base, base + 1, base + 2));
+    t.push_back(Tri(int(v.size()), int(v.size()) + 1, int(v.size()) + 2));
+    v.insert(v.end(), {mesh.vertexList[f[0]], mesh.vertexList[f[1]], mesh.vertexList[f[2]]});
   }
   return makeBuffer(v, t);
 }
@@ -291,6 +287,14 @@ double farthestVertexDistance(const KEXTriangleMeshBuffer& from, const KEXTriang
   return worst;
 }
 
+KEXTriangleMeshBuffer jittered(KEXTriangleMeshBuffer b, std::mt19937& rng, float amount)
+{
+  std::uniform_real_distribution<float> u(-amount, amount);
+  for (Vec3& p : b.vertexList)
+    p += Vec3(u(rng), u(rng), u(rng));
+  return b;
+}
+
 KEXTriangleMeshBuffer jitteredRoof(std::mt19937& rng, int nx, int ny, float roof)
 {
   KEXTriangleMeshBuffer b = makeGrid(nx, ny);
@@ -320,9 +324,8 @@ KEXTriangleMeshBuffer withoutStars(const KEXTriangleMeshBuffer& mesh, const std:
 
 void saltSliver(KEXTriangleMeshBuffer& b, int t)
 {
-  KEXTriangle<int> tri = b.triangleList[t];
-  const int u = tri[0], w = tri[1], x = tri[2];
-  const int m = b.getVertexCount();
+  const KEXTriangle<int> tri = b.triangleList[t];
+  const int u = tri[0], w = tri[1], x = tri[2], m = b.getVertexCount();
   b.vertexList.append((b.vertexList[u] + b.vertexList[w]) * 0.5f);
   b.triangleList[t] = KEXTriangle<int>(u, m, x);
   b.triangleList.append(KEXTriangle<int>(m, w, x));

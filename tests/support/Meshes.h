@@ -42,6 +42,8 @@ KEXTriangleMeshBuffer toSoup(const KEXTriangleMeshBuffer& mesh);
 void shuffleTriangles(KEXTriangleMeshBuffer& b, std::mt19937& rng);
 /// Reverses each triangle with probability p (corners 1 and 2 exchanged). Returns the count.
 int flipRandomTriangles(KEXTriangleMeshBuffer& b, double p, std::mt19937& rng);
+/// b with every vertex moved by a uniform random offset in [-amount, amount] per coordinate.
+KEXTriangleMeshBuffer jittered(KEXTriangleMeshBuffer b, std::mt19937& rng, float amount);
 /// Appends b's vertices and triangles to a (indices shifted).
 void append(KEXTriangleMeshBuffer& a, const KEXTriangleMeshBuffer& b);
 

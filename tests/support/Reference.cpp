@@ -23,11 +23,9 @@ bool valid(const KEXTriangleMeshBuffer& b, int v) { return v >= 0 && v < b.verte
 std::vector<std::vector<int>> referenceVertexAdjacency(const KEXTriangleMeshBuffer& b)
 {
   std::vector<std::vector<int>> lists(size_t(b.vertexList.getCount()));
-  for (int c = 0; c < 3 * b.triangleList.getCount(); ++c) {
-    int v = vertexOf(b, c);
-    if (valid(b, v))
-      lists[size_t(v)].push_back(c);
-  }
+  for (int c = 0; c < 3 * b.triangleList.getCount(); ++c)
+    if (valid(b, vertexOf(b, c)))
+      lists[size_t(vertexOf(b, c))].push_back(c);
   return lists;
 }
 
@@ -85,11 +83,9 @@ bool referenceContainsTriangle(const KEXTriangleMeshBuffer& b, const KEXTriangle
   if (b.triangleAdjacencyList.getCount() * 3 != int(ref.size()))
     return ::testing::AssertionFailure() << "triangle adjacency has " << b.triangleAdjacencyList.getCount()
                                          << " entries, expected " << ref.size() / 3;
-  for (size_t c = 0; c < ref.size(); ++c) {
-    int got = b.triangleAdjacencyList[int(c / 3)][int(c % 3)];
-    if (got != ref[c])
+  for (size_t c = 0; c < ref.size(); ++c)
+    if (const int got = b.triangleAdjacencyList[int(c / 3)][int(c % 3)]; got != ref[c])
       return ::testing::AssertionFailure() << "corner " << c << ": partner " << got << ", expected " << ref[c];
-  }
   return ::testing::AssertionSuccess();
 }
 
@@ -187,22 +183,10 @@ KEXTriangleMeshBuffer referenceLoop(const KEXTriangleMeshBuffer& b)
     const int other = list[0] == c ? list[1] : list[0];
     const D opposite = at(b, vertexOf(b, nextOf(c))) + at(b, vertexOf(b, nextOf(other)));
     double we = 0.375, wa = 0.375;
-    if (onBorder(a) || onBorder(e)) {
+    if (const int sides = int(onBorder(a)) + int(onBorder(e))) {
       // One-sided rule from each border end, averaged when both are on the border.
-      double sumE = 0, sumA = 0;
-      int sides = 0;
-      if (onBorder(e)) {
-        sumE += 0.75 - gamma(e);
-        sumA += gamma(e);
-        ++sides;
-      }
-      if (onBorder(a)) {
-        sumA += 0.75 - gamma(a);
-        sumE += gamma(a);
-        ++sides;
-      }
-      we = sumE / sides;
-      wa = sumA / sides;
+      we = ((onBorder(e) ? 0.75 - gamma(e) : 0.0) + (onBorder(a) ? gamma(a) : 0.0)) / sides;
+      wa = ((onBorder(a) ? 0.75 - gamma(a) : 0.0) + (onBorder(e) ? gamma(e) : 0.0)) / sides;
     }
     out[size_t(edgeOf[size_t(c)])] = at(b, e) * we + at(b, a) * wa + opposite * 0.125;
   }
@@ -242,9 +226,7 @@ KEXTriangleMeshBuffer randomManifoldMesh(std::mt19937& rng)
   case 6: b = makeCube(); break;
   default: b = makeTetrahedron(); break;
   }
-  std::uniform_real_distribution<float> jitter(-0.05f, 0.05f);
-  for (KEXVector3<float>& p : b.vertexList)
-    p += KEXVector3<float>(jitter(rng), jitter(rng), jitter(rng));
+  b = jittered(b, rng, 0.05f);
   shuffleTriangles(b, rng);
   for (KEXTriangle<int>& t : b.triangleList) {
     const int r = int(rng() % 3); // a rotation keeps the orientation

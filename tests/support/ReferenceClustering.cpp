@@ -76,13 +76,11 @@ KEXTriangleMeshBuffer referenceWeld(const KEXTriangleMeshBuffer& input, float di
   b.triangleAdjacencyList.clear();
   if (V <= 1)
     return b;
-
   const std::vector<int> minima = referenceClusterMinima(b, distance);
   const std::vector<int> index = referenceNewIndices(minima);
   int K = 0;
   for (int v = 0; v < V; ++v)
     K = std::max(K, index[size_t(v)] + 1);
-
   const bool nrm = b.hasVertexNormalList(), col = b.hasVertexColorList(), sca = b.hasVertexScalarList();
   const bool tex = b.hasTextureCoordinateList(), flg = b.hasVertexEdgeFlagList();
   std::vector<KEXVector3<float>> pos(static_cast<size_t>(K)), nsum(static_cast<size_t>(K));
@@ -118,8 +116,8 @@ KEXTriangleMeshBuffer referenceWeld(const KEXTriangleMeshBuffer& input, float di
   cut(tex, b.textureCoordinateList);
   cut(flg, b.vertexEdgeFlagList);
   for (int t = 0; t < K; ++t) {
-    double f = 1.0 / count[size_t(t)];
-    KEXVector3<float> p = pos[size_t(t)];
+    const double f = 1.0 / count[size_t(t)];
+    const KEXVector3<float> p = pos[size_t(t)];
     b.vertexList[t] = count[size_t(t)] > 1 ? KEXVector3<float>(float(p.x * f), float(p.y * f), float(p.z * f)) : p;
     if (nrm) {
       KEXVector3<float> n = nsum[size_t(t)];
@@ -136,7 +134,6 @@ KEXTriangleMeshBuffer referenceWeld(const KEXTriangleMeshBuffer& input, float di
     if (flg)
       b.vertexEdgeFlagList[t] = flagOut[size_t(t)];
   }
-
   const int T = b.getTriangleCount();
   int kept = T;
   for (int t = T - 1; t >= 0; --t) {

@@ -23,11 +23,8 @@ struct ReferenceFan {
 
 bool twoOpposite(const std::map<std::pair<int, int>, int>& count, int a, int w)
 {
-  auto get = [&](int x, int y) {
-    auto it = count.find({x, y});
-    return it == count.end() ? 0 : it->second;
-  };
-  return get(a, w) == 1 && get(w, a) == 1;
+  const auto ab = count.find({a, w}), ba = count.find({w, a});
+  return ab != count.end() && ab->second == 1 && ba != count.end() && ba->second == 1;
 }
 
 // Per vertex its triangles in ascending order (the first holds the vertex's smallest corner).
@@ -109,11 +106,9 @@ std::vector<Vec3f> referenceLaplace(const KEXTriangleMeshBuffer& b)
     if (!fan.closed || fan.neighbours.empty())
       continue;
     double s[3] = {0, 0, 0};
-    for (int w : fan.neighbours) {
-      s[0] += b.vertexList[w].x;
-      s[1] += b.vertexList[w].y;
-      s[2] += b.vertexList[w].z;
-    }
+    for (int w : fan.neighbours)
+      for (int a = 0; a < 3; ++a)
+        s[a] += b.vertexList[w][a];
     const double n = double(fan.neighbours.size());
     out[i] = Vec3f(float(s[0] / n), float(s[1] / n), float(s[2] / n));
   }
@@ -153,8 +148,7 @@ std::vector<Vec3f> unitVertexNormals(const KEXTriangleMeshBuffer& b)
     if (c.vertexAdjacencyList[v].getCount() == 0)
       c.vertexNormalList[v] = Vec3f(0, 0, 1);
   c.harmonizeVertexNormals(1.0f);
-  std::vector<Vec3f> n(c.vertexNormalList.getData(), c.vertexNormalList.getData() + c.getVertexCount());
-  return n;
+  return {c.vertexNormalList.begin(), c.vertexNormalList.end()};
 }
 
 KEXTriangleMeshBuffer randomSurface(std::mt19937& rng, int index)
@@ -165,9 +159,7 @@ KEXTriangleMeshBuffer randomSurface(std::mt19937& rng, int index)
   case 1: b = makeTorus(12 + index % 5, 8 + index % 4); break;
   default: b = makeGrid(6 + index % 7, 5 + index % 3); break;
   }
-  std::uniform_real_distribution<float> jitter(-0.03f, 0.03f);
-  for (int v = 0; v < b.getVertexCount(); ++v)
-    b.vertexList[v] += Vec3f(jitter(rng), jitter(rng), jitter(rng));
+  b = jittered(b, rng, 0.03f);
   const int damage = (index / 3) % 4; // 0 intact, 1 holes, 2 flips, 3 holes, flips and unused vertices
   if (damage == 1 || damage == 3) {
     std::bernoulli_distribution drop(0.08);
@@ -189,10 +181,8 @@ void expectNearPositions(const KEXTriangleMeshBuffer& b, const std::vector<Vec3f
 {
   ASSERT_EQ(size_t(b.getVertexCount()), expected.size());
   for (int v = 0; v < b.getVertexCount(); ++v) {
-    const Vec3f p = b.vertexList[v], q = expected[size_t(v)];
-    EXPECT_NEAR(p.x, q.x, tolerance) << "vertex " << v;
-    EXPECT_NEAR(p.y, q.y, tolerance) << "vertex " << v;
-    EXPECT_NEAR(p.z, q.z, tolerance) << "vertex " << v;
+    for (int a = 0; a < 3; ++a)
+      EXPECT_NEAR(b.vertexList[v][a], expected[size_t(v)][a], tolerance) << "vertex " << v << " axis " << a;
   }
 }
 

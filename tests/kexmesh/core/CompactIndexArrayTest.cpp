@@ -2,7 +2,6 @@
 // they live in.
 #include "kexmesh/core/CompactIndexArray.h"
 #include "kexmesh/core/SmallArrayPool.h"
-
 #include "kex/Testing.h"
 #include "support/CoreSetup.h"
 
@@ -31,11 +30,8 @@ TEST(CompactIndexArray, SortedOperationsMatchAnOrderedSet)
     const int range = 1 + int(rng() % 700);
     for (int step = 0; step < 600; ++step) {
       const int v = int(rng() % unsigned(range));
-      if (rng() % 3) {
-        ASSERT_EQ(a.insertSorted(v), ref.insert(v).second);
-      } else {
-        ASSERT_EQ(a.removeSorted(v), ref.erase(v) == 1);
-      }
+      const bool insert = rng() % 3 != 0;
+      ASSERT_EQ(insert ? a.insertSorted(v) : a.removeSorted(v), insert ? ref.insert(v).second : ref.erase(v) == 1);
       ASSERT_GE(KEXSmallArrayPool::capacity(a.getData()), a.getCount());
     }
     ASSERT_EQ(contents(a), std::vector<int>(ref.begin(), ref.end()));
@@ -64,8 +60,7 @@ TEST(CompactIndexArray, ShortageLeavesTheArrayUnchanged)
     EXPECT_EQ(contents(target), std::vector<int>{5}); // a failed assignment changes nothing
   }
   EXPECT_EQ(contents(a), before);
-  EXPECT_TRUE(a.insertSorted(100));
-  EXPECT_EQ(a.getCount(), 37);
+  EXPECT_TRUE(a.insertSorted(100) && a.getCount() == 37);
 }
 
 TEST(SmallArrayPool, ShortageGivesNullAndKeepsData)
@@ -92,8 +87,7 @@ TEST(SmallArrayPool, ShortageGivesNullAndKeepsData)
     kexTest::AllocationFault fault(1, true);
     moved = pool().grow(p, 1, 30);
   }
-  EXPECT_EQ(moved, nullptr);
-  EXPECT_EQ(p[0], 7); // still valid
+  EXPECT_TRUE(moved == nullptr && p[0] == 7); // still valid
   pool().free(p);
   EXPECT_EQ(pool().getBlockCount(), blocks);
 }

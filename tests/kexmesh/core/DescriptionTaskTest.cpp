@@ -1,7 +1,6 @@
 // The counted task message: "%1" shows the counter as it is when the text is asked for, from any
 // thread, while other threads change it.
 #include "kexmesh/core/DescriptionTask.h"
-
 #include "kex/Testing.h"
 
 #include <gtest/gtest.h>
@@ -22,9 +21,7 @@ TEST(DescriptionTask, MessageShowsTheCounterAsItStands)
     EXPECT_EQ(task.getMessageText(), "Reduced point cloud to 1200 points, %2 left");
     counter.store(-7);
     EXPECT_EQ(task.getMessageText(), "Reduced point cloud to -7 points, %2 left");
-    EXPECT_EQ(task.getArgument(2), nullptr);
-    EXPECT_EQ(task.getArgument(0), nullptr);
-
+    EXPECT_TRUE(task.getArgument(2) == nullptr && task.getArgument(0) == nullptr);
     // Readers on several threads each get their own text, always one of the values written.
     std::vector<std::thread> threads;
     std::atomic<bool> wrong{false};
@@ -35,16 +32,13 @@ TEST(DescriptionTask, MessageShowsTheCounterAsItStands)
             counter.fetch_sub(1);
             continue;
           }
-          const std::string text = task.getArgument(1);
-          const int value = std::stoi(text);
-          if (value > -7 || value < -7 - 2000)
-            wrong = true;
+          const int value = std::stoi(std::string(task.getArgument(1)));
+          wrong = wrong || value > -7 || value < -7 - 2000;
         }
       });
     for (std::thread& t : threads)
       t.join();
-    EXPECT_FALSE(wrong);
-    EXPECT_EQ(task.getCount(), -2007);
+    EXPECT_TRUE(!wrong && task.getCount() == -2007);
     counter.store(5);
     EXPECT_TRUE(task.ok());
   }

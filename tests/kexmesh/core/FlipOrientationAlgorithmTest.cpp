@@ -14,8 +14,8 @@ namespace {
 /// A mesh with every derived list the flip must keep consistent.
 KEXTriangleMeshBuffer withAllLists(KEXTriangleMeshBuffer b)
 {
-  EXPECT_TRUE(b.createTriangleAdjacencyList());
-  EXPECT_TRUE(b.calculateVertexNormals()); // vertex adjacency, triangle normals, angles
+  // The vertex normals bring the vertex adjacency, the triangle normals and the angles along.
+  EXPECT_TRUE(b.createTriangleAdjacencyList() && b.calculateVertexNormals());
   return b;
 }
 } // namespace
@@ -23,19 +23,10 @@ KEXTriangleMeshBuffer withAllLists(KEXTriangleMeshBuffer b)
 TEST(FlipOrientation, FollowsEveryListAndTwiceRestores)
 {
   std::mt19937 rng(17);
-  std::vector<KEXTriangleMeshBuffer> meshes;
-  meshes.push_back(makeIcosphere(2));
-  meshes.push_back(makeTorus(9, 5));
-  RandomMeshOptions o;
-  o.vertices = 30;
-  o.triangles = 90;
-  o.repeatedIndexRate = 0.1;
-  meshes.push_back(makeRandomMesh(rng, o));
-  for (const KEXTriangleMeshBuffer& mesh : meshes) {
+  for (const KEXTriangleMeshBuffer& mesh : {makeIcosphere(2), makeTorus(9, 5), makeRandomMesh(rng, {30, 90, 0.0, 0.05, 0.1})}) {
     const KEXTriangleMeshBuffer original = withAllLists(mesh);
     KEXTriangleMeshBuffer b = original;
-    ASSERT_TRUE(runAlgorithm<KEXFlipOrientationAlgorithm>(b));
-    ASSERT_TRUE(b.isConsistent());
+    ASSERT_TRUE(runAlgorithm<KEXFlipOrientationAlgorithm>(b) && b.isConsistent());
     for (int t = 0; t < b.getTriangleCount(); ++t) {
       const KEXTriangle<int>& f = original.triangleList[t];
       EXPECT_EQ(b.triangleList[t], KEXTriangle<int>(f[0], f[2], f[1]));
@@ -44,9 +35,7 @@ TEST(FlipOrientation, FollowsEveryListAndTwiceRestores)
       EXPECT_EQ(b.triangleAngleList[t], Vec3(a.x, a.z, a.y));
     }
     // Adjacency equals a fresh build on the flipped triangles.
-    EXPECT_TRUE(vertexAdjacencyMatches(b));
-    EXPECT_TRUE(triangleAdjacencyMatches(b));
-
+    EXPECT_TRUE(vertexAdjacencyMatches(b) && triangleAdjacencyMatches(b));
     ASSERT_TRUE(runAlgorithm<KEXFlipOrientationAlgorithm>(b));
     EXPECT_TRUE(sameBuffer(b, original));
   }

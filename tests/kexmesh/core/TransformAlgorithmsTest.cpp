@@ -21,12 +21,10 @@ KEXMatrix4<float> randomAffine(std::mt19937& rng)
   for (int r = 0; r < 3; ++r)
     for (int c = 0; c < 4; ++c)
       m(r, c) = u(rng);
-  KEXMatrix4<float> scale = KEXMatrix4<float>::createScaleMatrix(std::pow(10.0f, s(rng)), std::pow(10.0f, s(rng)),
-                                                                 std::pow(10.0f, s(rng)));
+  const KEXMatrix4<float> scale = KEXMatrix4<float>::createScaleMatrix(std::pow(10.0f, s(rng)), std::pow(10.0f, s(rng)),
+                                                                       std::pow(10.0f, s(rng)));
   m = scale * m;
-  if (std::fabs(m.determinant()) < 1e-2f)
-    m = scale;
-  return m;
+  return std::fabs(m.determinant()) < 1e-2f ? scale : m;
 }
 
 template <class A>
@@ -46,8 +44,7 @@ TEST(TransformAlgorithms, NormalsStayPerpendicularUnderRandomAffineMaps)
     ASSERT_TRUE(b.calculateTriangleNormals());
     const KEXTriangleMeshBuffer before = b;
     const KEXMatrix4<float> m = randomAffine(rng);
-    ASSERT_TRUE(transform<KEXTransformVertexListAlgorithm>(b, m));
-    ASSERT_TRUE(transform<KEXTransformTriangleNormalListAlgorithm>(b, m));
+    ASSERT_TRUE(transform<KEXTransformVertexListAlgorithm>(b, m) && transform<KEXTransformTriangleNormalListAlgorithm>(b, m));
     const KEXMatrix4<double> md(m);
     for (int v = 0; v < b.getVertexCount(); ++v) {
       D3 want = md.transformPoint(D3(before.vertexList[v]));
@@ -56,8 +53,7 @@ TEST(TransformAlgorithms, NormalsStayPerpendicularUnderRandomAffineMaps)
     }
     for (int t = 0; t < b.getTriangleCount(); ++t) {
       const KEXTriangle<int>& f = b.triangleList[t];
-      D3 n(b.triangleNormalList[t]);
-      D3 fresh = D3(b.vertexList[f[1]] - b.vertexList[f[0]]).cross(D3(b.vertexList[f[2]] - b.vertexList[f[0]]));
+      const D3 n(b.triangleNormalList[t]), fresh = D3(b.vertexList[f[1]] - b.vertexList[f[0]]).cross(D3(b.vertexList[f[2]] - b.vertexList[f[0]]));
       for (int k = 0; k < 3; ++k) {
         D3 e = D3(b.vertexList[f[(k + 1) % 3]]) - D3(b.vertexList[f[k]]);
         EXPECT_LT(std::fabs(n.dot(e)) / std::sqrt(n.squaredLength() * e.squaredLength()), 1e-4) << round << " " << t;
@@ -75,9 +71,8 @@ TEST(TransformAlgorithms, VertexNormalsByTheInverseTransposeAndSingularMatrixRef
   // Scaling z by 4 turns (0, 0, 1) into (0, 0, 1/4): not renormalised; the translation is ignored.
   const KEXMatrix4<float> m = KEXMatrix4<float>::createTranslationMatrix(5, 6, 7) * KEXMatrix4<float>::createScaleMatrix(2, 3, 4);
   ASSERT_TRUE(transform<KEXTransformVertexNormalListAlgorithm>(b, m));
-  for (const Vec3& n : b.vertexNormalList) {
+  for (const Vec3& n : b.vertexNormalList)
     EXPECT_EQ(n, Vec3(0, 0, 0.25f));
-  }
   const std::vector<Vec3> normals(b.triangleNormalList.begin(), b.triangleNormalList.end());
   kexTest::RecordingScope monitor;
   EXPECT_FALSE(transform<KEXTransformTriangleNormalListAlgorithm>(b, KEXMatrix4<float>::createScaleMatrix(1, 0, 1)));

@@ -1,7 +1,10 @@
+// Triangle calculus: angles of degenerate triangles, and angles, area, normal and heights of random
+// triangles against direct formulas.
 #include "kexmesh/core/TriangleCalculus.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <numbers>
@@ -60,12 +63,10 @@ TEST(TriangleCalculus, RandomTrianglesAgreeWithDirectFormulas)
     EXPECT_NEAR(ang.x + ang.y + ang.z, PI, 1e-12);
     EXPECT_NEAR(ang.x, angleBetween(b - a, c - a), 1e-6);
     EXPECT_NEAR(ang.y, angleBetween(a - b, c - b), 1e-6);
-
     const double cross = std::sqrt((b - a).cross(c - a).squaredLength());
     double area;
     C3::area(area, a, b, c);
     EXPECT_NEAR(area, 0.5 * cross, 1e-9 * (1 + cross));
-
     V3 n;
     C3::normalVector(n, a, b, c);
     const V3 reference = (b - a).cross(c - a); // same orientation, length twice the area
@@ -73,7 +74,6 @@ TEST(TriangleCalculus, RandomTrianglesAgreeWithDirectFormulas)
 
     KEXVector3<double> l;
     C3::lengths(l, a, b, c);
-
     // Heights end on the opposite line, at a right angle to it.
     V3 h;
     C3::heightA(h, a, b, c);

@@ -18,16 +18,10 @@ Vec3 referenceSamplingDistance(const KEXTriangleMeshBuffer& b)
   double sum[3] = {0, 0, 0};
   long count = 0;
   for (const KEXTriangle<int>& f : b.triangleList) {
-    bool ok = f[0] != f[1] && f[0] != f[2] && f[1] != f[2];
-    for (int k = 0; k < 3; ++k)
-      ok = ok && f[k] >= 0 && f[k] < V;
-    if (!ok)
+    if (f[0] == f[1] || f[0] == f[2] || f[1] == f[2] || !b.isValidVertex(f[0]) || !b.isValidVertex(f[1]) || !b.isValidVertex(f[2]))
       continue;
-    for (int k = 0; k < 3; ++k) {
-      KEXVector3<double> e = KEXVector3<double>(b.vertexList[f[(k + 1) % 3]]) - KEXVector3<double>(b.vertexList[f[k]]);
-      for (int a = 0; a < 3; ++a)
-        sum[a] += std::fabs(e[a]);
-    }
+    for (int k = 0; k < 9; ++k)
+      sum[k % 3] += std::fabs(double(b.vertexList[f[(k / 3 + 1) % 3]][k % 3]) - double(b.vertexList[f[k / 3]][k % 3]));
     ++count;
   }
   Vec3 lo(FLT_MAX, FLT_MAX, FLT_MAX), hi(-FLT_MAX, -FLT_MAX, -FLT_MAX);
@@ -37,14 +31,10 @@ Vec3 referenceSamplingDistance(const KEXTriangleMeshBuffer& b)
       hi[a] = std::max(hi[a], p[a]);
     }
   for (int a = 0; a < 3; ++a) {
-    if (count > 0) {
-      float m = float(sum[a] / (3.0 * count));
-      if (m > FLT_MIN && m < r[a])
-        r[a] = m;
-    }
-    float s = float(double(hi[a] - lo[a]) / std::sqrt(double(V)));
-    if (s > FLT_MIN && s < r[a])
-      r[a] = s;
+    const float m = count > 0 ? float(sum[a] / (3.0 * count)) : 0.0f, s = float(double(hi[a] - lo[a]) / std::sqrt(double(V)));
+    for (float x : {m, s})
+      if (x > FLT_MIN && x < r[a])
+        r[a] = x;
   }
   return r;
 }
@@ -54,24 +44,17 @@ TEST(Measures, BoundingBoxAndSamplingDistanceMatchBruteForce)
 {
   std::mt19937 rng(3);
   for (int round = 0; round < 30; ++round) {
-    RandomMeshOptions o;
-    o.vertices = 1 + int(rng() % 50);
-    o.triangles = int(rng() % 80);
-    o.invalidIndexRate = 0.1;
-    o.repeatedIndexRate = 0.2;
-    KEXTriangleMeshBuffer b = makeRandomMesh(rng, o);
+    KEXTriangleMeshBuffer b = makeRandomMesh(rng, {1 + int(rng() % 50), int(rng() % 80), 0.1, 0.05, 0.2});
     if (round % 3 == 0)
       for (Vec3& p : b.vertexList)
         p.z *= 0.001f; // a flat-ish mesh: the box decides z
     KEXInterval<Vec3> box;
     ASSERT_TRUE(b.calculateBoundingBox(box));
-    for (const Vec3& p : b.vertexList) {
+    for (const Vec3& p : b.vertexList)
       EXPECT_TRUE(box.contains(p));
-    }
     Vec3 msd, want = referenceSamplingDistance(b);
     ASSERT_TRUE(b.calculateMeanSamplingDistance(msd));
-    for (int a = 0; a < 3; ++a) {
+    for (int a = 0; a < 3; ++a)
       EXPECT_FLOAT_EQ(msd[a], want[a]) << round << " axis " << a;
-    }
   }
 }

@@ -20,16 +20,7 @@ using namespace kexmeshtest;
 
 namespace {
 
-RandomMeshOptions damaged(int v, int t, double invalid = 0.05)
-{
-  RandomMeshOptions o;
-  o.vertices = v;
-  o.triangles = t;
-  o.invalidIndexRate = invalid;
-  o.duplicateRate = 0.1;
-  o.repeatedIndexRate = 0.05;
-  return o;
-}
+RandomMeshOptions damaged(int v, int t, double invalid = 0.05) { return {v, t, invalid, 0.1, 0.05}; }
 
 // Unique per-element tags in every optional list, so that a test can see where each element went.
 void tagAttributes(KEXTriangleMeshBuffer& b)
@@ -197,23 +188,17 @@ TEST(TriangleMeshBuffer, StopsAndAllocationFaultsDuringEveryBuildLeaveTheListAbs
       EXPECT_TRUE(b.vertexAdjacencyList.getCount() == 0 || vertexAdjacencyMatches(b));
     };
     for (auto kind : {KEXTaskMonitor::Stop, KEXTaskMonitor::Abort})
-      EXPECT_GT(sweepStops(
-                    sphere, create,
-                    [&](KEXTriangleMeshBuffer& b, bool ok, const kexTest::RecordingMonitor& monitor) {
-                      expectStopped(ok, monitor, kind);
-                      absent(b);
-                      EXPECT_EQ(build.count(b), 0);
-                    },
-                    kind),
-                1);
-    EXPECT_GT(sweepAllocationFaults(build.create == &KEXTriangleMeshBuffer::createTriangleAngleList ? valid : damagedMesh, create,
-                                    [&](KEXTriangleMeshBuffer& b, bool ok, const kexTest::RecordingMonitor& monitor) {
-                                      EXPECT_FALSE(ok);
-                                      EXPECT_TRUE(monitor.hasDiagnostic("Out of memory"));
-                                      EXPECT_TRUE(monitor.rootCode() == KEX::OutOfMemory || monitor.rootCode() == KEX::GenericError);
-                                      absent(b);
-                                    }),
-              1);
+      EXPECT_GT(sweepStops(sphere, create, [&](KEXTriangleMeshBuffer& b, bool ok, const kexTest::RecordingMonitor& monitor) {
+        expectStopped(ok, monitor, kind);
+        absent(b);
+        EXPECT_EQ(build.count(b), 0);
+      }, kind), 1);
+    const KEXTriangleMeshBuffer& input = build.create == &KEXTriangleMeshBuffer::createTriangleAngleList ? valid : damagedMesh;
+    EXPECT_GT(sweepAllocationFaults(input, create, [&](KEXTriangleMeshBuffer& b, bool ok, const kexTest::RecordingMonitor& monitor) {
+      EXPECT_TRUE(!ok && monitor.hasDiagnostic("Out of memory"));
+      EXPECT_TRUE(monitor.rootCode() == KEX::OutOfMemory || monitor.rootCode() == KEX::GenericError);
+      absent(b);
+    }), 1);
   }
 }
 
@@ -229,15 +214,13 @@ TEST(TriangleMeshBuffer, AllocationFaultsInGrowthAndRedirect)
              : which == 1 ? b.setTriangleCount(9000)
                           : b.redirectVertex(0, 1) && b.redirectVertex(1, 2) && b.redirectVertex(2, 3);
     };
-    EXPECT_GT(sweepAllocationFaults(mesh, op,
-                                    [&](KEXTriangleMeshBuffer& b, bool ok, const kexTest::RecordingMonitor&) {
-                                      EXPECT_FALSE(ok);
-                                      // A failed growth changes no list.
-                                      EXPECT_TRUE(which == 2 || (b.getVertexCount() == V && b.vertexColorList.getCount() == V &&
-                                                                 b.getTriangleCount() == T && b.triangleAngleList.getCount() == T));
-                                      EXPECT_TRUE(vertexAdjacencyMatches(b) && (which != 2 || triangleAdjacencyMatches(b)));
-                                    }),
-              1);
+    EXPECT_GT(sweepAllocationFaults(mesh, op, [&](KEXTriangleMeshBuffer& b, bool ok, const kexTest::RecordingMonitor&) {
+      EXPECT_FALSE(ok);
+      // A failed growth changes no list.
+      EXPECT_TRUE(which == 2 || (b.getVertexCount() == V && b.vertexColorList.getCount() == V && b.getTriangleCount() == T &&
+                                 b.triangleAngleList.getCount() == T));
+      EXPECT_TRUE(vertexAdjacencyMatches(b) && (which != 2 || triangleAdjacencyMatches(b)));
+    }), 1);
   }
   // Grown triangles are linked to nothing.
   KEXTriangleMeshBuffer b(mesh);
@@ -270,36 +253,27 @@ TEST(TriangleMeshBuffer, RandomOperationSequencesKeepEverythingParallel)
       if (count < (onVertices ? 2 : 1))
         continue;
       const int i = int(rng() % unsigned(count)), j = int(rng() % unsigned(count));
-      if (op == 0) {
-        ASSERT_TRUE(b.swapTriangles(i, j));
-        m.swapTriangles(i, j);
-      } else if (op == 1) {
-        ASSERT_TRUE(b.swapVertices(i, j));
-        m.swapVertices(i, j);
-      } else if (op == 2) {
-        ASSERT_TRUE(b.removeTriangle(i));
-        m.swapTriangles(i, T - 1);
-        m.cutTriangles(T - 1);
-      } else if (op == 3) {
+      const int n = T - 1 - j % std::max(1, std::min(T, 5));
+      switch (op) {
+      case 0: ASSERT_TRUE(b.swapTriangles(i, j)); m.swapTriangles(i, j); break;
+      case 1: ASSERT_TRUE(b.swapVertices(i, j)); m.swapVertices(i, j); break;
+      case 2: ASSERT_TRUE(b.removeTriangle(i)); m.swapTriangles(i, T - 1); m.cutTriangles(T - 1); break;
+      case 3:
         ASSERT_TRUE(b.removeVertex(i));
         m.swapVertices(i, V - 1);
         m.vertices.pop_back();
         m.vertexTags.pop_back();
-      } else if (op == 4) {
-        ASSERT_TRUE(b.flipTriangle(i, j % 3));
-        m.flip(i, j % 3);
-      } else if (op == 5) {
+        break;
+      case 4: ASSERT_TRUE(b.flipTriangle(i, j % 3)); m.flip(i, j % 3); break;
+      case 5:
         ASSERT_TRUE(b.redirectVertex(i, j));
         m.rename(i, j, false);
         ASSERT_TRUE(i == j || b.vertexAdjacencyList[i].isEmpty());
-      } else {
-        const int n = T - 1 - j % std::min(T, 5);
-        ASSERT_TRUE(b.setTriangleCount(n));
-        m.cutTriangles(n);
+        break;
+      default: ASSERT_TRUE(b.setTriangleCount(n)); m.cutTriangles(n);
       }
       SCOPED_TRACE("run " + std::to_string(run) + " step " + std::to_string(step) + " " + names[op]);
-      ASSERT_TRUE(b.isConsistent() && matchesModel(b, m));
-      ASSERT_TRUE(vertexAdjacencyMatches(b) && triangleAdjacencyMatches(b));
+      ASSERT_TRUE(b.isConsistent() && matchesModel(b, m) && vertexAdjacencyMatches(b) && triangleAdjacencyMatches(b));
     }
   }
 }

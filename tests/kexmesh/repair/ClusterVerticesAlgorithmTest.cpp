@@ -1,7 +1,9 @@
+// Vertex clustering: the weld against brute-force single linkage for any worker count, and the
+// repair mode's estimated distance on soups and on closed bodies that touch.
 #include "kexmesh/repair/ClusterVerticesAlgorithm.h"
-
 #include "kex/Testing.h"
 #include "support/AlgorithmSweeps.h"
+#include "support/CoreSetup.h"
 #include "support/MeshChecks.h"
 #include "support/Meshes.h"
 #include "support/ReferenceClustering.h"
@@ -18,17 +20,6 @@ using namespace kexmeshtest;
 
 namespace {
 
-struct ThreadCount {
-  explicit ThreadCount(int n) { kexTest::setThreadCount(n); }
-  ~ThreadCount() { kexTest::setThreadCount(0); }
-};
-
-bool weld(KEXTriangleMeshBuffer& b, float distance)
-{
-  KEXClusterVerticesAlgorithm algorithm(distance);
-  return runAlgorithm(b, algorithm);
-}
-
 // A random cloud on a lattice of step d / 2 (so that many pairs are exactly d apart), with chains
 // of 0.9 d steps, exact duplicates, near misses just beyond d, and a NaN vertex; plus triangles.
 KEXTriangleMeshBuffer makeCloud(std::mt19937& rng, int n, float d, bool attributes)
@@ -37,31 +28,20 @@ KEXTriangleMeshBuffer makeCloud(std::mt19937& rng, int n, float d, bool attribut
   std::uniform_int_distribution<int> lattice(0, 40);
   std::uniform_real_distribution<float> u(0.0f, 20.0f * d);
   while (int(v.size()) < n) {
-    switch (rng() % 7) {
-    case 0:
-    case 1:
+    const unsigned kind = rng() % 7;
+    if (kind < 2) {
       v.push_back(Vec3(float(lattice(rng)) * d * 0.5f, float(lattice(rng)) * d * 0.5f, 0.0f));
-      break;
-    case 2: { // a chain
+    } else if (kind == 3 && !v.empty()) {
+      v.push_back(v[rng() % v.size()]);
+    } else {
       Vec3 p(u(rng), u(rng), u(rng));
-      for (int k = 0; k < 6 && int(v.size()) < n; ++k, p.x += 0.9f * d)
+      if (kind == 2) // a chain
+        for (int k = 0; k < 6 && int(v.size()) < n; ++k, p.x += 0.9f * d)
+          v.push_back(p);
+      else if (kind <= 4) // just beyond d
+        v.insert(v.end(), {p, Vec3(std::nextafter(p.x + d, 1e30f), p.y, p.z)});
+      else
         v.push_back(p);
-      break;
-    }
-    case 3:
-      if (!v.empty()) {
-        v.push_back(v[rng() % v.size()]);
-        break;
-      }
-      [[fallthrough]];
-    case 4: { // just beyond d
-      Vec3 p(u(rng), u(rng), u(rng));
-      v.push_back(p);
-      v.push_back(Vec3(std::nextafter(p.x + d, 1e30f), p.y, p.z));
-      break;
-    }
-    default:
-      v.push_back(Vec3(u(rng), u(rng), u(rng)));
     }
   }
   v.resize(size_t(n));
@@ -78,8 +58,6 @@ KEXTriangleMeshBuffer makeCloud(std::mt19937& rng, int n, float d, bool attribut
       b.vertexScalarList.append(c(rng));
       b.textureCoordinateList.append(KEXVector2<float>(c(rng), c(rng)));
       b.vertexEdgeFlagList.append(char(rng() % 3));
-    }
-    for (int i = 0; i < n; ++i) {
       b.triangleNormalList.append(Vec3(c(rng), c(rng), c(rng)));
       b.triangleColorList.append(KEXRGBA<float>(c(rng), 0, 0, 1));
     }
@@ -96,10 +74,9 @@ KEXTriangleMeshBuffer makeCloud(std::mt19937& rng, int n, float d, bool attribut
 TEST(ClusterVerticesAlgorithm, EqualsBruteForceForAnyThreadCount)
 {
   struct Sweep {
-    float distance;    // the weld distance
-    float cloudStep;   // the cloud's lattice step
-    float shift;       // added to half the vertices (0: none), so tiny and ordinary coordinates mix
-    int extra;         // vertices beyond the random count
+    float distance, cloudStep; // the weld distance, the cloud's lattice step
+    float shift; // added to half the vertices (0: none), so tiny and ordinary coordinates mix
+    int extra;   // vertices beyond the random count
   };
   const float vanishing = 1.1754943508222875e-37f;
   const Sweep sweeps[] = {{0.0f, 0.25f, 0.0f, 0},       {0.25f, 0.25f, 0.0f, 0},
@@ -122,8 +99,8 @@ TEST(ClusterVerticesAlgorithm, EqualsBruteForceForAnyThreadCount)
     for (int threads : {1, 2, 7}) {
       ThreadCount tc(threads);
       KEXTriangleMeshBuffer b(input);
-      ASSERT_TRUE(weld(b, s.distance));
-      ASSERT_TRUE(b.isConsistent());
+      KEXClusterVerticesAlgorithm weld(s.distance);
+      ASSERT_TRUE(runAlgorithm(b, weld) && b.isConsistent());
       ASSERT_TRUE(sameBuffer(b, expected)) << "run " << run << " threads " << threads;
     }
   }
@@ -155,7 +132,6 @@ TEST(ClusterVerticesAlgorithm, RepairModeWeldsSoupsButNeitherEdgesNorClosedFans)
     other.vertexList[bottom] = mesh.vertexList[top]; // exactly coincident despite the rounding
     append(mesh, other);
     const int V = mesh.getVertexCount();
-
     const float d = KEXClusterVerticesAlgorithm::estimateRepairDistance(mesh);
     double shortest = 1e300;
     for (const Tri& t : mesh.triangleList)
@@ -163,29 +139,21 @@ TEST(ClusterVerticesAlgorithm, RepairModeWeldsSoupsButNeitherEdgesNorClosedFans)
         shortest = std::min(shortest, double((mesh.vertexList[t[k]] - mesh.vertexList[t[(k + 1) % 3]]).length()));
     EXPECT_LE(d, 0.5 * shortest) << round;
     EXPECT_GT(d, 2e-6 * 2.0 * 3.0 * scale) << round; // above the noise of the soup below
-
     KEXClusterVerticesAlgorithm repair;
     repair.setRepairMode(true);
     KEXTriangleMeshBuffer kept(mesh);
     ASSERT_TRUE(runAlgorithm(kept, repair));
     EXPECT_EQ(kept.getVertexCount(), V) << "closed fans stay apart";
     EXPECT_EQ(repair.getUsedDistance(), d);
-
     KEXClusterVerticesAlgorithm plain(d);
     KEXTriangleMeshBuffer pinched(mesh);
     ASSERT_TRUE(runAlgorithm(pinched, plain));
     EXPECT_EQ(pinched.getVertexCount(), V - 1) << "without repair mode the touching vertices weld";
-
     // A soup of it with copies jittered by 1e-6 of the size comes back (the touching pair as one).
     KEXTriangleMeshBuffer soup = toSoup(mesh);
     shuffleTriangles(soup, rng);
-    std::uniform_real_distribution<float> j(-1e-6f * scale, 1e-6f * scale);
-    for (KEXVector3<float>& p : soup.vertexList)
-      p += Vec3(j(rng), j(rng), j(rng));
-    KEXClusterVerticesAlgorithm soupWeld;
-    soupWeld.setRepairMode(true);
-    ASSERT_TRUE(runAlgorithm(soup, soupWeld));
-    EXPECT_EQ(soup.getVertexCount(), V - 1) << round;
-    EXPECT_EQ(soup.getTriangleCount(), mesh.getTriangleCount()) << round;
+    soup = jittered(soup, rng, 1e-6f * scale);
+    ASSERT_TRUE(runAlgorithm(soup, repair)); // repair mode again, now on the soup
+    EXPECT_TRUE(soup.getVertexCount() == V - 1 && soup.getTriangleCount() == mesh.getTriangleCount()) << round;
   }
 }

@@ -5,24 +5,18 @@
 #include "support/MeshChecks.h"
 #include "support/Meshes.h"
 #include "support/Reference.h"
+#include "support/RepairSetup.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <map>
+#include <numeric>
 #include <random>
 
 using namespace kexmeshtest;
 
 namespace {
-
-bool consolidate(KEXTriangleMeshBuffer& b) { return runAlgorithm<KEXConsolidateOrientationAlgorithm>(b); }
-
-void flipAll(KEXTriangleMeshBuffer& b)
-{
-  for (int t = 0; t < b.getTriangleCount(); ++t)
-    std::swap(b.triangleList[t][1], b.triangleList[t][2]);
-}
 
 /// The two phases written out plainly, flipping during the traversal: the algorithm must produce
 /// exactly the same triangle list (corner order included).
@@ -32,41 +26,33 @@ void referenceConsolidate(KEXTriangleMeshBuffer& b)
   ASSERT_TRUE(b.createTriangleAdjacencyList());
   std::vector<char> visited(size_t(T), 0);
   std::vector<int> stack;
-  auto push = [&](int c) {
-    if (c >= 0)
-      stack.push_back(c);
-  };
+  auto push = [&](int c) { c >= 0 ? stack.push_back(c) : void(); };
   for (int s = 0; s < T; ++s) {
     if (visited[size_t(s)])
       continue;
     visited[size_t(s)] = 1;
-    push(b.triangleAdjacencyList[s][2]);
-    push(b.triangleAdjacencyList[s][0]);
-    push(b.triangleAdjacencyList[s][1]);
+    for (int k : {2, 0, 1})
+      push(b.triangleAdjacencyList[s][k]);
     while (!stack.empty()) {
-      int c = stack.back();
+      const int c = stack.back(), t = c / 3, k = c % 3;
       stack.pop_back();
-      int t = c / 3, k = c % 3;
       if (visited[size_t(t)])
         continue;
       visited[size_t(t)] = 1;
-      int back = b.triangleAdjacencyList[t][k];
+      const int back = b.triangleAdjacencyList[t][k];
       if (back >= 0 && b.triangleList[back / 3][back % 3] == b.triangleList[t][k])
         b.flipTriangle(t, (k + 1) % 3);
       push(b.triangleAdjacencyList[t][(k + 1) % 3]);
       push(b.triangleAdjacencyList[t][(k + 2) % 3]);
     }
   }
-  std::vector<int> parent{std::vector<int>(size_t(V))};
-  for (int v = 0; v < V; ++v)
-    parent[size_t(v)] = v;
+  std::vector<int> parent(static_cast<size_t>(V));
+  std::iota(parent.begin(), parent.end(), 0);
   std::function<int(int)> find = [&](int v) { return parent[size_t(v)] == v ? v : parent[size_t(v)] = find(parent[size_t(v)]); };
   auto valid = [V](int v) { return v >= 0 && v < V; };
   for (int t = 0; t < T; ++t) {
     const KEXTriangle<int>& tri = b.triangleList[t];
-    if (!valid(tri[0]))
-      continue;
-    for (int k = 1; k < 3; ++k)
+    for (int k = 1; k < 3 && valid(tri[0]); ++k)
       if (valid(tri[k]))
         parent[size_t(find(tri[k]))] = find(tri[0]);
   }
@@ -78,8 +64,8 @@ void referenceConsolidate(KEXTriangleMeshBuffer& b)
     const KEXTriangle<int>& tri = b.triangleList[t];
     if (!valid(tri[0]) || !valid(tri[1]) || !valid(tri[2]))
       continue;
-    KEXVector3<double> pa(b.vertexList[tri[0]]), pb(b.vertexList[tri[1]]), pc(b.vertexList[tri[2]]);
-    KEXVector3<double> centre(box[find(tri[0])].getCenter());
+    const KEXVector3<double> pa(b.vertexList[tri[0]]), pb(b.vertexList[tri[1]]), pc(b.vertexList[tri[2]]),
+        centre(box[find(tri[0])].getCenter());
     sum[find(tri[0])] += (pb - pa).cross(pc - pa).dot(pa - centre);
   }
   for (int t = 0; t < T; ++t)
@@ -97,18 +83,14 @@ TEST(ConsolidateOrientation, MatchesThePlainTwoPhaseProcedureExactly)
   for (int round = 0; round < 40; ++round) {
     KEXTriangleMeshBuffer b;
     if (round % 2) {
-      RandomMeshOptions o;
-      o.vertices = 10 + round;
-      o.triangles = 20 + 4 * round;
-      o.invalidIndexRate = round % 3 == 0 ? 0.03 : 0.0;
-      b = makeRandomMesh(rng, o);
+      b = makeRandomMesh(rng, {10 + round, 20 + 4 * round, round % 3 == 0 ? 0.03 : 0.0});
     } else {
       // Several closed components, one of them wholly inward, another touching it at one vertex
       // only (one component for the vote, none for the propagation); the seed is wherever the
       // shuffle puts it.
       b = round % 4 ? makeTorus(9, 5) : makeIcosphere(1);
       if (round % 8 == 2)
-        flipAll(b);
+        b = inverted(b);
       const int V = b.getVertexCount(), T = b.getTriangleCount();
       KEXTriangleMeshBuffer other = makeCube();
       for (Vec3& p : other.vertexList)
@@ -122,8 +104,7 @@ TEST(ConsolidateOrientation, MatchesThePlainTwoPhaseProcedureExactly)
     }
     KEXTriangleMeshBuffer reference(b);
     referenceConsolidate(reference);
-    ASSERT_TRUE(consolidate(b));
-    ASSERT_TRUE(b.isConsistent());
+    ASSERT_TRUE(runAlgorithm<KEXConsolidateOrientationAlgorithm>(b) && b.isConsistent());
     ASSERT_EQ(triangles(b), triangles(reference)) << "round " << round;
   }
 }

@@ -47,11 +47,9 @@ struct Row {
 
 KEXTriangleMeshBuffer withNormals(KEXTriangleMeshBuffer b)
 {
-  EXPECT_TRUE(b.calculateVertexNormals());
-  EXPECT_TRUE(b.calculateTriangleNormals());
+  EXPECT_TRUE(b.calculateVertexNormals() && b.calculateTriangleNormals());
   return b;
 }
-
 KEXTriangleMeshBuffer withVertexAdjacency(KEXTriangleMeshBuffer b)
 {
   EXPECT_TRUE(b.createVertexAdjacencyList());
@@ -84,8 +82,8 @@ KEXTriangleMeshBuffer saltedSphere()
   KEXTriangleMeshBuffer b = makeIcosphere(2);
   for (int i = 0; i < 4; ++i)
     saltSliver(b, int(rng() % 320u));
-  for (int i = 0; i < 3; ++i)
-    saltCoincident(b, 10 + 20 * i);
+  for (int t : {10, 30, 50})
+    saltCoincident(b, t);
   return b;
 }
 
@@ -112,11 +110,7 @@ KEXTriangleMeshBuffer holesAndSheets()
 KEXTriangleMeshBuffer noisySoup()
 {
   std::mt19937 rng(10);
-  std::uniform_real_distribution<float> u(-1e-4f, 1e-4f);
-  KEXTriangleMeshBuffer b = toSoup(makeIcosphere(3));
-  for (int v = 0; v < b.getVertexCount(); ++v)
-    b.vertexList[v] += Vec3(u(rng), u(rng), u(rng));
-  return withNormals(b);
+  return withNormals(jittered(toSoup(makeIcosphere(3)), rng, 1e-4f));
 }
 
 KEXTriangleMeshBuffer roof()
@@ -137,9 +131,8 @@ KEXTriangleMeshBuffer planeCloud()
 void reduceSettings(KEXTriangleMeshAlgorithmIF& a)
 {
   auto& r = dynamic_cast<KEXReducePointCloudAlgorithm&>(a);
-  EXPECT_TRUE(r.setMeanSamplingDistance(KEXVector3<float>(0.01f, 0.01f, 0.01f)));
-  EXPECT_TRUE(r.setTolerance(0.01f));
-  EXPECT_TRUE(r.setMinNormalScalarProduct(0.99f));
+  EXPECT_TRUE(r.setMeanSamplingDistance(KEXVector3<float>(0.01f, 0.01f, 0.01f)) && r.setTolerance(0.01f) &&
+              r.setMinNormalScalarProduct(0.99f));
 }
 
 // Each finished pass compacts the cloud: what is left is an ordered subsequence of the input, every
@@ -161,11 +154,8 @@ KEXTriangleMeshBuffer scatteredNormalsSphere()
   std::mt19937 rng(5);
   std::normal_distribution<float> g(0.0f, 0.5f);
   KEXTriangleMeshBuffer b = withNormals(makeIcosphere(3));
-  for (Vec3& n : b.vertexNormalList) {
-    n.normalize(1.0f);
-    n += Vec3(g(rng), g(rng), g(rng));
-    n.normalize(1.0f);
-  }
+  for (Vec3& n : b.vertexNormalList)
+    n = (n.normalize(1.0f) + Vec3(g(rng), g(rng), g(rng))).normalize(1.0f);
   return b;
 }
 
@@ -173,11 +163,7 @@ KEXTriangleMeshBuffer scatteredNormalsSphere()
 KEXTriangleMeshBuffer jitteredTorus()
 {
   std::mt19937 rng(17);
-  std::uniform_real_distribution<float> u(-0.02f, 0.02f);
-  KEXTriangleMeshBuffer b = makeTorus(150, 60);
-  for (int v = 0; v < b.getVertexCount(); ++v)
-    b.vertexList[v] += Vec3(u(rng), u(rng), u(rng));
-  return b;
+  return jittered(makeTorus(150, 60), rng, 0.02f);
 }
 
 void scale123(KEXTriangleMeshAlgorithmIF& a)
@@ -263,10 +249,7 @@ const Row rows[] = {
     // mesh over valid vertices, never gains a triangle, and keeps its edges consistent.
     {"KEXRepairBadTrianglesAlgorithm", saltedSphere, nullptr,
      [](const KEXTriangleMeshBuffer& b, const KEXTriangleMeshBuffer& in) {
-       EXPECT_LE(b.getTriangleCount(), in.getTriangleCount());
-       for (int t = 0; t < b.getTriangleCount(); ++t)
-         for (int k = 0; k < 3; ++k)
-           EXPECT_TRUE(b.isValidVertex(b.triangleList[t][k]));
+       EXPECT_TRUE(b.getTriangleCount() <= in.getTriangleCount() && allIndicesValid(b));
      }},
     {"KEXRemoveCapTrianglesAlgorithm", roof, nullptr,
      [](const KEXTriangleMeshBuffer& b, const KEXTriangleMeshBuffer& in) {
@@ -284,10 +267,7 @@ const Row rows[] = {
      nullptr,
      [](const KEXTriangleMeshBuffer& b, const KEXTriangleMeshBuffer& in) {
        EXPECT_EQ(b.getVertexCount(), in.getVertexCount());
-       EXPECT_TRUE(manifoldEdgesConsistent(b));
-       for (int t = 0; t < b.getTriangleCount(); ++t)
-         for (int k = 0; k < 3; ++k)
-           EXPECT_TRUE(b.isValidVertex(b.triangleList[t][k]));
+       EXPECT_TRUE(manifoldEdgesConsistent(b) && allIndicesValid(b));
      },
      Row::StopSucceeds, 5, 5},
     // The contraction commits contraction by contraction: a run cut short keeps a valid mesh
@@ -295,15 +275,10 @@ const Row rows[] = {
     {"KEXContractVertexPairsAlgorithm", [] { return withNormals(makeTorus(40, 24)); },
      [](KEXTriangleMeshAlgorithmIF& a) {
        auto& c = dynamic_cast<KEXContractVertexPairsAlgorithm&>(a);
-       c.setTriangleLimit(300);
-       c.setMaximumError(10.0f);
+       c.setTriangleLimit(300); c.setMaximumError(10.0f);
      },
      [](const KEXTriangleMeshBuffer& b, const KEXTriangleMeshBuffer& in) {
-       EXPECT_LE(b.getTriangleCount(), in.getTriangleCount());
-       EXPECT_TRUE(manifoldEdgesConsistent(b));
-       for (int t = 0; t < b.getTriangleCount(); ++t)
-         for (int k = 0; k < 3; ++k)
-           EXPECT_TRUE(b.isValidVertex(b.triangleList[t][k]));
+       EXPECT_TRUE(b.getTriangleCount() <= in.getTriangleCount() && manifoldEdgesConsistent(b) && allIndicesValid(b));
      },
      Row::StopFails, 5, 2},
     {"KEXSmoothTriangulationAlgorithm", scatteredNormalsSphere, nullptr,
@@ -335,10 +310,9 @@ protected:
   KEXTriangleMeshAlgorithmIF* create()
   {
     const KEXMetaClass* meta = KEXMetaClass::find(row().className);
-    EXPECT_NE(meta, nullptr) << row().className;
+    EXPECT_TRUE(meta && meta->isOfType(KEXTriangleMeshAlgorithmIF::metaClass())) << row().className;
     if (!meta)
       return nullptr;
-    EXPECT_TRUE(meta->isOfType(KEXTriangleMeshAlgorithmIF::metaClass()));
     auto* a = static_cast<KEXTriangleMeshAlgorithmIF*>(meta->create());
     if (a && row().configure)
       row().configure(*a);
@@ -354,12 +328,8 @@ protected:
       EXPECT_TRUE(sameGeometry(b, input));
       return;
     }
-    if (!input.hasVertexAdjacencyList()) {
-      EXPECT_FALSE(b.hasVertexAdjacencyList());
-    }
-    if (!input.hasTriangleAdjacencyList()) {
-      EXPECT_FALSE(b.hasTriangleAdjacencyList());
-    }
+    EXPECT_TRUE(input.hasVertexAdjacencyList() || !b.hasVertexAdjacencyList());
+    EXPECT_TRUE(input.hasTriangleAdjacencyList() || !b.hasTriangleAdjacencyList());
     if (row().partial) {
       row().partial(b, input);
       return;
@@ -397,9 +367,7 @@ TEST_P(EveryAlgorithm, AllocationFailuresAndStopsLeaveNothingHalfDone)
       EXPECT_EQ(m.rootStatus(), KEXTaskInfo::Failed);
       // A failure inside a sub-task reaches the root as the sub-task's status (GenericError).
       EXPECT_TRUE(m.rootCode() == KEX::OutOfMemory || m.rootCode() == KEX::GenericError);
-      if (m.rootCode() == KEX::OutOfMemory) {
-        EXPECT_TRUE(m.hasDiagnostic("Out of memory"));
-      }
+      EXPECT_TRUE(m.rootCode() != KEX::OutOfMemory || m.hasDiagnostic("Out of memory"));
     }
     expectOutcome(b, input, done);
   });

@@ -79,16 +79,14 @@ TEST(FixReport, SameResultAsTheFilterInBothModesAndCountsThatMatch)
   ASSERT_EQ(report.steps.getCount(), 11);
   EXPECT_FALSE(report.failedStep.isValid());
   EXPECT_EQ(report.verticesWelded, soup.getVertexCount() - V);
-  EXPECT_EQ(report.weldDistance, filter.getLastWeldDistance());
-  EXPECT_GT(report.weldDistance, 0.0f);
+  EXPECT_TRUE(report.weldDistance == filter.getLastWeldDistance() && report.weldDistance > 0.0f);
   EXPECT_EQ(report.degenerateLeft, filter.getLastDegenerateStatistics().left);
   // Reoriented, flipped, holes before and after, open edges and loops, non-manifold edges,
   // duplicates, closed and inward components.
   const std::array<int, 10> want = {other.getTriangleCount(), 1, 3, 0, 0, 0, 0, 0, 2, 0};
   EXPECT_EQ(countedFigures(report), want);
   EXPECT_EQ(report.invalidVertices + report.invalidTriangles, 0);
-  EXPECT_FALSE(report.problemsLeft());
-  EXPECT_TRUE(closedAndConsistent(buffer));
+  EXPECT_TRUE(!report.problemsLeft() && closedAndConsistent(buffer));
   // The steps chain up from the soup to the result, and the totals are their net changes.
   int added = 0, dropped = 0;
   for (int i = 0; i < report.steps.getCount(); ++i) {
@@ -99,11 +97,9 @@ TEST(FixReport, SameResultAsTheFilterInBothModesAndCountsThatMatch)
     added += std::max(0, s.trianglesAfter - s.trianglesBefore);
     dropped += std::max(0, s.trianglesBefore - s.trianglesAfter);
   }
-  EXPECT_EQ(report.trianglesAdded, added);
-  EXPECT_EQ(report.trianglesDropped, dropped);
+  EXPECT_TRUE(report.trianglesAdded == added && report.trianglesDropped == dropped);
   EXPECT_GE(added, 3) << "the holes were filled";
-  EXPECT_EQ(report.steps[10].trianglesAfter, buffer.getTriangleCount());
-  EXPECT_EQ(report.steps[10].verticesAfter, buffer.getVertexCount());
+  EXPECT_TRUE(report.steps[10].trianglesAfter == buffer.getTriangleCount() && report.steps[10].verticesAfter == buffer.getVertexCount());
 
   // Unwatched, and watched in object mode: the same mesh, and the same figures.
   KEXTriangleMeshBuffer unwatched = soup;
@@ -137,16 +133,12 @@ TEST(FixReport, UnknownStepRunsNothingFailingStepIsNamedAndAStopKeepsTheStepsDon
   EXPECT_TRUE(errors.has(KEX::InvalidValue, &filter));
   EXPECT_EQ(triangles(buffer), triangles(original));
   EXPECT_EQ(report.steps.getCount(), 0);
-
   buffer.vertexList[0].z = std::numeric_limits<float>::quiet_NaN();
   const KEXenum failing[] = {KEX::FlipOrientation, KEX::Check, KEX::FlipOrientation};
   ASSERT_TRUE(filter.setSequenceList(failing, 3));
   EXPECT_FALSE(runWatched(filter, &buffer, report));
-  EXPECT_EQ(report.failedStep, KEX::Check);
-  EXPECT_EQ(report.steps.getCount(), 2);
-  EXPECT_EQ(report.invalidVertices, 0) << "final counts are only taken after a complete run";
-  EXPECT_EQ(report.openEdges, -1);
-
+  EXPECT_TRUE(report.failedStep == KEX::Check && report.steps.getCount() == 2);
+  EXPECT_TRUE(report.invalidVertices == 0 && report.openEdges == -1) << "final counts are only taken after a complete run";
   // A stop after the welding step: what ran is kept and the final counts are taken.
   std::mt19937 rng(8);
   buffer = toSoup(makeIcosphere(2));
@@ -156,11 +148,9 @@ TEST(FixReport, UnknownStepRunsNothingFailingStepIsNamedAndAStopKeepsTheStepsDon
   monitor.stopWhenEnded("Clustering vertices");
   EXPECT_TRUE(runWatched(filter, &buffer, report)) << "a stop keeps the work done";
   ASSERT_EQ(report.steps.getCount(), 3);
-  EXPECT_EQ(report.steps[2].name, KEX::ClusterVertices);
-  EXPECT_EQ(report.steps[2].verticesAfter, buffer.getVertexCount());
+  EXPECT_TRUE(report.steps[2].name == KEX::ClusterVertices && report.steps[2].verticesAfter == buffer.getVertexCount());
   EXPECT_EQ(report.holesBefore, -1) << "CloseGaps never ran";
-  EXPECT_EQ(report.openEdges, 0) << "the welded sphere is closed";
-  EXPECT_EQ(report.closedComponents, 1);
+  EXPECT_TRUE(report.openEdges == 0 && report.closedComponents == 1) << "the welded sphere is closed";
 }
 
 TEST(FixReport, CountsAgainstIndependentCountsAndShortMemoryLeavesACountUnsetNeverWrong)

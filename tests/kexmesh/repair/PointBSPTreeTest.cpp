@@ -1,6 +1,8 @@
+// The point tree of the weld: box queries against a brute-force scan for every depth and worker
+// count, leaves and entries as the tree promises them.
 #include "kexmesh/repair/PointBSPTree.h"
-
 #include "kex/Testing.h"
+#include "support/CoreSetup.h"
 
 #include <gtest/gtest.h>
 
@@ -14,30 +16,17 @@ namespace {
 
 using Vec3 = KEXVector3<float>;
 
-struct ThreadCount {
-  explicit ThreadCount(int n) { kexTest::setThreadCount(n); }
-  ~ThreadCount() { kexTest::setThreadCount(0); }
-};
-
 // A cloud with clumps, exact duplicates, a flat layer and a few NaN and infinite points.
 std::vector<Vec3> makeCloud(std::mt19937& rng, int n)
 {
   std::uniform_real_distribution<float> u(-1.0f, 1.0f);
   std::vector<Vec3> points;
   for (int i = 0; i < n; ++i) {
-    switch (rng() % 6) {
-    case 0:
-      if (!points.empty()) {
-        points.push_back(points[rng() % points.size()]);
-        break;
-      }
-      [[fallthrough]];
-    case 1:
-      points.push_back(Vec3(u(rng), u(rng), 0.25f));
-      break;
-    default:
-      points.push_back(Vec3(u(rng), u(rng), u(rng)));
-    }
+    const unsigned kind = rng() % 6;
+    if (kind == 0 && !points.empty())
+      points.push_back(points[rng() % points.size()]);
+    else
+      points.push_back(Vec3(u(rng), u(rng), kind < 2 ? 0.25f : u(rng)));
   }
   const float nan = std::numeric_limits<float>::quiet_NaN();
   if (n > 10) {
@@ -62,7 +51,7 @@ TEST(PointBSPTree, BoxQueriesEqualBruteForceForEveryDepthAndThreadCount)
 {
   std::mt19937 rng(21);
   for (int threads : {1, 2, 7}) {
-    ThreadCount tc(threads);
+    kexmeshtest::ThreadCount tc(threads);
     for (int depth : {-1, 1, 2, 5, 18}) {
       for (int n : {0, 1, 8, 9, 700, 5000}) {
         std::vector<Vec3> points = makeCloud(rng, n);
@@ -74,9 +63,7 @@ TEST(PointBSPTree, BoxQueriesEqualBruteForceForEveryDepthAndThreadCount)
         for (const Vec3& p : points)
           nans += (p.x != p.x || p.y != p.y || p.z != p.z) ? 1 : 0;
         ASSERT_EQ(tree.getPointCount(), n - nans);
-        if (depth >= 1) {
-          EXPECT_LE(tree.getLevelCount(), depth - 1);
-        }
+        EXPECT_TRUE(depth < 1 || tree.getLevelCount() <= depth - 1);
         // The entries are a permutation of the non-NaN points.
         std::multiset<int> indices;
         for (int i = 0; i < tree.getPointCount(); ++i)
@@ -87,12 +74,9 @@ TEST(PointBSPTree, BoxQueriesEqualBruteForceForEveryDepthAndThreadCount)
         tree.forEachLeafStartingIn(0, tree.getPointCount(), [&](int first, int count) {
           EXPECT_EQ(first, covered);
           covered += count;
-          if (depth < 1) {
-            EXPECT_LE(count, 8);
-          }
+          EXPECT_TRUE(depth >= 1 || count <= 8);
         });
         EXPECT_EQ(covered, tree.getPointCount());
-
         std::uniform_real_distribution<float> u(-1.2f, 1.2f), s(0.0f, 0.6f);
         for (int q = 0; q < 40; ++q) {
           Vec3 c(u(rng), u(rng), q % 4 == 0 ? 0.25f : u(rng));

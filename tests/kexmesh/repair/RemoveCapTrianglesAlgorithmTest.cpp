@@ -4,11 +4,13 @@
 #include "kexmesh/core/TriangleCalculus.h"
 #include "support/AlgorithmSweeps.h"
 #include "support/MeshChecks.h"
+#include "support/MeshQuality.h"
 #include "support/Meshes.h"
 #include "support/Reference.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -22,9 +24,7 @@ const double DEG = M_PI / 180.0;
 bool removeCaps(KEXTriangleMeshBuffer& b, Limits angle = {0, 1}, Limits cap = {135, 180}, Limits needle = {0, 10})
 {
   KEXRemoveCapTrianglesAlgorithm a;
-  EXPECT_TRUE(a.setAngleLimits(angle));
-  EXPECT_TRUE(a.setCapAngleLimits(cap));
-  EXPECT_TRUE(a.setNeedleAngleLimits(needle));
+  EXPECT_TRUE(a.setAngleLimits(angle) && a.setCapAngleLimits(cap) && a.setNeedleAngleLimits(needle));
   return runAlgorithm(b, a);
 }
 
@@ -37,40 +37,21 @@ KEXTriangleMeshBuffer quad(Vec3 b, Vec3 a = Vec3(0, float(std::tan(5 * DEG)), 0)
 
 bool hasEdge(const KEXTriangleMeshBuffer& b, int u, int v)
 {
-  for (int t = 0; t < b.getTriangleCount(); ++t) {
-    int n = 0;
-    for (int k = 0; k < 3; ++k)
-      n += (b.triangleList[t][k] == u || b.triangleList[t][k] == v) ? 1 : 0;
-    if (n >= 2)
-      return true;
-  }
-  return false;
+  return std::any_of(b.triangleList.begin(), b.triangleList.end(), [&](const Tri& t) {
+    return (t[0] == u || t[0] == v) + (t[1] == u || t[1] == v) + (t[2] == u || t[2] == v) >= 2;
+  });
 }
 
 int capCount(const KEXTriangleMeshBuffer& b)
 {
   int n = 0;
-  for (int t = 0; t < b.getTriangleCount(); ++t) {
-    const KEXTriangle<int>& tri = b.triangleList[t];
+  for (const Tri& tri : b.triangleList) {
     KEXVector3<double> a;
     KEXTriangleCalculus3<float>::angles(a, b.vertexList[tri[0]], b.vertexList[tri[1]], b.vertexList[tri[2]]);
     n += (a.x >= 135 * DEG || a.y >= 135 * DEG || a.z >= 135 * DEG) ? 1 : 0;
   }
   return n;
 }
-
-double totalArea(const KEXTriangleMeshBuffer& b)
-{
-  double s = 0;
-  for (int t = 0; t < b.getTriangleCount(); ++t) {
-    const KEXTriangle<int>& tri = b.triangleList[t];
-    double a;
-    KEXTriangleCalculus3<float>::area(a, b.vertexList[tri[0]], b.vertexList[tri[1]], b.vertexList[tri[2]]);
-    s += a;
-  }
-  return s;
-}
-
 
 } // namespace
 
@@ -128,37 +109,25 @@ TEST(RemoveCapTriangles, JitteredPlanesKeepTheirShapeAndListsStayExact)
     KEXTriangleMeshBuffer b = jitteredRoof(rng, 16, 12, round % 2 ? 0.5f : 0.0f);
     shuffleTriangles(b, rng);
     const bool withLists = round >= 2;
-    if (withLists) {
-      ASSERT_TRUE(b.createTriangleAdjacencyList());
-      ASSERT_TRUE(b.calculateTriangleNormals());
-      ASSERT_TRUE(b.createTriangleAngleList());
-    }
-    const double area = totalArea(b);
+    ASSERT_TRUE(!withLists || (b.createTriangleAdjacencyList() && b.calculateTriangleNormals() && b.createTriangleAngleList()));
+    const double area = measure(b).area;
     const int caps = capCount(b);
     ASSERT_GT(caps, 3);
     KEXTriangleMeshBuffer before(b);
     ASSERT_TRUE(removeCaps(b));
     EXPECT_LT(capCount(b), caps) << "round " << round;
-    EXPECT_NEAR(totalArea(b), area, 1e-4 * area) << "flips inside planar convex quads keep the area";
-    EXPECT_TRUE(manifoldEdgesConsistent(b));
-    EXPECT_EQ(halfEdges(b).size(), halfEdges(before).size());
+    EXPECT_NEAR(measure(b).area, area, 1e-4 * area) << "flips inside planar convex quads keep the area";
+    EXPECT_TRUE(manifoldEdgesConsistent(b) && halfEdges(b).size() == halfEdges(before).size());
     // No triangle spans the ridge: every flipped pair lay in one plane of the roof.
     const float ridge = 8.0f;
-    for (int t = 0; t < b.getTriangleCount(); ++t) {
-      bool left = false, right = false;
-      for (int k = 0; k < 3; ++k) {
-        float x = b.vertexList[b.triangleList[t][k]].x;
-        left |= x < ridge;
-        right |= x > ridge;
-      }
-      EXPECT_FALSE(left && right) << "triangle " << t << " folds across the ridge";
+    for (const Tri& t : b.triangleList) {
+      const float x[] = {b.vertexList[t[0]].x, b.vertexList[t[1]].x, b.vertexList[t[2]].x};
+      EXPECT_FALSE(*std::min_element(x, x + 3) < ridge && *std::max_element(x, x + 3) > ridge) << "folds across the ridge";
     }
     if (withLists) {
-      EXPECT_TRUE(vertexAdjacencyMatches(b));
-      EXPECT_TRUE(triangleAdjacencyMatches(b));
+      EXPECT_TRUE(vertexAdjacencyMatches(b) && triangleAdjacencyMatches(b));
       KEXTriangleMeshBuffer fresh = makeBuffer(vertices(b), triangles(b));
-      ASSERT_TRUE(fresh.calculateTriangleNormals());
-      ASSERT_TRUE(fresh.createTriangleAngleList());
+      ASSERT_TRUE(fresh.calculateTriangleNormals() && fresh.createTriangleAngleList());
       for (int t = 0; t < b.getTriangleCount(); ++t) {
         EXPECT_LT((b.triangleNormalList[t] - fresh.triangleNormalList[t]).length(), 1e-5f);
         EXPECT_LT((b.triangleAngleList[t] - fresh.triangleAngleList[t]).length(), 1e-6f);
@@ -171,21 +140,14 @@ TEST(RemoveCapTriangles, DamagedInputNeverBreaksTheBuffer)
 {
   std::mt19937 rng(47);
   for (int round = 0; round < 40; ++round) {
-    RandomMeshOptions o;
-    o.vertices = 8 + round % 12;
-    o.triangles = 10 + 2 * round;
-    o.duplicateRate = 0.1;
-    o.repeatedIndexRate = 0.1;
-    KEXTriangleMeshBuffer b = makeRandomMesh(rng, o);
+    KEXTriangleMeshBuffer b = makeRandomMesh(rng, {8 + round % 12, 10 + 2 * round, 0.0, 0.1, 0.1});
     for (int v = 0; v < b.getVertexCount(); ++v) // flatten: caps and coplanar pairs everywhere
       b.vertexList[v].z = 0;
     ASSERT_TRUE(b.createTriangleAdjacencyList());
     const int T = b.getTriangleCount();
     EXPECT_TRUE(removeCaps(b, {0, 180}));
     EXPECT_EQ(b.getTriangleCount(), T);
-    EXPECT_TRUE(b.isConsistent());
-    EXPECT_TRUE(vertexAdjacencyMatches(b));
-    EXPECT_TRUE(triangleAdjacencyMatches(b));
+    EXPECT_TRUE(b.isConsistent() && vertexAdjacencyMatches(b) && triangleAdjacencyMatches(b)) << round;
   }
   // An invalid vertex index with a present normal list is refused before any angle is read.
   KEXTriangleMeshBuffer bad = quad(Vec3(0, -1, 0));

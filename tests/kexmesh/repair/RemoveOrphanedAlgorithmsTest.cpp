@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <numeric>
 #include <set>
 
 using namespace kexmeshtest;
@@ -16,25 +17,14 @@ using namespace kexmeshtest;
 namespace {
 using Corners = std::array<float, 9>;
 
-Corners cornersOf(const KEXTriangleMeshBuffer& b, const KEXTriangle<int>& f)
-{
-  Corners c;
-  for (int k = 0; k < 3; ++k)
-    for (int a = 0; a < 3; ++a)
-      c[3 * k + a] = b.vertexList[f[k]][a];
-  return c;
-}
-
 /// Brute force: triangles sharing no vertex with any other triangle.
 std::vector<bool> orphans(const KEXTriangleMeshBuffer& b)
 {
   const int T = b.getTriangleCount();
   std::vector<int> uses(size_t(b.getVertexCount()), 0);
-  for (const KEXTriangle<int>& f : b.triangleList) {
-    std::set<int> distinct = {f[0], f[1], f[2]};
-    for (int v : distinct)
+  for (const KEXTriangle<int>& f : b.triangleList)
+    for (int v : std::set<int>{f[0], f[1], f[2]})
       ++uses[size_t(v)];
-  }
   std::vector<bool> out(static_cast<size_t>(T));
   for (int t = 0; t < T; ++t) {
     const KEXTriangle<int>& f = b.triangleList[t];
@@ -47,8 +37,12 @@ std::vector<Corners> geometry(const KEXTriangleMeshBuffer& b, const std::vector<
 {
   std::vector<Corners> out;
   for (int t = 0; t < b.getTriangleCount(); ++t)
-    if (!skip || !(*skip)[size_t(t)])
-      out.push_back(cornersOf(b, b.triangleList[t]));
+    if (!skip || !(*skip)[size_t(t)]) {
+      Corners c;
+      for (int k = 0; k < 9; ++k)
+        c[size_t(k)] = b.vertexList[b.triangleList[t][k / 3]][k % 3];
+      out.push_back(c);
+    }
   std::sort(out.begin(), out.end());
   return out;
 }
@@ -71,8 +65,7 @@ KEXTriangleMeshBuffer mixedMesh(std::mt19937& rng)
   // Shuffle the vertices too, renumbering the triangles.
   const int V = b.getVertexCount();
   std::vector<int> perm(static_cast<size_t>(V));
-  for (int i = 0; i < V; ++i)
-    perm[size_t(i)] = i;
+  std::iota(perm.begin(), perm.end(), 0);
   std::shuffle(perm.begin(), perm.end(), rng);
   KEXValueList<Vec3> moved(b.vertexList);
   for (int i = 0; i < V; ++i)
@@ -106,9 +99,7 @@ TEST(RemoveOrphanedTriangles, RandomMeshesKeepTheRestIntact)
   for (int round = 0; round < 60; ++round) {
     KEXTriangleMeshBuffer b = mixedMesh(rng);
     const bool adjacency = round % 2 == 0;
-    if (adjacency) {
-      ASSERT_TRUE(b.createVertexAdjacencyList());
-    }
+    ASSERT_TRUE(!adjacency || b.createVertexAdjacencyList());
     const KEXTriangleMeshBuffer before = b;
     const std::vector<bool> gone = orphans(before);
     std::set<int> goneVertices;
@@ -116,13 +107,11 @@ TEST(RemoveOrphanedTriangles, RandomMeshesKeepTheRestIntact)
       if (gone[size_t(t)])
         for (int k = 0; k < 3; ++k)
           goneVertices.insert(before.triangleList[t][k]);
-    ASSERT_TRUE(runAlgorithm<KEXRemoveOrphanedTrianglesAlgorithm>(b));
-    ASSERT_TRUE(b.isConsistent());
+    ASSERT_TRUE(runAlgorithm<KEXRemoveOrphanedTrianglesAlgorithm>(b) && b.isConsistent());
     EXPECT_EQ(b.getTriangleCount(), before.getTriangleCount() - int(std::count(gone.begin(), gone.end(), true)));
     EXPECT_EQ(b.getVertexCount(), before.getVertexCount() - int(goneVertices.size()));
     EXPECT_EQ(geometry(b), geometry(before, &gone));
-    const std::vector<bool> left = orphans(b);
-    EXPECT_EQ(std::count(left.begin(), left.end(), true), 0);
+    EXPECT_EQ(orphans(b), std::vector<bool>(size_t(b.getTriangleCount()), false));
     EXPECT_EQ(b.hasVertexAdjacencyList(), adjacency && b.getVertexCount() > 0);
   }
 }
@@ -133,24 +122,18 @@ TEST(RemoveOrphanedVertices, RandomMeshesKeepTheirGeometry)
   for (int round = 0; round < 60; ++round) {
     KEXTriangleMeshBuffer b = mixedMesh(rng);
     const bool adjacency = round % 2 == 0;
-    if (adjacency) {
-      ASSERT_TRUE(b.createVertexAdjacencyList());
-    }
-    b.vertexNormalList.setCount(b.getVertexCount());
-    for (int i = 0; i < b.getVertexCount(); ++i)
-      b.vertexNormalList[i] = b.vertexList[i] * 2.0f; // travels with its vertex
+    ASSERT_TRUE(!adjacency || b.createVertexAdjacencyList());
+    for (const Vec3& p : b.vertexList)
+      b.vertexNormalList.append(p * 2.0f); // travels with its vertex
     const KEXTriangleMeshBuffer before = b;
     std::set<int> used;
     for (const KEXTriangle<int>& f : before.triangleList)
       used.insert({f[0], f[1], f[2]});
-    ASSERT_TRUE(runAlgorithm<KEXRemoveOrphanedVerticesAlgorithm>(b));
-    ASSERT_TRUE(b.isConsistent());
+    ASSERT_TRUE(runAlgorithm<KEXRemoveOrphanedVerticesAlgorithm>(b) && b.isConsistent());
     EXPECT_EQ(b.getVertexCount(), int(used.size()));
     EXPECT_EQ(geometry(b), geometry(before));
-    for (int i = 0; i < b.getVertexCount(); ++i) {
+    for (int i = 0; i < b.getVertexCount(); ++i)
       EXPECT_EQ(b.vertexNormalList[i], b.vertexList[i] * 2.0f);
-    }
     EXPECT_EQ(b.hasVertexAdjacencyList(), adjacency && b.getVertexCount() > 0);
   }
 }
-

@@ -14,9 +14,7 @@ TEST(LoopSubdivisionAlgorithm, MatchesTheBruteForceStepOnRandomManifoldMeshes)
 {
   checkOnRandomManifoldMeshes(loop, 4242, [](const KEXTriangleMeshBuffer& in, const KEXTriangleMeshBuffer& out) {
     EXPECT_LT(largestDifference(out, referenceLoop(in)), 1e-5) << measure(in).summary();
-    if (closedAndConsistent(in)) {
-      EXPECT_GT(signedVolume(out), 0.0);
-    }
+    EXPECT_TRUE(!closedAndConsistent(in) || signedVolume(out) > 0.0);
   });
 }
 
@@ -26,13 +24,11 @@ TEST(LoopSubdivisionAlgorithm, AttributeListsEndEmptyAndAGivenVertexAdjacencyIsD
   KEXTriangleMeshBuffer b = makeIcosphere(1);
   const int V = b.getVertexCount(), T = b.getTriangleCount();
   ASSERT_TRUE(b.calculateVertexNormals() && b.calculateTriangleNormals());
-  ASSERT_TRUE(b.vertexColorList.setCount(V, KEXRGBA<float>(1, 0, 0)));
-  ASSERT_TRUE(b.triangleColorList.setCount(T, KEXRGBA<float>(0, 1, 0)));
-  ASSERT_TRUE(b.vertexEdgeFlagList.setCount(V, char(1)) && b.vertexScalarList.setCount(V, 2.0f));
-  ASSERT_TRUE(b.textureCoordinateList.setCount(V, KEXVector2<float>(0.5f, 0.5f)));
+  ASSERT_TRUE(b.vertexColorList.setCount(V, KEXRGBA<float>(1, 0, 0)) && b.triangleColorList.setCount(T, KEXRGBA<float>(0, 1, 0)));
+  ASSERT_TRUE(b.vertexEdgeFlagList.setCount(V, char(1)) && b.vertexScalarList.setCount(V, 2.0f) &&
+              b.textureCoordinateList.setCount(V, KEXVector2<float>(0.5f, 0.5f)));
   ASSERT_TRUE(b.createTriangleAngleList() && b.createVertexAdjacencyList());
-  ASSERT_TRUE(loop(b));
-  EXPECT_TRUE(b.isConsistent());
+  ASSERT_TRUE(loop(b) && b.isConsistent());
   EXPECT_TRUE(b.vertexNormalList.isEmpty() && b.vertexColorList.isEmpty() && b.vertexEdgeFlagList.isEmpty() &&
               b.vertexScalarList.isEmpty() && b.textureCoordinateList.isEmpty());
   EXPECT_TRUE(b.triangleNormalList.isEmpty() && b.triangleColorList.isEmpty() && b.triangleAngleList.isEmpty());

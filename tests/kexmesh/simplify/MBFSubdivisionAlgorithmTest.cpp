@@ -41,7 +41,6 @@ TEST(MBFSubdivisionAlgorithm, PropertiesOnRandomManifoldMeshes)
 TEST(MBFSubdivisionAlgorithm, EveryStencilMatchesABruteForceEvaluation)
 {
   std::mt19937 rng(12);
-  std::uniform_real_distribution<float> jitter(-0.1f, 0.1f);
   const KEXTriangleMeshBuffer octahedron =
       makeBuffer({{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}},
                  {{0, 2, 4}, {2, 1, 4}, {1, 3, 4}, {3, 0, 4}, {2, 0, 5}, {1, 2, 5}, {3, 1, 5}, {0, 3, 5}});
@@ -53,17 +52,15 @@ TEST(MBFSubdivisionAlgorithm, EveryStencilMatchesABruteForceEvaluation)
     const double x = 2 * std::numbers::pi * j / k;
     return (0.25 + std::cos(x) + 0.5 * std::cos(2 * x)) / k;
   };
-  for (KEXTriangleMeshBuffer in : {makeTorus(10, 7), makeTetrahedron(), octahedron, makeIcosphere(0), makeGrid(6, 4),
-                                   makeHemisphere(3, 9), withoutStars(makeIcosphere(2), {3})}) {
-    for (KEXVector3<float>& p : in.vertexList)
-      p += KEXVector3<float>(jitter(rng), jitter(rng), jitter(rng));
+  for (const KEXTriangleMeshBuffer& shape : {makeTorus(10, 7), makeTetrahedron(), octahedron, makeIcosphere(0), makeGrid(6, 4),
+                                             makeHemisphere(3, 9), withoutStars(makeIcosphere(2), {3})}) {
+    const KEXTriangleMeshBuffer in = jittered(shape, rng, 0.1f);
     const bool closed = closedAndConsistent(in);
     const auto opposite = oppositeOfHalfEdge(in);
     auto o = [&](int u, int v) { return opposite.at({u, v}); };
     auto valence = [&](int v, int other) { // the fan of v starting at other
       int k = 1;
-      for (int e = o(other, v); e != other; e = o(e, v))
-        ++k;
+      for (int e = o(other, v); e != other; e = o(e, v), ++k) {}
       return k;
     };
     auto stencil = [&](int v, int other) {

@@ -1,7 +1,6 @@
-// The simplification filter: the
-// Filter action on a mesh object with the filter's limits and quality forwarded to the
-// contraction, nothing written after a failure or a stop, and allocation failures while
-// constructing.
+// The simplification filter: the Filter action on a mesh object with the filter's limits and
+// quality forwarded to the contraction, nothing written after a failure or a stop, and allocation
+// failures while constructing.
 #include "kexmesh/simplify/SimplifyTriangleMesh.h"
 #include "kex/Error.h"
 #include "kex/Testing.h"
@@ -59,8 +58,7 @@ TEST(SimplifyTriangleMesh, TheFilterDefaultsRunTheContractionDefaults)
   ASSERT_TRUE(result);
   KEXTriangleMeshBuffer direct(input);
   ASSERT_TRUE(contract(direct, nullptr, 0xABCDEF));
-  EXPECT_EQ(vertices(out), vertices(direct));
-  EXPECT_EQ(triangles(out), triangles(direct));
+  EXPECT_TRUE(sameGeometry(out, direct));
   EXPECT_LT(out.getTriangleCount(), input.getTriangleCount());
 }
 
@@ -85,9 +83,8 @@ TEST(SimplifyTriangleMesh, SetLimitsQualityAndErrorLimitTakeEffect)
     bool result = false;
     const KEXTriangleMeshBuffer out = simplified(f, input, result);
     ASSERT_TRUE(result);
-    EXPECT_LE(out.getTriangleCount(), c.maxTriangles);
-    EXPECT_GT(out.getTriangleCount(), c.maxTriangles - 20);
-    EXPECT_LE(out.getVertexCount(), c.maxVertices);
+    EXPECT_TRUE(out.getTriangleCount() <= c.maxTriangles && out.getTriangleCount() > c.maxTriangles - 20 &&
+                out.getVertexCount() <= c.maxVertices) << out.getTriangleCount() << " triangles, " << out.getVertexCount() << " vertices";
     EXPECT_EQ(verticesOffInput(out, input) == 0, c.onInputPositions);
     EXPECT_TRUE(closedAndConsistent(out));
   }
@@ -104,24 +101,18 @@ TEST(SimplifyTriangleMesh, SetLimitsQualityAndErrorLimitTakeEffect)
 TEST(SimplifyTriangleMesh, FailureOrStopWritesNothing)
 {
   const KEXTriangleMeshBuffer input = bumpySphere();
-  {
+  KEXTriangleMeshBuffer bad(input);
+  bad.triangleList[5][2] = -3;
+  for (bool stop : {true, false}) { // a stop on the way, or an invalid index
     KEXSimplifyTriangleMesh f;
     ASSERT_TRUE(f.setErrorLimit(1000.0f));
     kexTest::RecordingScope monitor;
-    monitor.stopWhenBegun("Reduced surface to 18.432 triangles");
+    if (stop)
+      monitor.stopWhenBegun("Reduced surface to 18.432 triangles");
     bool result = true;
-    const KEXTriangleMeshBuffer out = simplified(f, input, result);
+    const KEXTriangleMeshBuffer out = simplified(f, stop ? input : bad, result);
     EXPECT_FALSE(result);
-    EXPECT_TRUE(sameGeometry(out, input));
-  }
-  {
-    KEXSimplifyTriangleMesh f;
-    KEXTriangleMeshBuffer bad(input);
-    bad.triangleList[5][2] = -3;
-    bool result = true;
-    const KEXTriangleMeshBuffer out = simplified(f, bad, result);
-    EXPECT_FALSE(result);
-    EXPECT_TRUE(sameGeometry(out, bad));
+    EXPECT_TRUE(sameGeometry(out, stop ? input : bad));
   }
   KEXSimplifyTriangleMesh f;
   EXPECT_FALSE(f.simplify()); // no mesh linked

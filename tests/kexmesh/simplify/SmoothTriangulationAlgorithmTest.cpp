@@ -52,8 +52,7 @@ TEST(SmoothTriangulation, RoofCreaseFlipsOnlyBeyondThirtyDegreesAndWhenConvex)
     EXPECT_EQ(hasEdge(b, 2, 3), c.flips);
     EXPECT_EQ(hasEdge(b, 0, 1), !c.flips);
     EXPECT_TRUE(manifoldEdgesConsistent(b));
-    EXPECT_FALSE(b.hasTriangleAdjacencyList());
-    EXPECT_FALSE(b.hasVertexAdjacencyList()); // built for the run, removed again
+    EXPECT_FALSE(b.hasTriangleAdjacencyList() || b.hasVertexAdjacencyList()); // built for the run, removed again
   }
 }
 
@@ -110,8 +109,7 @@ TEST(SmoothTriangulation, WorkStackVisitsLikeTheRecursionOnRandomMeshes)
       ASSERT_TRUE(recursiveFlip(reference, c));
     ASSERT_TRUE(runAlgorithm<KEXSmoothTriangulationAlgorithm>(b));
     EXPECT_EQ(triangles(b), triangles(reference)) << "round " << round;
-    EXPECT_TRUE(manifoldEdgesConsistent(b));
-    EXPECT_TRUE(!closedAndConsistent(shape) || closedAndConsistent(b));
+    EXPECT_TRUE(manifoldEdgesConsistent(b) && (!closedAndConsistent(shape) || closedAndConsistent(b)));
     flipped += triangles(b) != triangles(shape);
   }
   EXPECT_GT(flipped, 8); // the inputs do exercise the flips
