@@ -74,8 +74,9 @@ public:
   KEXPointBSPTree pointTree;
   KEXValueList<char> keepFlags{4096, true};
   // The flags and normals again in the tree's entry order, so that a query reads those of its
-  // candidates from a few contiguous runs rather than from anywhere in the cloud; and per point its
-  // entry (-1: not in the tree, a non-finite point). keepFlags takes the decisions after a pass.
+  // candidates from a few contiguous runs rather than from anywhere in the cloud; and, for the
+  // order by index only, per point its entry (-1: not in the tree, a non-finite point). keepFlags
+  // takes the decisions after a pass.
   KEXValueList<char> entryKeep{4096, true};
   KEXValueList<KEXVector3<float>> entryNormals{4096, true};
   KEXValueList<int> entryOf{4096, true};
@@ -199,19 +200,21 @@ bool KEXReducePointCloudAlgorithmPrivate::updateTree(int V)
     KEXSubTask sub("", 1.0);
     const int E = pointTree.getPointCount();
     if (!keepFlags.setCount(V, char(1)) || !entryKeep.setCount(E) || !entryNormals.setCount(E) ||
-        !entryOf.setCount(V)) {
+        (!deterministic && !entryOf.setCount(V))) {
       pointTree.release();
       releaseEntryLists();
       return kexEndOutOfMemory(task);
     }
     std::fill(keepFlags.begin(), keepFlags.end(), char(1));
     std::fill(entryKeep.begin(), entryKeep.end(), char(1));
-    std::fill(entryOf.begin(), entryOf.end(), -1);
     const Entry* entries = pointTree.getEntries();
     const KEXVector3<float>* normals = buffer.vertexNormalList.getData();
-    for (int k = 0; k < E; ++k) {
+    for (int k = 0; k < E; ++k)
       entryNormals[k] = normals[entries[k].index];
-      entryOf[entries[k].index] = k;
+    if (!deterministic) {
+      std::fill(entryOf.begin(), entryOf.end(), -1);
+      for (int k = 0; k < E; ++k)
+        entryOf[entries[k].index] = k;
     }
   }
   return task.ok();
