@@ -156,6 +156,11 @@ holds 'a == b' "$(wc -l < rs-same.xyz)" "$(wc -l < rs.xyz)" "reduce with toleran
 awk '{ print $1, $2, $3 }' rs.xyz > rs-bare.xyz; t 1 reduce rs-bare.xyz rs-bare-out.xyz --tolerance 0.01; e "no normals"; absent rs-bare-out.xyz
 t 1 reduce rs-n.ply rs-mesh-out.ply --tolerance 0.01; e "has triangles"
 for args in "" "--tolerance -1" "--tolerance 0.01 --min-dot 2"; do t 2 reduce rs.xyz rs-x.xyz $args; done
+# A flat plate in the xy plane has no sampling distance along z: the default spacing must still thin it.
+awk 'BEGIN { srand(3); for (i = 0; i < 120; ++i) for (j = 0; j < 120; ++j)
+  printf "%.5f %.5f 0 0 0 1\n", i * 0.01 + 0.002 * rand(), j * 0.01 + 0.002 * rand() }' > plate.xyz
+t 0 reduce plate.xyz plate-reduced.xyz --tolerance 0.005 --quiet
+holds 'a < 0.7 * b' "$(wc -l < plate-reduced.xyz)" "$(wc -l < plate.xyz)" "reduce kept a flat plate whole"
 
 # Surface reconstruction: a sphere cloud gives a closed surface, so does a mesh whose vertices
 # (normals computed from its triangles) become the cloud; a cloud without normals is refused.

@@ -8,16 +8,45 @@
 #include "kex/Values.h"
 #include "kexmesh/reconstruct/ReducePointCloudAlgorithm.h"
 
+#include <cmath>
 #include <cstdio>
+#include <limits>
 #include <memory>
 
 namespace kexmeshtool {
 
+namespace {
+
+/// The estimate gives an axis along which the points do not spread (an axis-aligned flat scan) the
+/// largest float. Taken as it is, the neighbourhood box becomes infinite along it, every weight
+/// infinite and the drop test never true: a flat cloud would silently keep every point. Such an axis
+/// takes the geometric mean of the others, the cloud's spacing within its plane or line.
+KEXVector3<float> usableSpacing(KEXVector3<float> m)
+{
+  double product = 1.0;
+  int usable = 0;
+  for (int k = 0; k < 3; ++k)
+    if (std::isfinite(m[k]) && m[k] > 0.0f && m[k] < std::numeric_limits<float>::max()) {
+      product *= m[k];
+      ++usable;
+    }
+  const float fill = usable == 0 ? 1.0f : float(std::pow(product, 1.0 / usable));
+  for (int k = 0; k < 3; ++k)
+    if (!(std::isfinite(m[k]) && m[k] > 0.0f && m[k] < std::numeric_limits<float>::max()))
+      m[k] = fill;
+  return m;
+}
+
+} // namespace
+
 int reduceBuffer(KEXTriangleMeshBuffer& b, const ReduceSettings& s)
 {
   KEXVector3<float> spacing(float(s.spacing), float(s.spacing), float(s.spacing));
-  if (s.spacing < 0.0 && !b.calculateMeanSamplingDistance(spacing))
-    spacing = KEXVector3<float>(1.0f, 1.0f, 1.0f); // an empty cloud: nothing to reduce anyway
+  if (s.spacing < 0.0) {
+    if (!b.calculateMeanSamplingDistance(spacing))
+      spacing = KEXVector3<float>(1.0f, 1.0f, 1.0f); // an empty cloud: nothing to reduce anyway
+    spacing = usableSpacing(spacing);
+  }
   const int before = b.getVertexCount();
   int code = step(b, "KEXReducePointCloudAlgorithm", "reduce", [&](KEXTriangleMeshAlgorithmIF& a) {
     auto& reduce = static_cast<KEXReducePointCloudAlgorithm&>(a);
