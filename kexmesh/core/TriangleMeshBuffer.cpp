@@ -24,6 +24,7 @@
 #include "kexmesh/core/TriangleMeshBuffer.h"
 #include "kexmesh/core/internal/Corners.h"
 #include "kexmesh/core/internal/ParallelBlocks.h"
+#include "kexmesh/core/internal/TriangleAngles.h"
 #include "kexmesh/core/internal/TaskEnd.h"
 
 #include "kex/Error.h"
@@ -796,10 +797,8 @@ bool KEXTriangleMeshBuffer::createTriangleAngleList()
       const KEXTriangle<int>& tri = triangles[t];
       if (tri[0] < 0 || tri[0] >= V || tri[1] < 0 || tri[1] >= V || tri[2] < 0 || tri[2] >= V)
         return false; // angles of a triangle without its points do not exist: refuse, never read astray
-      KEXVector3<double> a;
-      KEXTriangleCalculus<KEXVector3<float>>::angles(a, p[tri[0]], p[tri[1]], p[tri[2]]);
-      out[t] = KEXVector3<float>(float(a.x), float(a.y), float(a.z));
     }
+    kexmeshcore::triangleAngles(p, triangles + first, end - first, out + first);
     return true;
   });
   if (!done) {

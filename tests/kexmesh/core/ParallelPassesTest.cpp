@@ -3,6 +3,7 @@
 // triangle in the last block refused as on one thread, and a stop at any progress report leaving
 // no list.
 #include "kex/Testing.h"
+#include "kexmesh/core/TriangleCalculus.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
 #include "support/CoreSetup.h"
 #include "support/MeshChecks.h"
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 using namespace kexmeshtest;
@@ -38,6 +40,39 @@ TEST(ParallelPasses, AnglesAndVertexNormalsAreTheSameForAnyThreadCount)
     EXPECT_TRUE(sameBits(one.triangleAngleList, many.triangleAngleList) && sameBits(one.triangleNormalList, many.triangleNormalList) &&
                 sameBits(one.vertexNormalList, many.vertexNormalList)) << threads;
   }
+}
+
+// The angle list is computed in batches, laid out by coordinate: it must hold, bit for bit, the
+// angles of each triangle computed on its own, also for triangles with coincident, nearly
+// coincident or collinear points and in the short last batch.
+TEST(ParallelPasses, BatchedAnglesAreThoseOfEachTriangleAlone)
+{
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+  std::uniform_int_distribution<int> pick(0, 5);
+  KEXTriangleMeshBuffer b;
+  for (int t = 0; t < 3001; ++t) {
+    KEXVector3<float> p[3] = {{u(rng), u(rng), u(rng)}, {u(rng), u(rng), u(rng)}, {u(rng), u(rng), u(rng)}};
+    switch (pick(rng)) {
+    case 0: p[1] = p[0]; break;                                  // two points coincide
+    case 1: p[2] = p[1] = p[0]; break;                           // all three
+    case 2: p[2] = p[0] + (p[1] - p[0]) * 0.5f; break;           // collinear
+    case 3: p[1] = p[0] + KEXVector3<float>(4e-9f, 0.0f, 0.0f); break; // a side just under the zero threshold
+    default: break;
+    }
+    for (const KEXVector3<float>& q : p)
+      b.vertexList.append(q);
+    b.triangleList.append(KEXTriangle<int>(3 * t, 3 * t + 1, 3 * t + 2));
+  }
+  ASSERT_TRUE(b.createTriangleAngleList());
+  int differ = 0;
+  for (int t = 0; t < b.getTriangleCount(); ++t) {
+    KEXVector3<double> a;
+    KEXTriangleCalculus<KEXVector3<float>>::angles(a, b.vertexList[3 * t], b.vertexList[3 * t + 1], b.vertexList[3 * t + 2]);
+    const KEXVector3<float> alone(float(a.x), float(a.y), float(a.z));
+    differ += std::memcmp(&alone, &b.triangleAngleList[t], sizeof alone) != 0;
+  }
+  EXPECT_EQ(differ, 0);
 }
 
 TEST(ParallelPasses, InvalidTrianglesAndStopsLeaveNoList)
