@@ -41,7 +41,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -49,7 +48,6 @@
 #include <random>
 #include <sstream>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -156,47 +154,6 @@ PeerOutput runOpen3D(const Cloud& c, const KEXVector3<float>&, double cell)
   return out;
 }
 #endif
-
-/// The largest distance from a point of `from` to its nearest point of `to`, through a hash grid of
-/// cell size h, searching growing shells of cells (exact: a shell is searched one cell beyond the
-/// nearest point found). Capped at limit.
-double coverage(const std::vector<KEXVector3<float>>& from, const std::vector<KEXVector3<float>>& to, double h, double limit)
-{
-  if (to.empty())
-    return limit;
-  auto cellOf = [h](double v) { return int64_t(std::floor(v / h)); };
-  auto key = [](int64_t x, int64_t y, int64_t z) { return (x * 73856093) ^ (y * 19349663) ^ (z * 83492791); };
-  std::unordered_map<int64_t, std::vector<int>> grid;
-  for (size_t i = 0; i < to.size(); ++i)
-    grid[key(cellOf(to[i].x), cellOf(to[i].y), cellOf(to[i].z))].push_back(int(i));
-  const int maxShell = int(std::ceil(limit / h)) + 1;
-  double worst = 0.0;
-  for (const KEXVector3<float>& p : from) {
-    const int64_t cx = cellOf(p.x), cy = cellOf(p.y), cz = cellOf(p.z);
-    double best = HUGE_VAL;
-    for (int s = 0; s <= maxShell; ++s) {
-      for (int64_t x = cx - s; x <= cx + s; ++x)
-        for (int64_t y = cy - s; y <= cy + s; ++y)
-          for (int64_t z = cz - s; z <= cz + s; ++z) {
-            if (std::max({std::llabs(x - cx), std::llabs(y - cy), std::llabs(z - cz)}) != s)
-              continue;
-            const auto it = grid.find(key(x, y, z));
-            if (it == grid.end())
-              continue;
-            for (int i : it->second) {
-              const double dx = double(to[size_t(i)].x) - p.x, dy = double(to[size_t(i)].y) - p.y,
-                           dz = double(to[size_t(i)].z) - p.z;
-              best = std::min(best, dx * dx + dy * dy + dz * dz);
-            }
-          }
-      // Everything within s cells is searched: a point nearer than s * h is final.
-      if (best <= double(s) * h * double(s) * h)
-        break;
-    }
-    worst = std::max(worst, std::min(std::sqrt(best), limit));
-  }
-  return worst;
-}
 
 // What a thinning costs the surface: the kept points, with their input normals, are reconstructed
 // (kexmesh's reconstruction with its defaults, the same for every tool) and every input point's
@@ -311,8 +268,9 @@ void compare(const std::string& name, const Cloud& c)
       valid = valid && std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
     if (valid && (i < 0 || tools[size_t(i)].selects))
       valid = allInputPoints(kept, c);
-    const double cover = coverage(c.points, kept, 2.0 * cell, 0.05 * diag);
-    valid = valid && cover < 0.05 * diag;
+    const double cover = kexmeshtest::largestGap(c.points.data(), int(c.points.size()), kept.data(), int(kept.size()),
+                                                 2.0 * cell, 0.05 * diag);
+    valid = valid && cover <= 0.05 * diag;
     if (i < 0)
       oursValid = valid;
     char ratio[32] = "-";

@@ -29,7 +29,6 @@
 
 #include "kex/Error.h"
 #include "kex/Task.h"
-#include "kexmesh/core/TriangleCalculus.h"
 
 #include <algorithm>
 #include <cmath>

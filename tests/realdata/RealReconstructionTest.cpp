@@ -18,7 +18,6 @@
 #include <filesystem>
 #include <set>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 using namespace kexmeshtest;
@@ -37,38 +36,6 @@ double diagonalOf(const KEXTriangleMeshBuffer& b)
   KEXInterval<KEXVector3<float>> box;
   EXPECT_TRUE(b.calculateBoundingBox(box));
   return box.getDiameter();
-}
-
-/// The largest distance from a point of `from` to its nearest point of `to`, when it is at most r;
-/// a value above r otherwise. A hash grid of cell r: the nearest point within r lies in one of the
-/// 27 cells around a point's own.
-double largestGap(const KEXTriangleMeshBuffer& from, const KEXTriangleMeshBuffer& to, double r)
-{
-  auto cellOf = [r](float v) { return int64_t(std::floor(double(v) / r)); };
-  auto key = [](int64_t x, int64_t y, int64_t z) { return (x * 73856093) ^ (y * 19349663) ^ (z * 83492791); };
-  std::unordered_map<int64_t, std::vector<int>> grid;
-  for (int j = 0; j < to.getVertexCount(); ++j) {
-    const KEXVector3<float>& q = to.vertexList[j];
-    if (std::isfinite(q.x) && std::isfinite(q.y) && std::isfinite(q.z))
-      grid[key(cellOf(q.x), cellOf(q.y), cellOf(q.z))].push_back(j);
-  }
-  double worst = 0.0;
-  for (int i = 0; i < from.getVertexCount(); ++i) {
-    const KEXVector3<float>& p = from.vertexList[i];
-    if (!(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z)))
-      continue;
-    double best = 2.0 * r;
-    for (int64_t x = cellOf(p.x) - 1; x <= cellOf(p.x) + 1; ++x)
-      for (int64_t y = cellOf(p.y) - 1; y <= cellOf(p.y) + 1; ++y)
-        for (int64_t z = cellOf(p.z) - 1; z <= cellOf(p.z) + 1; ++z) {
-          const auto cell = grid.find(key(x, y, z));
-          if (cell != grid.end())
-            for (int j : cell->second)
-              best = std::min(best, (KEXVector3<double>(to.vertexList[j]) - KEXVector3<double>(p)).length());
-        }
-    worst = std::max(worst, best);
-  }
-  return worst;
 }
 
 } // namespace
@@ -140,7 +107,9 @@ TEST(RealReconstruction, EveryOrientedCloudGivesAManifoldSurfaceOverItsPoints)
     for (int k = 0; k < 3; ++k)
       radius *= std::min(std::max(2.0f * m[k] + 3.0f * t, 2.5f * m[k]), 5.0f * m[k]);
     radius = 0.5 * std::cbrt(radius);
-    EXPECT_LE(largestGap(cloud, reduced, radius), radius);
+    EXPECT_LE(largestGap(cloud.vertexList.getData(), cloud.getVertexCount(), reduced.vertexList.getData(),
+                         reduced.getVertexCount(), radius, radius),
+              radius);
     KEXTriangleMeshBuffer thin = reduced;
     EXPECT_TRUE(runAlgorithm<KEXConstructTriangulationAlgorithm>(thin));
     const MeshQuality qt = measure(thin);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numeric>
+#include <unordered_map>
 
 namespace kexmeshtest {
 
@@ -239,6 +240,45 @@ int SurfaceDistance::countFarther(const KEXTriangleMeshBuffer& points, double r,
     farther += d > r;
   }
   return farther;
+}
+
+double largestGap(const KEXVector3<float>* from, int fromCount, const KEXVector3<float>* to, int toCount, double cell,
+                  double limit)
+{
+  auto finite = [](const KEXVector3<float>& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); };
+  auto cellOf = [cell](float v) { return int64_t(std::floor(double(v) / cell)); };
+  auto key = [](int64_t x, int64_t y, int64_t z) { return (x * 73856093) ^ (y * 19349663) ^ (z * 83492791); };
+  std::unordered_map<int64_t, std::vector<int>> grid;
+  for (int j = 0; j < toCount; ++j)
+    if (finite(to[j]))
+      grid[key(cellOf(to[j].x), cellOf(to[j].y), cellOf(to[j].z))].push_back(j);
+  const double above = std::nextafter(limit, HUGE_VAL);
+  const int maxShell = int(std::ceil(limit / cell)) + 1;
+  double worst = 0.0;
+  for (int i = 0; i < fromCount; ++i) {
+    const KEXVector3<float>& p = from[i];
+    if (!finite(p))
+      continue;
+    const int64_t cx = cellOf(p.x), cy = cellOf(p.y), cz = cellOf(p.z);
+    double best = HUGE_VAL;
+    for (int s = 0; s <= maxShell; ++s) {
+      for (int64_t x = cx - s; x <= cx + s; ++x)
+        for (int64_t y = cy - s; y <= cy + s; ++y)
+          for (int64_t z = cz - s; z <= cz + s; ++z) {
+            if (std::max({std::llabs(x - cx), std::llabs(y - cy), std::llabs(z - cz)}) != s)
+              continue;
+            const auto it = grid.find(key(x, y, z));
+            if (it != grid.end())
+              for (int j : it->second)
+                best = std::min(best, (KEXVector3<double>(to[j]) - KEXVector3<double>(p)).length());
+          }
+      // Every point within s cells has been seen: one nearer than s * cell is the nearest.
+      if (best <= double(s) * cell)
+        break;
+    }
+    worst = std::max(worst, best <= limit ? best : above);
+  }
+  return worst;
 }
 
 } // namespace kexmeshtest

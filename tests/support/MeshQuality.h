@@ -46,4 +46,11 @@ private:
   double m_cell = 1.0;
 };
 
+/// How far the points of `from` lie from the points of `to`: the largest distance of a finite point
+/// of `from` to its nearest finite point of `to`, when it is at most limit; otherwise a value just
+/// above limit. A hash grid of cell size cell, searched in growing shells of cells until the
+/// nearest point found is final.
+double largestGap(const KEXVector3<float>* from, int fromCount, const KEXVector3<float>* to, int toCount, double cell,
+                  double limit);
+
 } // namespace kexmeshtest

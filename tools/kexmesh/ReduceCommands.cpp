@@ -23,16 +23,15 @@ namespace {
 /// takes the geometric mean of the others, the cloud's spacing within its plane or line.
 KEXVector3<float> usableSpacing(KEXVector3<float> m)
 {
+  auto usable = [](float v) { return v > 0.0f && v < std::numeric_limits<float>::max(); }; // false for NaN
   double product = 1.0;
-  int usable = 0;
+  int count = 0;
   for (int k = 0; k < 3; ++k)
-    if (std::isfinite(m[k]) && m[k] > 0.0f && m[k] < std::numeric_limits<float>::max()) {
-      product *= m[k];
-      ++usable;
-    }
-  const float fill = usable == 0 ? 1.0f : float(std::pow(product, 1.0 / usable));
+    if (usable(m[k]))
+      product *= m[k], ++count;
+  const float fill = count == 0 ? 1.0f : float(std::pow(product, 1.0 / count));
   for (int k = 0; k < 3; ++k)
-    if (!(std::isfinite(m[k]) && m[k] > 0.0f && m[k] < std::numeric_limits<float>::max()))
+    if (!usable(m[k]))
       m[k] = fill;
   return m;
 }
