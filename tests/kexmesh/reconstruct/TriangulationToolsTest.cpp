@@ -5,6 +5,7 @@
 
 #include "kex/Testing.h"
 #include "support/AlgorithmSweeps.h"
+#include "support/CoreSetup.h"
 #include "support/MeshQuality.h"
 #include "support/MeshChecks.h"
 #include "support/Meshes.h"
@@ -245,6 +246,52 @@ TEST(TriangulationToolsTest, EdgeLoopNeverReusesAnEdgeOrATriangleLikeTheBruteFor
   const int figure[6] = {1, 4, 7, 10, 13, 16};
   EXPECT_FALSE(Tools::clockwiseEdgeLoop(&eight, figure, 6, outcome) || Tools::clockwiseEdgeLoop(nullptr, figure, 6, none));
   EXPECT_TRUE(outcome == Tools::EdgeLoopOutcome::Unfillable && sameBuffer(eight, eightBefore) && none == Tools::EdgeLoopOutcome::Invalid);
+}
+
+// Long loops are solved on the worker threads, gap by gap: the triangles must be those of one
+// thread, also where many splits tie exactly (a regular polygon, the border of a lattice
+// rectangle) and where chords of the mesh forbid diagonals and triangles.
+TEST(TriangulationToolsTest, LongLoopsGiveTheSameTrianglesForAnyThreadCount)
+{
+  std::mt19937 rng(23);
+  std::vector<std::array<int, 3>> chords;
+  for (int e = 0; e < 60; ++e) {
+    const int p = int(rng() % 520u);
+    chords.push_back({p, (p + 2 + int(rng() % 510u)) % 520, 520});
+  }
+  const RingMesh ring = makeRing(rng, 520, chords);
+  std::vector<KEXVector3<float>> polygon, lattice;
+  for (int i = 0; i < 512; ++i)
+    polygon.push_back({std::cos(6.2831853f * float(i) / 512.0f), std::sin(6.2831853f * float(i) / 512.0f), 0.0f});
+  for (int i = 0; i < 540; ++i) { // a 180 x 90 rectangle's border, counter-clockwise
+    const int x = i < 180 ? i : i < 270 ? 180 : i < 450 ? 450 - i : 0, y = i < 180 ? 0 : i < 270 ? i - 180 : i < 450 ? 90 : 540 - i;
+    lattice.push_back({float(x), float(y), 0.0f});
+  }
+  auto solve = [&](int threads, int which) {
+    ThreadCount count(threads);
+    if (which == 0) {
+      KEXTriangleMeshBuffer b(ring.mesh);
+      EXPECT_TRUE(Tools::clockwiseEdgeLoop(&b, ring.loop.data(), 520));
+      return appended(b, ring.mesh.getTriangleCount());
+    }
+    KEXTriangleMeshBuffer b = makeBuffer(which == 1 ? polygon : lattice, {});
+    std::vector<int> loop(size_t(b.getVertexCount()));
+    std::iota(loop.begin(), loop.end(), 0);
+    EXPECT_TRUE(Tools::clockwiseVertexLoop(&b, listOf(loop)));
+    return appended(b, 0);
+  };
+  // The loops take turns, so that no solve finds the finished table of the same loop in memory
+  // handed back by the solve before.
+  std::vector<KEXTriangle<int>> results[3][3];
+  const int threadCounts[3] = {1, 2, 7};
+  for (int run = 0; run < 3; ++run)
+    for (int which = 0; which < 3; ++which)
+      results[which][run] = solve(threadCounts[run], which);
+  for (int which = 0; which < 3; ++which) {
+    EXPECT_EQ(results[which][0].size(), which == 0 ? 518u : which == 1 ? 510u : 538u);
+    for (int run = 1; run < 3; ++run)
+      EXPECT_EQ(results[which][run], results[which][0]) << which << " " << threadCounts[run];
+  }
 }
 
 TEST(TriangulationToolsTest, EllipsoidCountsClosednessOrientationAndNormals)
