@@ -125,6 +125,19 @@ private:
 };
 
 constinit LargeBlockCache g_cache;
+
+// The C library gives freed memory at the top of its heap back to the OS as soon as 128 KiB are
+// free there, and serves requests from 128 KiB up by mappings of their own. A mesh of a million
+// vertices keeps its corner lists in about a thousand 32 KiB pool blocks and many lists between
+// 128 KiB and 4 MiB: each rebuild of them paid its page faults again (on some virtual machines a
+// fresh page costs more than the work done on it). The heap now keeps up to 256 MiB of free memory
+// at its top and serves requests up to 32 MiB, the most the C library's own adaptive threshold
+// would reach (setting one threshold turns the adaptation off).
+const bool g_heapTuned = [] {
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
+  return true;
+}();
 } // namespace
 
 void* kexMalloc(size_t size)
