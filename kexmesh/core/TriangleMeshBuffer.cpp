@@ -13,7 +13,10 @@
 // the first counts the corners of every vertex, so each list takes its storage from the small-array
 // pool once, in the size class that growing it entry by entry would have reached (later edits grow
 // it exactly as before); the second visits the corners in ascending order and appends each to its
-// vertex's list, so the lists come out ascending without a search or a move. The partners of the
+// vertex's list, so the lists come out ascending without a search or a move. On a large mesh whose
+// triangles jump about the vertex numbering the corners go to buckets of consecutive vertices
+// first, in ascending order, so that the appends of a bucket stay within a core's cache; those
+// passes run on the worker threads. The partners of the
 // corners at a vertex a are found among the edge ends at a: every corner there whose next corner
 // lies on the edge's start vertex closes the edge the other way (consistent neighbour), every
 // corner whose previous corner does closes it the same way (inconsistent neighbour). Exactly one
@@ -40,6 +43,15 @@ namespace {
 constexpr int VERTEX_BLOCK = 1024;
 constexpr int TRIANGLE_BLOCK = 2048;
 constexpr int VERTEX_ADJACENCY_CORNERS = 16384; // corners per progress report
+// Vertices whose corner lists are appended together in a large vertex adjacency build (their lists
+// and storage, about 50 bytes a vertex, stay within a core's cache), and triangles per block of its
+// distribution passes.
+constexpr int ADJACENCY_BUCKET_VERTICES = 4096;
+constexpr int ADJACENCY_SCATTER_TRIANGLES = 1 << 14;
+// At most this many buckets touched by the first ADJACENCY_SAMPLE_TRIANGLES of a block on average
+// (and at most a quarter of them): the plain corner-order append is used.
+constexpr int COHERENT_BUCKETS = 16;
+constexpr int ADJACENCY_SAMPLE_TRIANGLES = 1024;
 constexpr int TRIANGLE_ADJACENCY_CORNERS = 3072;
 constexpr int ANGLE_TRIANGLES = 8192;
 
@@ -219,6 +231,42 @@ void swapEntries(KEXValueList<T>& list, int i, int j)
   T tmp = list[i];
   list[i] = list[j];
   list[j] = tmp;
+}
+
+enum class CornerAppend { Done, OutOfMemory, Stopped };
+
+// Counts the corners of every vertex, reserves each list's storage, then appends the corners in
+// ascending order: each list comes out ascending and free of duplicates, and no append overruns
+// its storage. Each corner appended advances the task by weight. (A function of its own with its
+// values in locals: in a closure, every store through a list would make the compiler reload them.)
+CornerAppend appendCornersInOrder(KEXTask& task, const KEXTriangle<int>* tris, int T, int V, int* count,
+                                  KEXCompactIndexArray* lists, double weight)
+{
+  const unsigned vertexCount = unsigned(V); // one compare rejects both v < 0 and v >= V
+  for (int t = 0; t < T; ++t)
+    for (int k = 0; k < 3; ++k)
+      if (unsigned(tris[t][k]) < vertexCount)
+        ++count[tris[t][k]];
+  for (int v = 0; v < V; ++v)
+    if (count[v] != 0 && !lists[v].reserveGrown(count[v]))
+      return CornerAppend::OutOfMemory;
+  const int corners = 3 * T;
+  for (int first = 0; first < corners; first += VERTEX_ADJACENCY_CORNERS) {
+    const int end = std::min(corners, first + VERTEX_ADJACENCY_CORNERS);
+    int t = first / 3, k = first % 3;
+    for (int c = first; c < end; ++c) {
+      const int v = tris[t][k];
+      if (unsigned(v) < vertexCount)
+        lists[v].appendReserved(c);
+      if (++k == 3) {
+        k = 0;
+        ++t;
+      }
+    }
+    if (!task.incProgress(weight * double(end - first), true))
+      return CornerAppend::Stopped;
+  }
+  return CornerAppend::Done;
 }
 
 } // namespace
@@ -673,48 +721,133 @@ bool KEXTriangleMeshBuffer::createVertexAdjacencyList()
   KEXCompactIndexArray* lists = vertexAdjacencyList.getData();
   const KEXTriangle<int>* tris = triangleList.getData();
   const unsigned vertexCount = unsigned(V); // one compare rejects both v < 0 and v >= V
-  {
-    // Corners per vertex, then every list's storage at once. A failure leaves some lists with
-    // storage and no entries; emptying the list frees them.
-    KEXValueList<int> counts(VERTEX_BLOCK, true);
-    if (!counts.setCount(V, 0)) {
-      vertexAdjacencyList.clear();
-      return kexEndOutOfMemory(task);
-    }
-    int* count = counts.getData();
-    for (int t = 0; t < T; ++t) {
-      const KEXTriangle<int>& tri = tris[t];
-      for (int k = 0; k < 3; ++k)
-        if (unsigned(tri[k]) < vertexCount)
-          ++count[tri[k]];
-    }
-    for (int v = 0; v < V; ++v)
-      if (count[v] != 0 && !lists[v].reserveGrown(count[v])) {
-        vertexAdjacencyList.clear();
-        return kexEndOutOfMemory(task);
-      }
-  }
-  // Fill in ascending corner order: each list receives exactly the corners counted for it, each
-  // once and larger than the one before, so the lists are ascending and free of duplicates by
-  // construction and no append can overrun its reserved storage.
   const int corners = 3 * T;
-  for (int first = 0; first < corners; first += VERTEX_ADJACENCY_CORNERS) {
-    const int end = corners - first > VERTEX_ADJACENCY_CORNERS ? first + VERTEX_ADJACENCY_CORNERS : corners;
-    int t = first / 3, k = first % 3;
-    for (int c = first; c < end; ++c) {
-      const int v = tris[t][k];
-      if (unsigned(v) < vertexCount)
-        lists[v].appendReserved(c);
-      if (++k == 3) {
-        k = 0;
-        ++t;
-      }
+  auto fail = [&](bool stopped) {
+    vertexAdjacencyList.clear(); // frees the storage of lists reserved so far
+    return stopped ? kexEndRefused(task) : kexEndOutOfMemory(task);
+  };
+  KEXValueList<int> counts(VERTEX_BLOCK, true);
+  if (!counts.setCount(V, 0))
+    return fail(false);
+  int* count = counts.getData();
+
+  auto appendInCornerOrder = [&](double weight) {
+    const CornerAppend end = appendCornersInOrder(task, tris, T, V, count, lists, weight);
+    return end == CornerAppend::Done ? task.ok() : fail(end == CornerAppend::Stopped);
+  };
+  if (V <= ADJACENCY_BUCKET_VERTICES) // every list fits the cache
+    return appendInCornerOrder(1.0);
+
+  const int buckets = (V + ADJACENCY_BUCKET_VERTICES - 1) / ADJACENCY_BUCKET_VERTICES;
+  const int blockTriangles = std::max(ADJACENCY_SCATTER_TRIANGLES, (T + 255) / 256);
+  const int blocks = (T + blockTriangles - 1) / blockTriangles;
+  KEXValueList<int> bucketStarts(VERTEX_BLOCK, true); // per bucket: first slot, then the end
+  if (!bucketStarts.setCount(buckets + 1, -1))
+    return fail(false);
+  // Triangles in an order that follows the vertex numbering (most meshes: a weld numbers the
+  // vertices as the triangles first use them) keep the plain append within the cache: the
+  // corners of a block then fall into a few buckets only. The first triangles of every block tell.
+  {
+    int* seen = bucketStarts.getData(); // per bucket the last block that touched it
+    long long touched = 0;
+    for (int b = 0; b < blocks; ++b) {
+      const int first = b * blockTriangles, end = std::min(T, first + ADJACENCY_SAMPLE_TRIANGLES);
+      for (int t = first; t < end; ++t)
+        for (int k = 0; k < 3; ++k)
+          if (unsigned(tris[t][k]) < vertexCount && seen[tris[t][k] / ADJACENCY_BUCKET_VERTICES] != b) {
+            seen[tris[t][k] / ADJACENCY_BUCKET_VERTICES] = b;
+            ++touched;
+          }
     }
-    if (!task.incProgress(double(end - first), true)) {
-      vertexAdjacencyList.clear();
-      return kexEndRefused(task);
+    if (touched <= (long long)blocks * std::min(COHERENT_BUCKETS, buckets / 4))
+      return appendInCornerOrder(1.0);
+  }
+
+  // Triangles that jump about the vertex numbering: appending in corner order would touch two
+  // random cache lines per corner (the list and its storage). The corners are first distributed,
+  // in ascending order, to buckets of ADJACENCY_BUCKET_VERTICES consecutive vertices, whose lists
+  // then fit a core's cache while a bucket is appended. Blocks of triangles count and place their
+  // corners independently (each block owns its run of every bucket) and buckets own disjoint
+  // lists, so every pass runs on the worker threads, and the lists are the same as the plain
+  // corner-order append for any thread count. The small-array pool serves only the calling thread,
+  // so the storage is reserved between passes.
+  struct Entry {
+    int vertex, corner;
+  };
+  KEXValueList<int> runs(VERTEX_BLOCK, true); // per block and bucket: first slot of the run
+  KEXValueList<Entry> entries(VERTEX_BLOCK, true);
+  if (!runs.setCount(blocks * buckets, 0) || !entries.setCount(corners))
+    return fail(false);
+  // The pass bodies copy what they use into locals: through the closure's references every store
+  // would make the compiler load them again.
+  int* const run = runs.getData();
+  const Entry* const entry = entries.getData();
+  const int* const bucketStart = bucketStarts.getData();
+  // The task's 3 per triangle: 0.75 per triangle counted, 1.5 per triangle placed, the rest spread
+  // over the vertices appended.
+  const double countWeight = 0.75, placeWeight = 1.5, appendWeight = 0.75 * T / V;
+  bool stopped = false;
+  // 1. Corners per block and bucket (corners of invalid vertices are left out).
+  if (!kexmeshcore::parallelBlocks(task, T, blockTriangles, countWeight, stopped, [&](int first, int end) {
+        const unsigned vertexCount = unsigned(V);
+        const KEXTriangle<int>* const triangle = tris;
+        int* const own = run + size_t(first / blockTriangles) * buckets;
+        for (int t = first; t < end; ++t)
+          for (int k = 0; k < 3; ++k)
+            if (unsigned(triangle[t][k]) < vertexCount)
+              ++own[triangle[t][k] / ADJACENCY_BUCKET_VERTICES];
+        return true;
+      }))
+    return fail(stopped);
+  // The runs of a bucket follow one another in block order.
+  int slot = 0;
+  for (int k = 0; k < buckets; ++k) {
+    bucketStarts[k] = slot;
+    for (int b = 0; b < blocks; ++b) {
+      const int n = run[size_t(b) * buckets + k];
+      run[size_t(b) * buckets + k] = slot;
+      slot += n;
     }
   }
+  bucketStarts[buckets] = slot;
+  // 2. Every block places its corners, ascending, at its runs.
+  if (!kexmeshcore::parallelBlocks(task, T, blockTriangles, placeWeight, stopped, [&](int first, int end) {
+        const unsigned vertexCount = unsigned(V);
+        const KEXTriangle<int>* const triangle = tris;
+        Entry* const placed = entries.getData();
+        int* const next = run + size_t(first / blockTriangles) * buckets;
+        for (int t = first; t < end; ++t)
+          for (int k = 0; k < 3; ++k) {
+            const int v = triangle[t][k];
+            if (unsigned(v) < vertexCount)
+              placed[next[v / ADJACENCY_BUCKET_VERTICES]++] = Entry{v, 3 * t + k};
+          }
+        return true;
+      }))
+    return fail(stopped);
+  // 3. Corners per vertex, bucket by bucket; the storage is reserved on this thread.
+  if (!kexmeshcore::parallelBlocks(task, V, ADJACENCY_BUCKET_VERTICES, 0.0, stopped, [&](int first, int) {
+        const int k = first / ADJACENCY_BUCKET_VERTICES;
+        const Entry* const e = entry;
+        int* const perVertex = count;
+        for (int i = bucketStart[k], end = bucketStart[k + 1]; i < end; ++i)
+          ++perVertex[e[i].vertex];
+        return true;
+      }))
+    return fail(stopped);
+  for (int v = 0; v < V; ++v)
+    if (count[v] != 0 && !lists[v].reserveGrown(count[v]))
+      return fail(false);
+  // 4. Each bucket appends its corners, which arrive in ascending order.
+  if (!kexmeshcore::parallelBlocks(task, V, ADJACENCY_BUCKET_VERTICES, appendWeight, stopped, [&](int first, int) {
+        const int k = first / ADJACENCY_BUCKET_VERTICES;
+        const Entry* const e = entry;
+        KEXCompactIndexArray* const list = lists;
+        for (int i = bucketStart[k], end = bucketStart[k + 1]; i < end; ++i)
+          list[e[i].vertex].appendReserved(e[i].corner);
+        return true;
+      }))
+    return fail(stopped);
   return task.ok();
 }
 

@@ -1,4 +1,5 @@
-// The buffer passes that run on worker threads (inner angles, triangle and vertex normals) on
+// The buffer passes that run on worker threads (vertex corner lists, inner angles, triangle and
+// vertex normals) on
 // meshes large enough to be cut into many blocks: the same lists for any thread count, an invalid
 // triangle in the last block refused as on one thread, and a stop at any progress report leaving
 // no list.
@@ -8,6 +9,7 @@
 #include "support/CoreSetup.h"
 #include "support/MeshChecks.h"
 #include "support/Meshes.h"
+#include "support/Reference.h"
 
 #include <gtest/gtest.h>
 
@@ -39,6 +41,34 @@ TEST(ParallelPasses, AnglesAndVertexNormalsAreTheSameForAnyThreadCount)
     const KEXTriangleMeshBuffer many = normalsWith(torus, threads);
     EXPECT_TRUE(sameBits(one.triangleAngleList, many.triangleAngleList) && sameBits(one.triangleNormalList, many.triangleNormalList) &&
                 sameBits(one.vertexNormalList, many.vertexNormalList)) << threads;
+  }
+}
+
+// A large mesh's corner lists are distributed to vertex buckets on the worker threads: for any
+// thread count they must be those of the plain corner-order build, also with invalid indices, a
+// vertex of some hundred corners and vertices without any.
+TEST(ParallelPasses, VertexCornerListsAreThoseOfTheReferenceForAnyThreadCount)
+{
+  std::mt19937 rng(11);
+  // 130,000 vertices (32 buckets), the triangles in the order of the vertex numbering (the plain
+  // append) and shuffled (the bucket passes).
+  for (bool shuffled : {false, true}) {
+    KEXTriangleMeshBuffer mesh = makeTorus(500, 260);
+    if (shuffled)
+      shuffleTriangles(mesh, rng);
+    const int V = mesh.getVertexCount();
+    ASSERT_TRUE(mesh.setVertexCount(V + 700));
+    for (int t = 0; t < mesh.getTriangleCount(); t += 101)
+      mesh.triangleList[t][t % 3] = t % 2 ? -1 - t : V + 700 + t;
+    for (int i = 0; i < 300; ++i)
+      mesh.triangleList.append(Tri(V + 3, int(rng() % unsigned(V)), int(rng() % unsigned(V))));
+    for (int threads : {1, 2, 7}) {
+      ThreadCount count(threads);
+      KEXTriangleMeshBuffer b(mesh);
+      ASSERT_TRUE(b.createVertexAdjacencyList());
+      EXPECT_TRUE(vertexAdjacencyMatches(b)) << threads << " " << shuffled;
+      EXPECT_EQ(b.vertexAdjacencyList[V + 3].getCount(), 300);
+    }
   }
 }
 
