@@ -235,6 +235,16 @@ void swapEntries(KEXValueList<T>& list, int i, int j)
 
 enum class CornerAppend { Done, OutOfMemory, Stopped };
 
+// Gives every vertex list with corners its storage for count[v] entries, from the small-array pool
+// (which serves only the calling thread). False when memory is short.
+bool reserveCornerLists(const int* count, int V, KEXCompactIndexArray* lists)
+{
+  for (int v = 0; v < V; ++v)
+    if (count[v] != 0 && !lists[v].reserveGrown(count[v]))
+      return false;
+  return true;
+}
+
 // Counts the corners of every vertex, reserves each list's storage, then appends the corners in
 // ascending order: each list comes out ascending and free of duplicates, and no append overruns
 // its storage. Each corner appended advances the task by weight. (A function of its own with its
@@ -247,9 +257,8 @@ CornerAppend appendCornersInOrder(KEXTask& task, const KEXTriangle<int>* tris, i
     for (int k = 0; k < 3; ++k)
       if (unsigned(tris[t][k]) < vertexCount)
         ++count[tris[t][k]];
-  for (int v = 0; v < V; ++v)
-    if (count[v] != 0 && !lists[v].reserveGrown(count[v]))
-      return CornerAppend::OutOfMemory;
+  if (!reserveCornerLists(count, V, lists))
+    return CornerAppend::OutOfMemory;
   const int corners = 3 * T;
   for (int first = 0; first < corners; first += VERTEX_ADJACENCY_CORNERS) {
     const int end = std::min(corners, first + VERTEX_ADJACENCY_CORNERS);
@@ -835,9 +844,8 @@ bool KEXTriangleMeshBuffer::createVertexAdjacencyList()
         return true;
       }))
     return fail(stopped);
-  for (int v = 0; v < V; ++v)
-    if (count[v] != 0 && !lists[v].reserveGrown(count[v]))
-      return fail(false);
+  if (!reserveCornerLists(count, V, lists))
+    return fail(false);
   // 4. Each bucket appends its corners, which arrive in ascending order.
   if (!kexmeshcore::parallelBlocks(task, V, ADJACENCY_BUCKET_VERTICES, appendWeight, stopped, [&](int first, int) {
         const int k = first / ADJACENCY_BUCKET_VERTICES;

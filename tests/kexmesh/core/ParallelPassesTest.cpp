@@ -1,8 +1,7 @@
 // The buffer passes that run on worker threads (vertex corner lists, inner angles, triangle and
-// vertex normals) on
-// meshes large enough to be cut into many blocks: the same lists for any thread count, an invalid
-// triangle in the last block refused as on one thread, and a stop at any progress report leaving
-// no list.
+// vertex normals) on meshes large enough to be cut into many blocks: the same lists for any thread
+// count, an invalid triangle in the last block refused as on one thread, and a stop at any progress
+// report leaving no list.
 #include "kex/Testing.h"
 #include "kexmesh/core/TriangleCalculus.h"
 #include "kexmesh/core/TriangleMeshBuffer.h"
